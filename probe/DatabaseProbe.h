@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+class IDataSourceChooser;
+class INotice;
+
+// One ODBC data source: its completed connection string, its title, and the handles of a
+// connection while one is open. Connect/Disconnect are called from the slot's poll thread;
+// the object is not shared between two threads at once.
+class CDatabaseProbe {
+public:
+    enum Status { Reachable = 1, Slow = 2, Unreachable = 3 };
+
+    // Default login time-out in seconds, set before every connect so that a server that
+    // accepts and never answers cannot hold a poll forever.
+    static constexpr int kLoginTimeoutSeconds = 60;
+
+    // Creation with one connection attempt at once. An empty connection string asks the
+    // chooser (interactive selection); quiet = false shows "Could not connect to data
+    // source.\n\n" + the driver's message through the notice when the attempt fails with one.
+    CDatabaseProbe(IDataSourceChooser* chooser, const QString& connectionString, bool quiet,
+                   INotice* notice);
+
+    // A probe for a stored database, made without any connection attempt (start-up must not
+    // wait for a database): configured, with the stored string and title.
+    static CDatabaseProbe* FromStored(const QString& connectionString, const QString& title);
+
+    ~CDatabaseProbe();
+    CDatabaseProbe(const CDatabaseProbe&) = delete;
+    CDatabaseProbe& operator=(const CDatabaseProbe&) = delete;
+
+    // True when connected; the connection stays open until Disconnect. On failure the driver's
+    // first diagnostic message goes to *errorText when given. An empty string asks the chooser.
+    bool Connect(const QString& connectionString, QString* errorText);
+    // Always true; frees the handles of the last successful Connect.
+    bool Disconnect();
+
+    int GetStatus() const { return m_status.load(); }
+    void SetStatus(int status) { m_status.store(status); }
+    bool HasConnection() const { return m_hasConnection; }
+    QString ConnectionString() const { return m_connectionString; }
+    void SetConnectionString(const QString& s) { m_connectionString = s; }
+    QString Title() const { return m_title; }
+    void SetTitle(const QString& t) { m_title = t; }
+    QString ServerName() const { return m_serverName; }
+    QString UserName() const { return m_userName; }
+    QString DataSourceName() const { return m_dataSourceName; }
+    QStringList Schemas() const { return m_schemas; }
+    QStringList Catalogs() const { return m_catalogs; }
+
+    // The login time-out every later Connect sets (tests shorten it).
+    static void SetLoginTimeoutSeconds(int seconds);
+    static int LoginTimeoutSeconds();
+
+    // The rules that name a database, on a completed connection string (pure, for tests).
+    static QString DataSourceNameOf(const QString& completedConnectionString);
+    static QString DeriveTitle(const QString& completedConnectionString,
+                               const QString& dataSourceName, const QString& serverName,
+                               const QString& userName);
+
+private:
+    struct Handles;
+    CDatabaseProbe() = default;
+
+    std::atomic<int> m_status{Reachable};
+    QStringList m_schemas;
+    QStringList m_catalogs;
+    IDataSourceChooser* m_chooser = nullptr;
+    bool m_hasConnection = false;
+    QString m_connectionString;
+    QString m_serverName;
+    QString m_userName;
+    QString m_dataSourceName;
+    QString m_title;
+    Handles* m_handles = nullptr;
+};

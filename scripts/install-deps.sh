@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, run and test Trellion.
+# Safe to run twice: apt is only touched when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  unixodbc unixodbc-dev odbc-postgresql libsqliteodbc
+  postgresql-15 python3-aiosmtpd
+  libgtest-dev
+  xvfb xauth trayer x11-utils imagemagick
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: run as root to install the missing packages" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

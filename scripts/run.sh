@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and starts the monitor. Without a display it runs under a
+# virtual one (Xvfb), so the command also works on a headless machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELLION_TESTS=OFF \
+    -DTRELLION_BENCH=OFF >/dev/null
+ninja -C build trellion
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    exec xvfb-run -a ./build/trellion "$@"
+fi
+exec ./build/trellion "$@"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, runs every test, then builds and
+# runs the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The tests start and stop their own PostgreSQL clusters and SMTP servers on 127.0.0.1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DTRELLION_WERROR=ON "$@" >/dev/null
+    ninja -C "$dir"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ "${TRELLION_SKIP_SANITIZERS:-0}" != 1 ]; then
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp
+    run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTRELLION_SANITIZE=ON -DTRELLION_BENCH=OFF
+fi

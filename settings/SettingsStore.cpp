@@ -1,0 +1,119 @@
+#include "settings/SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <mutex>
+
+#include <sys/stat.h>
+
+namespace {
+
+// QSettings reads '/' and '\' in a group name as nesting; escape them (and the escape
+// character) so that every title is a single, distinct section that round-trips.
+QString GroupName(const QString& section) {
+    QString out;
+    out.reserve(section.size());
+    for (QChar c : section) {
+        if (c == u'%')
+            out += QStringLiteral("%25");
+        else if (c == u'/')
+            out += QStringLiteral("%2F");
+        else if (c == u'\\')
+            out += QStringLiteral("%5C");
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString KeyPath(const QString& section, const QString& key) {
+    if (section.isEmpty())
+        return key;
+    return GroupName(section) + u'/' + key;
+}
+
+// One store per process: QSettings objects on one file in several threads would each keep
+// their own copy, so every operation is serialised here and synced to disk before returning.
+std::mutex& StoreMutex() {
+    static std::mutex m;
+    return m;
+}
+
+QSettings OpenStore() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, SettingsStore::kOrganisation,
+                     SettingsStore::kApplication);
+}
+
+// The file holds the SMTP password and connection strings with database passwords.
+void MakePrivate(const QString& file) {
+    const QString dir = QFileInfo(file).absolutePath();
+    QDir().mkpath(dir);
+    ::chmod(QFile::encodeName(dir).constData(), 0700);
+    if (!QFileInfo::exists(file)) {
+        QFile f(file);
+        if (f.open(QIODevice::WriteOnly))
+            f.close();
+    }
+    ::chmod(QFile::encodeName(file).constData(), 0600);
+}
+
+template <typename T> bool Write(const QString& section, const QString& key, const T& value) {
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    MakePrivate(s.fileName());
+    s.setValue(KeyPath(section, key), value);
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+} // namespace
+
+namespace SettingsStore {
+
+int ReadInt(const QString& section, const QString& key, int defaultValue) {
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return defaultValue;
+    const QVariant v = s.value(KeyPath(section, key));
+    if (!v.isValid())
+        return defaultValue;
+    bool ok = false;
+    const qlonglong n = v.toString().trimmed().toLongLong(&ok);
+    if (!ok)
+        return defaultValue;
+    // Stored as a 32-bit number and read back signed, like a registry DWORD.
+    return static_cast<int>(static_cast<quint32>(n));
+}
+
+QString ReadString(const QString& section, const QString& key, const QString& defaultValue) {
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return defaultValue;
+    const QVariant v = s.value(KeyPath(section, key));
+    if (!v.isValid())
+        return defaultValue;
+    // A value stored as a list or other type by hand is not text we wrote: use the default.
+    if (v.typeId() != QMetaType::QString && v.typeId() != QMetaType::QByteArray)
+        return defaultValue;
+    return v.toString();
+}
+
+bool WriteInt(const QString& section, const QString& key, int value) {
+    return Write(section, key, value);
+}
+
+bool WriteString(const QString& section, const QString& key, const QString& value) {
+    return Write(section, key, value);
+}
+
+QString FilePath() {
+    std::lock_guard lock(StoreMutex());
+    return OpenStore().fileName();
+}
+
+} // namespace SettingsStore
