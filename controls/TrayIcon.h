@@ -1,0 +1,66 @@
+#pragma once
+
+#include "controls/TrayShell.h"
+
+#include <QObject>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QMenu;
+
+// The program's icon in the notification area: shown, changed and removed on request, with the
+// tray menu on a right click and its first command on a double click.
+class CTrayIcon : public QObject {
+    Q_OBJECT
+
+public:
+    // Tray menu (resource 110) and its commands, first item first.
+    static constexpr int kTrayMenu = 110;
+    static constexpr int kCommandOpen = 32772;
+    static constexpr int kCommandAbout = 57664;
+    static constexpr int kCommandTerminate = 32773;
+
+    // id: the icon's identifier (the main window uses 110); the tip starts as string resource id.
+    // shell: null for the desktop's tray (QSystemTrayIcon).
+    explicit CTrayIcon(unsigned id, std::unique_ptr<ITrayShell> shell = nullptr,
+                       QObject* parent = nullptr);
+    // Removes the icon.
+    ~CTrayIcon() override;
+
+    void BindWindow(QWidget* window, unsigned callbackMessage);
+
+    // icon null: removes the icon. tip: replaces the tip (cut to 63 characters) when given.
+    // Returns the shell's answer; after a failure the next update with an icon adds it anew.
+    // Updates may come from any thread; they are serialised.
+    bool UpdateIcon(const QIcon& icon, std::optional<QString> tip = std::nullopt);
+    // number != 0: tip := string resource number, icon := icon resource number. 0 removes the icon.
+    bool UpdateIconFromResource(int number);
+    // icon := icon resource number (none for 0), tip := tip.
+    bool UpdateIconWithTip(int number, const QString& tip);
+
+    // event: a TrayEvent. Right button up opens the tray menu at the cursor, a double click emits
+    // the menu's first command. Returns true when handled. UI thread.
+    virtual bool HandleTrayEvent(unsigned id, unsigned event);
+
+    TrayRecord Record() const;
+    ITrayShell& Shell() const { return *m_shell; }
+
+signals:
+    // A command of the tray menu (kCommandOpen, kCommandAbout, kCommandTerminate) for the owner.
+    void commandRequested(int command);
+
+protected:
+    // The tray menu: "&Open Trellion" (default), "&About Trellion...", separator, "&Terminate
+    // Trellion", each action carrying its command id as data. Null when it cannot be built.
+    virtual std::unique_ptr<QMenu> LoadTrayMenu() const;
+
+private:
+    bool Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip);
+
+    std::unique_ptr<ITrayShell> m_shell;
+    mutable std::mutex m_lock; // guards m_record
+    TrayRecord m_record;
+    QMenu* m_openMenu = nullptr; // the popup on screen, deleted when it hides
+};
