@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+
+// A real SMTP server for tests: aiosmtpd (scripts/smtp-sink.py run by /usr/bin/python3) on
+// 127.0.0.1 and a free port. Every message it accepts is kept as files in a private folder, so
+// the messages can be read from any thread while the server runs. The server ends with the
+// object, or on its own when the test process dies.
+class SmtpSink {
+public:
+    enum class Mode {
+        Accept,           // stores every message, answers 250
+        RefuseRecipients, // answers every RCPT TO with 554
+        RefuseData,       // answers the end of every message with 554
+    };
+
+    struct Message {
+        QString helo; // the HELO (or EHLO) argument of the session
+        QString mailFrom;
+        QStringList rcptTos;
+        QByteArray data; // as received, dots un-stuffed, terminator removed
+    };
+
+    SmtpSink();
+    ~SmtpSink();
+    SmtpSink(const SmtpSink&) = delete;
+    SmtpSink& operator=(const SmtpSink&) = delete;
+
+    // Starts the server and waits until it listens; false (with a gtest-visible reason on
+    // stderr) when python3 or aiosmtpd is missing.
+    bool Start(Mode mode = Mode::Accept);
+    void Stop();
+
+    int Port() const { return m_port; }
+    QString Folder() const { return m_folder; }
+
+    // The messages stored so far, in the order they were accepted.
+    QList<Message> Messages() const;
+
+    // Waits until at least `count` messages are stored; false after timeoutMs.
+    bool WaitForMessages(int count, int timeoutMs);
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_folder;
+    int m_port = 0;
+};
