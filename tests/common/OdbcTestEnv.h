@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+// A private unixODBC configuration for one test process, so that tests neither depend on nor
+// touch the machine's data sources (and leave out Debian's CommLog=1 for PostgreSQL).
+namespace OdbcTestEnv {
+
+// Writes odbcinst.ini (drivers "SQLite3" and "PostgreSQL Unicode"), an empty system odbc.ini and
+// an empty user-odbc.ini into a temp folder and points ODBCSYSINI/ODBCINI at them. unixODBC
+// caches the paths at its first call, so call this before any ODBC call; later calls return the
+// same folder.
+QString Install();
+
+// Adds (or replaces) a data source in the private user (or system) odbc.ini. Calls Install().
+void AddDsn(const QString& name, const QString& driver, const QMap<QString, QString>& attrs,
+            bool system = false);
+
+// Creates a SQLite database file at path through the SQLite3 driver, holding one small table.
+// Returns the path, or an empty string (with a gtest failure) when it could not be made.
+QString CreateSqliteDatabase(const QString& path);
+
+// "DRIVER={SQLite3};Database=<path>;NoCreat=1": a missing file fails instead of being created.
+QString SqliteConnectionString(const QString& path);
+
+} // namespace OdbcTestEnv
