@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 class IDataSourceChooser;
 class INotice;
@@ -55,6 +56,10 @@ public:
     // The login time-out every later Connect sets (tests shorten it).
     static void SetLoginTimeoutSeconds(int seconds);
     static int LoginTimeoutSeconds();
+
+    // Test hook: when set, every Connect calls it first, on the connecting thread, before any
+    // ODBC call (a test can block there to hold a poll in progress). Pass {} to clear it.
+    static void SetConnectHookForTesting(std::function<void()> hook);
 
     // The rules that name a database, on a completed connection string (pure, for tests).
     static QString DataSourceNameOf(const QString& completedConnectionString);
