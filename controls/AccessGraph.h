@@ -17,7 +17,8 @@ public:
     static constexpr int kLegendTexts = 10;
 
     // capacity: entries of the sample ring; 0 takes the primary screen's width in pixels, so that
-    // a graph as wide as the screen never shows a sample twice.
+    // a graph as wide as the screen never shows a sample twice. A negative capacity stands for a
+    // ring that could not be allocated: the graph then refuses every change and paints as a label.
     explicit CAccessGraph(QWidget* parent = nullptr, int capacity = 0);
     ~CAccessGraph() override;
 

@@ -1,0 +1,48 @@
+#include "controls/StatusLabel.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QThread>
+
+CStatusLabel::CStatusLabel(QWidget* parent) : QLabel(parent) {
+    const QPalette system = QApplication::palette(this);
+    m_text = system.color(QPalette::ButtonText);
+    m_background = system.color(QPalette::Button);
+    QPalette own = palette();
+    own.setColor(QPalette::WindowText, m_text);
+    own.setColor(QPalette::Window, m_background);
+    setPalette(own);
+    setAutoFillBackground(true);
+}
+
+CStatusLabel::~CStatusLabel() = default;
+
+void CStatusLabel::SetBackgroundColour(int colour) {
+    {
+        std::lock_guard guard(m_lock);
+        m_pending = colour;
+    }
+    if (QThread::currentThread() == thread()) {
+        ApplyPendingColour();
+        return;
+    }
+    // The palette belongs to the UI thread. The queued call applies whatever was set last, so a
+    // reset made on the UI thread in the meantime is not undone by an older poll's colour.
+    QMetaObject::invokeMethod(this, &CStatusLabel::ApplyPendingColour, Qt::QueuedConnection);
+}
+
+void CStatusLabel::ApplyPendingColour() {
+    int colour;
+    {
+        std::lock_guard guard(m_lock);
+        colour = m_pending;
+    }
+    if (colour == kDefaultColour)
+        m_background = QApplication::palette(this).color(QPalette::Button);
+    else
+        m_background = QColor::fromRgb(static_cast<QRgb>(colour) & 0xFFFFFFu);
+    QPalette own = palette();
+    own.setColor(QPalette::Window, m_background);
+    setPalette(own);
+    update();
+}

@@ -1,0 +1,185 @@
+#include "controls/TrayIcon.h"
+
+#include "controls/Icons.h"
+#include "controls/QtTrayShell.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+#include <QWidget>
+
+#include <utility>
+
+namespace {
+
+// At most kTipLength characters, without splitting a surrogate pair at the cut.
+QString CutTip(const QString& tip) {
+    if (tip.size() <= TrayRecord::kTipLength)
+        return tip;
+    qsizetype length = TrayRecord::kTipLength;
+    if (tip.at(length - 1).isHighSurrogate())
+        --length;
+    return tip.left(length);
+}
+
+} // namespace
+
+CTrayIcon::CTrayIcon(unsigned id, std::unique_ptr<ITrayShell> shell, QObject* parent)
+    : QObject(parent), m_shell(std::move(shell)) {
+    if (!m_shell)
+        m_shell = std::make_unique<CQtTrayShell>();
+    m_record.id = id;
+    m_record.tip = CutTip(TrellionString(static_cast<int>(id)));
+    m_shell->SetEventHandler(
+        [this](unsigned eventId, unsigned event) { HandleTrayEvent(eventId, event); });
+}
+
+CTrayIcon::~CTrayIcon() {
+    UpdateIconFromResource(0);
+    m_shell->SetEventHandler(nullptr);
+    if (QMenu* menu = std::exchange(m_openMenu, nullptr)) {
+        menu->disconnect(this);
+        delete menu;
+    }
+}
+
+void CTrayIcon::BindWindow(QWidget* window, unsigned callbackMessage) {
+    std::lock_guard guard(m_lock);
+    m_record.window = window;
+    m_record.callbackMessage = callbackMessage;
+}
+
+bool CTrayIcon::UpdateIcon(const QIcon& icon, std::optional<QString> tip) {
+    return Update(icon, 0, tip);
+}
+
+bool CTrayIcon::UpdateIconFromResource(int number) {
+    if (number == 0)
+        return Update(QIcon(), 0, std::nullopt);
+    {
+        std::lock_guard guard(m_lock);
+        m_record.tip = CutTip(TrellionString(number));
+    }
+    return Update(TrellionIcon(number), number, std::nullopt);
+}
+
+bool CTrayIcon::UpdateIconWithTip(int number, const QString& tip) {
+    const QIcon icon = number != 0 ? TrellionIcon(number) : QIcon();
+    return Update(icon, icon.isNull() ? 0 : number, tip);
+}
+
+bool CTrayIcon::Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip) {
+    // Poll threads update the icon; one update at a time keeps the record whole and the
+    // add/modify decision in step with the shell.
+    std::lock_guard guard(m_lock);
+    enum class Action { Add, Modify, Delete } action;
+    m_record.flags = 0;
+    if (!icon.isNull()) {
+        action = m_record.icon.isNull() ? Action::Add : Action::Modify;
+        m_record.icon = icon;
+        m_record.iconNumber = iconNumber;
+        m_record.flags |= TrayFlag::Icon;
+    } else {
+        if (m_record.icon.isNull())
+            return true;
+        action = Action::Delete;
+    }
+    if (tip)
+        m_record.tip = CutTip(*tip);
+    if (!m_record.tip.isEmpty())
+        m_record.flags |= TrayFlag::Tip;
+    if (m_record.callbackMessage != 0 && m_record.window)
+        m_record.flags |= TrayFlag::Message;
+
+    bool ok = false;
+    switch (action) {
+    case Action::Add:
+        ok = m_shell->Add(m_record);
+        break;
+    case Action::Modify:
+        ok = m_shell->Modify(m_record);
+        break;
+    case Action::Delete:
+        ok = m_shell->Delete(m_record);
+        break;
+    }
+    // Forgetting the icon after a failure makes the next update an add, which brings back an
+    // icon the shell lost (a restarted tray host).
+    if (action == Action::Delete || !ok) {
+        m_record.icon = QIcon();
+        m_record.iconNumber = 0;
+    }
+    return ok;
+}
+
+bool CTrayIcon::HandleTrayEvent(unsigned id, unsigned event) {
+    QWidget* window;
+    {
+        std::lock_guard guard(m_lock);
+        if (id != m_record.id)
+            return false;
+        window = m_record.window;
+    }
+    if (event != TrayEvent::RightButtonUp && event != TrayEvent::LeftDoubleClick)
+        return false;
+    std::unique_ptr<QMenu> menu = LoadTrayMenu();
+    if (!menu || menu->actions().isEmpty())
+        return false;
+    QAction* first = menu->actions().first();
+
+    if (event == TrayEvent::LeftDoubleClick) {
+        emit commandRequested(first->data().toInt());
+        return true;
+    }
+
+    menu->setDefaultAction(first);
+    const QPoint cursor = QCursor::pos();
+    if (window && window->isVisible())
+        window->activateWindow();
+    // One tray menu at a time; the popup deletes itself once it has closed, after the chosen
+    // command was handed on.
+    if (QMenu* old = std::exchange(m_openMenu, nullptr)) {
+        old->disconnect(this);
+        old->hide();
+        old->deleteLater();
+    }
+    m_openMenu = menu.release();
+    QMenu* open = m_openMenu;
+    connect(open, &QMenu::triggered, this,
+            [this](QAction* action) { emit commandRequested(action->data().toInt()); });
+    connect(open, &QMenu::aboutToHide, this, [this, open] {
+        if (m_openMenu == open)
+            m_openMenu = nullptr;
+        open->deleteLater();
+    });
+    open->popup(cursor);
+    return true;
+}
+
+TrayRecord CTrayIcon::Record() const {
+    std::lock_guard guard(m_lock);
+    return m_record;
+}
+
+std::unique_ptr<QMenu> CTrayIcon::LoadTrayMenu() const {
+    auto menu = std::make_unique<QMenu>(QStringLiteral("&Tray"));
+    const struct {
+        int command;
+        const char* text;
+    } items[] = {
+        {kCommandOpen, "&Open Trellion"},
+        {kCommandAbout, "&About Trellion..."},
+        {0, nullptr},
+        {kCommandTerminate, "&Terminate Trellion"},
+    };
+    for (const auto& item : items) {
+        if (!item.text) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(QString::fromLatin1(item.text));
+        action->setData(item.command);
+        action->setProperty("controlId", item.command);
+    }
+    return menu;
+}
