@@ -9,8 +9,10 @@
 // Threads: the methods in the first group are called from poll threads (and sometimes from the
 // UI thread). The implementation hands them to the UI thread in call order (for instance
 // QMetaObject::invokeMethod with Qt::QueuedConnection on one receiver) and never blocks the
-// caller on the UI thread: a poll must not wait for the window. The second group is called on
-// the UI thread only, from the scheduler's timer ticks and the slot commands.
+// caller on the UI thread: a poll must not wait for the window. Queue them also when called on
+// the UI thread, so that a reset is not overtaken by updates a poll queued before it. None of
+// them may call back into the engine. The second group is called on the UI thread only, from
+// the scheduler's timer ticks and the slot commands.
 //
 // Slots are addressed by index 0 to 3 ("Database 1" to "Database 4"). A poll raises no message
 // box of its own; the log writer and the SMTP client report through the window's INotice.

@@ -1,0 +1,223 @@
+#include "monitor/PollScheduler.h"
+
+#include "monitor/MonitorView.h"
+#include "monitor/SlotMonitor.h"
+#include "monitor/SlotStatus.h"
+#include "probe/DatabaseProbe.h"
+#include "settings/SettingsStore.h"
+
+#include <QMetaObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+const QString& Settings() {
+    static const QString s = QString::fromLatin1(SettingsStore::kSettings);
+    return s;
+}
+
+QString EmptyGroupCaption(int slot) {
+    return QStringLiteral("Database ") + QString::number(slot + 1);
+}
+
+} // namespace
+
+PollScheduler::PollScheduler(SlotMonitor* monitor, IMonitorView* view, QObject* parent)
+    : QObject(parent), m_monitor(monitor), m_view(view), m_startupTimer(new QTimer(this)) {
+    m_startupTimer->setSingleShot(true);
+    connect(m_startupTimer, &QTimer::timeout, this, [this] { Tick(kStartupTimerId); });
+    for (int i = 0; i < static_cast<int>(m_slots.size()); ++i) {
+        QTimer* timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, i] { Tick(kSlotTimerBase + i); });
+        m_slots[i].timer = timer;
+    }
+    // Called on the poll's thread under the monitor's lock; a queued call keeps every timer on
+    // this thread. Events still queued when this object dies are dropped with it.
+    m_monitor->SetPollEndedHandler([this](int slot, qint64 delayMs) {
+        QMetaObject::invokeMethod(
+            this, [this, slot, delayMs] { OnPollEnded(slot, delayMs); }, Qt::QueuedConnection);
+    });
+}
+
+PollScheduler::~PollScheduler() {
+    Shutdown(SlotMonitor::kShutdownWaitMs);
+}
+
+void PollScheduler::Start() {
+    m_firstStart = true;
+    m_startupTimer->start(kFirstTickMs);
+    for (int i = 0; i < static_cast<int>(m_slots.size()); ++i)
+        Arm(i, kFirstTickMs);
+}
+
+void PollScheduler::Tick(int timerId) {
+    if (m_shutDown)
+        return;
+    if (timerId == kStartupTimerId)
+        OnStartupTick();
+    else if (timerId >= kSlotTimerBase &&
+             timerId < kSlotTimerBase + static_cast<int>(m_slots.size()))
+        OnSlotTick(timerId - kSlotTimerBase);
+}
+
+void PollScheduler::OnStartupTick() {
+    if (SettingsStore::ReadInt(Settings(), QStringLiteral("Hid"), 0) != 0 && m_view)
+        m_view->HideWindow();
+    m_startupTimer->stop();
+    for (int i = 0; i < static_cast<int>(m_slots.size()); ++i) {
+        const QString title = m_monitor->Title(i);
+        if (m_monitor->HasProbe(i) && !title.isEmpty() && m_view)
+            m_view->SetSlotCaptions(i, title, title);
+    }
+}
+
+void PollScheduler::OnSlotTick(int slot) {
+    SlotTimer& st = m_slots[slot];
+    st.timer->stop();
+    if (st.polling) {
+        // Never two polls of one slot: this tick runs when the current poll has ended.
+        st.tickWaiting = true;
+        return;
+    }
+    if (slot == 0 && m_firstStart && !m_monitor->EmailSetUp()) {
+        m_firstStart = false;
+        if (m_view)
+            m_view->RunEmailSettingsPrompt();
+        // Poll "Database 1" after the prompt instead of leaving its timer stopped.
+        if (!m_shutDown)
+            Arm(0, kFirstTickMs);
+        return;
+    }
+    const QString threshold = m_view ? m_view->ThresholdText(slot) : QString();
+    if (!threshold.isEmpty()) {
+        const int value = LeadingInt(threshold);
+        m_monitor->SetThreshold(slot, value);
+        SettingsStore::WriteInt(Settings(), SlotKeys::Warn(slot), value);
+    }
+    st.polling = true;
+    st.tickWaiting = false;
+    st.leaveTimer = false;
+    emit PollStarted(slot);
+    m_monitor->StartPoll(slot);
+}
+
+void PollScheduler::OnPollEnded(int slot, qint64 delayMs) {
+    SlotTimer& st = m_slots[slot];
+    st.polling = false;
+    const bool leaveTimer = st.leaveTimer;
+    st.leaveTimer = false;
+    if (m_shutDown) {
+        emit PollEnded(slot);
+        return;
+    }
+    if (st.tickWaiting) {
+        st.tickWaiting = false;
+        emit PollEnded(slot);
+        OnSlotTick(slot);
+        return;
+    }
+    if (!leaveTimer && delayMs >= 0)
+        Arm(slot, delayMs);
+    emit PollEnded(slot);
+}
+
+void PollScheduler::Arm(int slot, qint64 delayMs) {
+    QTimer* timer = m_slots[slot].timer;
+    timer->stop();
+    timer->start(static_cast<int>(std::clamp<qint64>(delayMs, 0, INT_MAX)));
+}
+
+void PollScheduler::PollNow(int slot) {
+    if (m_shutDown)
+        return;
+    Arm(slot, kFirstTickMs);
+    if (m_slots[slot].polling)
+        m_slots[slot].leaveTimer = true;
+}
+
+void PollScheduler::Stop(int slot) {
+    SlotTimer& st = m_slots[slot];
+    st.timer->stop();
+    st.tickWaiting = false;
+    if (st.polling)
+        st.leaveTimer = true;
+}
+
+int PollScheduler::SpinInterval(int slot, int proposedDelta) {
+    QString text = m_view ? m_view->IntervalText(slot) : QString();
+    if (text.isEmpty())
+        text = QStringLiteral("5");
+    qint64 value = static_cast<qint64>(LeadingInt(text)) - proposedDelta;
+    value = std::clamp<qint64>(value, 1, INT_MAX);
+    const int minutes = static_cast<int>(value);
+    if (m_view)
+        m_view->SetIntervalText(slot, QString::number(minutes));
+    SettingsStore::WriteInt(Settings(), SlotKeys::Interval(slot), minutes);
+    m_monitor->SetInterval(slot, minutes);
+    if (!m_shutDown) {
+        Arm(slot, static_cast<qint64>(minutes) * m_monitor->MinuteMs());
+        if (m_slots[slot].polling)
+            m_slots[slot].leaveTimer = true;
+    }
+    return 0;
+}
+
+void PollScheduler::SelectDatabase(int slot, std::shared_ptr<CDatabaseProbe> probe) {
+    const bool connected = probe && probe->HasConnection();
+    const QString title = probe ? probe->Title() : QString();
+    const QString connection = probe ? probe->ConnectionString() : QString();
+    m_monitor->SetProbe(slot, std::move(probe));
+    if (connected) {
+        SettingsStore::WriteString(Settings(), SlotKeys::LastDatabase(slot), connection);
+        SettingsStore::WriteString(Settings(), SlotKeys::LastDatabaseTitle(slot), title);
+        if (m_view)
+            m_view->SetSlotCaptions(slot, title, title);
+        PollNow(slot);
+    } else if (m_view) {
+        m_view->SetSlotCaptions(slot, EmptyGroupCaption(slot), QStringLiteral("Select Database"));
+    }
+}
+
+bool PollScheduler::RemoveDatabase(int slot) {
+    if (!m_monitor->HasProbe(slot))
+        return false;
+    Stop(slot);
+    m_monitor->SetProbe(slot, nullptr);
+    SettingsStore::WriteString(Settings(), SlotKeys::LastDatabase(slot), QString());
+    SettingsStore::WriteString(Settings(), SlotKeys::LastDatabaseTitle(slot), QString());
+    if (m_view)
+        m_view->SetSlotCaptions(slot, EmptyGroupCaption(slot), QStringLiteral("Select Database"));
+    m_monitor->ResetSlotDisplay(slot);
+    return true;
+}
+
+void PollScheduler::ResetSlotDisplay(int slot) {
+    m_monitor->ResetSlotDisplay(slot);
+}
+
+bool PollScheduler::IsArmed(int slot) const {
+    return m_slots[slot].timer->isActive();
+}
+
+int PollScheduler::RemainingMs(int slot) const {
+    return m_slots[slot].timer->remainingTime();
+}
+
+bool PollScheduler::IsPolling(int slot) const {
+    return m_slots[slot].polling;
+}
+
+void PollScheduler::Shutdown(int waitMs) {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    m_startupTimer->stop();
+    for (SlotTimer& st : m_slots)
+        st.timer->stop();
+    m_monitor->SetPollEndedHandler(nullptr);
+    m_monitor->Shutdown(waitMs);
+}

@@ -1,0 +1,767 @@
+#include "monitor/SlotMonitor.h"
+
+#include "log/LogWriter.h"
+#include "monitor/MonitorView.h"
+#include "monitor/SlotStatus.h"
+#include "probe/DatabaseProbe.h"
+#include "settings/SettingsStore.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Field = IMonitorView::SlotField;
+
+constexpr double kFailed = -99.0;
+
+const QString& Settings() {
+    static const QString s = QString::fromLatin1(SettingsStore::kSettings);
+    return s;
+}
+
+// Polls run below the UI thread's priority so that a burst of them never makes the window lag.
+void LowerThreadPriority() {
+    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, tid, std::min(current + 5, 19));
+}
+
+struct Outcome {
+    double elapsed = kFailed;
+    QString errorText;
+};
+
+} // namespace
+
+// One poll's claim on the slot. The watchdog and the probing thread race for it: whoever moves
+// it out of Probing finishes the poll.
+struct PollTicket {
+    enum State { Probing, Probed, GivenUp };
+
+    int slot = 0;
+    quint64 generation = 0;
+    std::shared_ptr<CDatabaseProbe> probe;
+    QString title;
+    QString connectionString;
+    int threshold = 0;
+    bool fullPoll = true;
+    Clock::time_point deadline;
+    std::atomic<int> state{Probing};
+};
+
+struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
+    // Guards the slots, their generations, the e-mail settings, the view pointer and the
+    // poll-ended handler. View calls are made under it: they only queue, and holding it keeps a
+    // poll's update from slipping in after a command that emptied its slot.
+    mutable std::mutex mutex;
+    std::array<DatabaseSlot, kSlotCount> slotData;
+    // Bumped whenever a slot gets another probe or none, so a poll can tell its slot changed.
+    std::array<quint64, kSlotCount> generation{};
+    EmailSettings email;
+    IMonitorView* view = nullptr;
+    PollEndedHandler pollEnded;
+
+    std::shared_ptr<LogWriter> log;
+    std::shared_ptr<SmtpClient> smtp;
+
+    std::atomic<bool> accepting{true};
+    std::atomic<bool> closed{false};
+    std::atomic<bool> shutDown{false};
+    std::atomic<bool> trayBusy{false};
+    std::atomic<int> minuteMs{60000};
+    std::atomic<int> earlyMs{1000};
+    std::atomic<int> trayFrameMs{kTrayFrameMs};
+    std::atomic<int> watchdogBoundMs{0};
+
+    mutable std::mutex pollMutex;
+    mutable std::condition_variable pollCv;
+    int runningPolls = 0;
+    int hungCalls = 0;
+
+    std::mutex watchMutex;
+    std::condition_variable watchCv;
+    std::list<std::shared_ptr<PollTicket>> tickets;
+    bool watchStop = false;
+    std::thread watchThread;
+
+    // --- helpers ---
+    static void CheckSlot(int slot) { Q_ASSERT(slot >= 0 && slot < kSlotCount); }
+
+    bool Current(int slot, quint64 gen) const { return !closed && generation[slot] == gen; }
+
+    // Runs f(slot record, view or null) when the slot still holds the poll's database.
+    template <typename F> void WithSlot(int slot, quint64 gen, F&& f) {
+        std::lock_guard lock(mutex);
+        if (Current(slot, gen))
+            f(slotData[slot], view);
+    }
+
+    void SetColour(int slot, quint64 gen, int rgb) {
+        WithSlot(slot, gen, [&](DatabaseSlot&, IMonitorView* v) {
+            if (v)
+                v->SetLabelColour(slot, rgb);
+        });
+    }
+
+    void WriteAccessLog(const QString& line) {
+        if (!closed && log)
+            log->WriteLogLine(line, log->Settings().accessLogPath, false);
+    }
+    void WriteErrorLog(const QString& line) {
+        if (!closed && log)
+            log->WriteLogLine(line, log->Settings().errorLogPath, false);
+    }
+    bool Send(const QString& from, const QString& to, const QString& subject, const QString& body) {
+        if (closed || !smtp)
+            return false;
+        return smtp->SendMail(from, to, subject, body);
+    }
+
+    EmailSettings Email() const {
+        std::lock_guard lock(mutex);
+        return email;
+    }
+
+    int BoundMs() const {
+        const int fixed = watchdogBoundMs;
+        if (fixed > 0)
+            return fixed;
+        return CDatabaseProbe::LoginTimeoutSeconds() * 1000 + kWatchdogGraceMs;
+    }
+
+    // --- the watchdog ---
+    void Watch(const std::shared_ptr<PollTicket>& ticket) {
+        ticket->deadline = Clock::now() + std::chrono::milliseconds(BoundMs());
+        std::lock_guard lock(watchMutex);
+        if (watchStop)
+            return;
+        if (!watchThread.joinable())
+            watchThread = std::thread([this] { WatchLoop(); });
+        tickets.push_back(ticket);
+        watchCv.notify_all();
+    }
+
+    void Unwatch(const std::shared_ptr<PollTicket>& ticket) {
+        std::lock_guard lock(watchMutex);
+        tickets.remove(ticket);
+    }
+
+    void WatchLoop() {
+        std::unique_lock lock(watchMutex);
+        while (!watchStop) {
+            if (tickets.empty()) {
+                watchCv.wait(lock);
+                continue;
+            }
+            Clock::time_point next = Clock::time_point::max();
+            for (const auto& t : tickets)
+                next = std::min(next, t->deadline);
+            watchCv.wait_until(lock, next);
+            const Clock::time_point now = Clock::now();
+            std::list<std::shared_ptr<PollTicket>> expired;
+            for (auto it = tickets.begin(); it != tickets.end();) {
+                if ((*it)->deadline <= now) {
+                    int expected = PollTicket::Probing;
+                    if ((*it)->state.compare_exchange_strong(expected, PollTicket::GivenUp))
+                        expired.push_back(*it);
+                    it = tickets.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            lock.unlock();
+            for (const auto& t : expired)
+                GiveUp(t);
+            lock.lock();
+        }
+    }
+
+    // The probing thread is stuck in the driver: finish the poll on a thread of its own and let
+    // the slot go on with a fresh probe, leaving the stuck one to its thread.
+    void GiveUp(const std::shared_ptr<PollTicket>& ticket) {
+        {
+            std::lock_guard lock(pollMutex);
+            ++hungCalls;
+        }
+        const int seconds = (BoundMs() + 999) / 1000;
+        const QString error =
+            QStringLiteral("No answer from the database within %1 s").arg(seconds);
+        auto self = shared_from_this();
+        try {
+            std::thread([self, ticket, error] {
+                LowerThreadPriority();
+                self->ReplaceHungProbe(*ticket);
+                if (ticket->fullPoll)
+                    self->FinishPoll(*ticket, Outcome{kFailed, error});
+                else
+                    self->ProbeTail(*ticket, kFailed);
+            }).detach();
+        } catch (const std::system_error&) {
+            // No thread to be had: finish here rather than leave the slot stopped.
+            ReplaceHungProbe(*ticket);
+            if (ticket->fullPoll)
+                FinishPoll(*ticket, Outcome{kFailed, error});
+        }
+    }
+
+    void ReplaceHungProbe(const PollTicket& ticket) {
+        std::lock_guard lock(mutex);
+        DatabaseSlot& s = slotData[ticket.slot];
+        if (generation[ticket.slot] != ticket.generation || s.probe != ticket.probe)
+            return;
+        s.probe.reset(CDatabaseProbe::FromStored(s.connectionString, s.title));
+    }
+
+    // --- the poll ---
+    std::shared_ptr<PollTicket> MakeTicket(int slot, bool fullPoll) {
+        auto ticket = std::make_shared<PollTicket>();
+        std::lock_guard lock(mutex);
+        const DatabaseSlot& s = slotData[slot];
+        ticket->slot = slot;
+        ticket->generation = generation[slot];
+        ticket->probe = s.probe;
+        ticket->title = s.title;
+        ticket->connectionString = s.connectionString;
+        ticket->threshold = s.warningThreshold;
+        ticket->fullPoll = fullPoll;
+        return ticket;
+    }
+
+    // Connect and Disconnect, timed. Nothing when the watchdog gave the call up meanwhile.
+    std::optional<Outcome> TimedProbe(const std::shared_ptr<PollTicket>& ticket) {
+        Watch(ticket);
+        CDatabaseProbe& probe = *ticket->probe;
+        Outcome outcome;
+        const std::uint32_t t0 = TickCount();
+        if (probe.Connect(probe.ConnectionString(), &outcome.errorText)) {
+            probe.Disconnect();
+            outcome.elapsed = ElapsedMs(t0, TickCount());
+        }
+        int expected = PollTicket::Probing;
+        if (!ticket->state.compare_exchange_strong(expected, PollTicket::Probed)) {
+            {
+                std::lock_guard lock(pollMutex);
+                --hungCalls;
+            }
+            pollCv.notify_all();
+            return std::nullopt;
+        }
+        Unwatch(ticket);
+        return outcome;
+    }
+
+    // Steps of the timed probe after the probe itself: history, scale, status, tray.
+    double ProbeTail(const PollTicket& ticket, double elapsed) {
+        const int slot = ticket.slot;
+        WithSlot(slot, ticket.generation, [&](DatabaseSlot& s, IMonitorView*) {
+            if (elapsed > s.graphScale)
+                s.graphScale = elapsed;
+            s.history.append(AccessRecord{elapsed, TimeStamp()});
+            int status = CDatabaseProbe::Reachable;
+            if (elapsed < 0)
+                status = CDatabaseProbe::Unreachable;
+            else if (ticket.threshold < elapsed)
+                status = CDatabaseProbe::Slow;
+            if (s.probe)
+                s.probe->SetStatus(status);
+        });
+        if (!closed)
+            UpdateTrayStatus(ticket.title);
+        return elapsed;
+    }
+
+    void RunPoll(int slot) {
+        std::shared_ptr<PollTicket> ticket = MakeTicket(slot, true);
+        if (closed || !ticket->probe || !ticket->probe->HasConnection()) {
+            EndPoll(slot, ticket->generation, false);
+            return;
+        }
+        std::optional<Outcome> outcome = TimedProbe(ticket);
+        if (!outcome)
+            return; // the watchdog finished this poll
+        FinishPoll(*ticket, *outcome);
+    }
+
+    void FinishPoll(const PollTicket& ticket, const Outcome& outcome) {
+        const int slot = ticket.slot;
+        const quint64 gen = ticket.generation;
+        bool current;
+        {
+            std::lock_guard lock(mutex);
+            current = Current(slot, gen);
+        }
+        if (!current) {
+            // Emptied or given another database while the probe ran: nothing to report.
+            EndPoll(slot, gen, true);
+            return;
+        }
+        const double elapsed = ProbeTail(ticket, outcome.elapsed);
+        const double threshold = ticket.threshold;
+        const bool slowMark = threshold < elapsed;
+        WithSlot(slot, gen, [&](DatabaseSlot&, IMonitorView* v) {
+            if (v)
+                v->AddGraphSample(slot, elapsed > 0 ? elapsed : 0.0, slowMark ? 1.0 : 0.0);
+        });
+        const QString stampA = TimeStamp();
+        if (elapsed < 0) {
+            Unreachable(ticket, outcome.errorText, stampA);
+        } else if (threshold < elapsed) {
+            Slow(ticket, elapsed, stampA);
+            Recovery(ticket);
+        } else {
+            Reachable(ticket, elapsed);
+            Recovery(ticket);
+        }
+        ShowSlotStatus(slot, gen, elapsed);
+        EndPoll(slot, gen, true);
+    }
+
+    void Unreachable(const PollTicket& t, const QString& errorText, const QString& stampA) {
+        const QString& title = t.title;
+        SetColour(t.slot, t.generation, IMonitorView::kColourUnreachable);
+        WriteErrorLog(QStringLiteral("Database unreachable: ") + title);
+        if (closed || SettingsStore::ReadInt(title, QStringLiteral("Warned"), 0) != 0)
+            return;
+        const EmailSettings mail = Email();
+        const bool setUp = !mail.server.isEmpty();
+        const QString alert =
+            setUp ? stampA : QStringLiteral("(alert not sent, missing email setup)");
+        WithSlot(t.slot, t.generation,
+                 [&](DatabaseSlot& s, IMonitorView*) { s.lastAlert = alert; });
+        SettingsStore::WriteString(title, QStringLiteral("lastAlert"), alert);
+        WithSlot(t.slot, t.generation,
+                 [&](DatabaseSlot& s, IMonitorView*) { s.lastRecovery.clear(); });
+        SettingsStore::WriteString(title, QStringLiteral("lastRecovery"), QString());
+        if (!setUp) {
+            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 1);
+            return;
+        }
+        if (Send(mail.returnAddress, mail.alertRecipient, QStringLiteral("Alert - ") + title,
+                 QStringLiteral("Database unreachable") + stampA + QStringLiteral("\n\n") +
+                     errorText))
+            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 1);
+    }
+
+    void Slow(const PollTicket& t, double elapsed, const QString& stampA) {
+        SetColour(t.slot, t.generation, IMonitorView::kColourSlow);
+        const QString line =
+            QStringLiteral("WARNING ") + t.title + u' ' + FormatMs(elapsed) + QStringLiteral("ms");
+        WriteAccessLog(line);
+        WriteErrorLog(line);
+        // Every slow poll warns, whether or not e-mail is set up; the result does not matter.
+        const EmailSettings mail = Email();
+        Send(mail.returnAddress, mail.alertRecipient, QStringLiteral("Warning - ") + t.title,
+             QStringLiteral("Slow response from database (") + FormatMs(elapsed) +
+                 QStringLiteral("ms)") + stampA);
+    }
+
+    void Reachable(const PollTicket& t, double elapsed) {
+        SetColour(t.slot, t.generation, IMonitorView::kColourReachable);
+        WriteAccessLog(QStringLiteral("SUCCESS ") + t.title + u' ' + FormatMs(elapsed) +
+                       QStringLiteral("ms"));
+    }
+
+    void Recovery(const PollTicket& t) {
+        const QString& title = t.title;
+        if (closed || SettingsStore::ReadInt(title, QStringLiteral("Warned"), 0) == 0)
+            return;
+        const QString stampR = TimeStamp();
+        const EmailSettings mail = Email();
+        const bool setUp = !mail.server.isEmpty();
+        const QString recovery =
+            setUp ? stampR : QStringLiteral("(recovery not sent, missing email setup)");
+        WithSlot(t.slot, t.generation,
+                 [&](DatabaseSlot& s, IMonitorView*) { s.lastRecovery = recovery; });
+        SettingsStore::WriteString(title, QStringLiteral("lastRecovery"), recovery);
+        if (!setUp) {
+            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 0);
+            return;
+        }
+        if (Send(mail.returnAddress, mail.recoveryRecipient, QStringLiteral("Recovery - ") + title,
+                 QStringLiteral("Database recovered") + stampR))
+            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 0);
+    }
+
+    void ShowSlotStatus(int slot, quint64 gen, double elapsed) {
+        WithSlot(slot, gen, [&](DatabaseSlot& s, IMonitorView* v) {
+            if (s.history.size() > kHistoryLength)
+                s.history.removeFirst();
+            const AccessStatistics stats = ComputeAccessStatistics(s.history, s.graphScale);
+            s.graphScale = RoundScale(stats.scaleCandidate);
+            if (!v)
+                return;
+            v->SetGraphLegend(slot, LegendTexts(s.graphScale));
+            v->SetGraphScale(slot, s.graphScale);
+            const QString ms = QStringLiteral("ms");
+            v->SetSlotText(slot, Field::LastAccess,
+                           (elapsed > 0 ? FormatMs(elapsed) + ms : QStringLiteral("unavailable")) +
+                               TimeStamp());
+            if (stats.best.elapsed > 0)
+                v->SetSlotText(slot, Field::BestAccess,
+                               FormatMs(stats.best.elapsed) + ms + stats.best.when);
+            if (stats.worst.elapsed > 0)
+                v->SetSlotText(slot, Field::WorstAccess,
+                               FormatMs(stats.worst.elapsed) + ms + stats.worst.when);
+            v->SetSlotText(slot, Field::LastAlert, s.lastAlert);
+            v->SetSlotText(slot, Field::LastRecovery, s.lastRecovery);
+        });
+    }
+
+    void Tray(int icon, const QString& tip) {
+        std::lock_guard lock(mutex);
+        if (view && !closed)
+            view->SetTrayIcon(icon, tip);
+    }
+
+    void UpdateTrayStatus(const QString& title) {
+        bool expected = false;
+        if (!trayBusy.compare_exchange_strong(expected, true))
+            return; // another poll is animating
+        const QString tip = QStringLiteral("Trellion\n") + title;
+        for (int icon = kIconFirstFrame; icon <= kIconLastFrame; ++icon) {
+            Tray(icon, tip);
+            std::this_thread::sleep_for(std::chrono::milliseconds(trayFrameMs.load()));
+        }
+        Tray(kIconMain, tip);
+        int unreachable = 0;
+        int slow = 0;
+        {
+            std::lock_guard lock(mutex);
+            for (const DatabaseSlot& s : slotData) {
+                if (!s.probe)
+                    continue;
+                const int status = s.probe->GetStatus();
+                unreachable += status == CDatabaseProbe::Unreachable;
+                slow += status == CDatabaseProbe::Slow;
+            }
+        }
+        if (unreachable > 0)
+            Tray(kIconUnreachable,
+                 QStringLiteral("Trellion\nAt least one database in unreachable"));
+        else if (slow > 0)
+            Tray(kIconSlow, QStringLiteral("Trellion\nAt least one database in slow"));
+        trayBusy = false;
+    }
+
+    // The poll's last step: re-arm the slot's timer, unless the slot was emptied meanwhile.
+    void EndPoll(int slot, quint64 gen, bool probed) {
+        {
+            std::lock_guard lock(mutex);
+            qint64 delay = static_cast<qint64>(slotData[slot].interval) * minuteMs;
+            if (probed)
+                delay -= earlyMs;
+            if (generation[slot] != gen && !slotData[slot].probe)
+                delay = -1;
+            if (pollEnded && !closed)
+                pollEnded(slot, delay);
+        }
+        {
+            std::lock_guard lock(pollMutex);
+            --runningPolls;
+        }
+        pollCv.notify_all();
+    }
+};
+
+SlotMonitor::SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
+                         std::shared_ptr<SmtpClient> smtp)
+    : m_core(std::make_shared<Core>()) {
+    m_core->view = view;
+    m_core->log = std::move(log);
+    m_core->smtp = std::move(smtp);
+}
+
+SlotMonitor::~SlotMonitor() {
+    Shutdown(kShutdownWaitMs);
+}
+
+void SlotMonitor::LoadIntervalsAndThresholds() {
+    for (int i = 0; i < kSlotCount; ++i) {
+        const int interval = SettingsStore::ReadInt(Settings(), SlotKeys::Interval(i),
+                                                    DatabaseSlot::kDefaultInterval);
+        const int threshold =
+            SettingsStore::ReadInt(Settings(), SlotKeys::Warn(i), DatabaseSlot::kDefaultThreshold);
+        std::lock_guard lock(m_core->mutex);
+        m_core->slotData[i].interval = interval;
+        m_core->slotData[i].warningThreshold = threshold;
+    }
+}
+
+void SlotMonitor::RestoreSlots() {
+    for (int i = 0; i < kSlotCount; ++i) {
+        const QString connection = SettingsStore::ReadString(Settings(), SlotKeys::LastDatabase(i));
+        std::shared_ptr<CDatabaseProbe> probe;
+        QString title;
+        QString lastAlert;
+        QString lastRecovery;
+        if (!connection.isEmpty()) {
+            // No connection attempt: a database that hangs must not freeze the start.
+            title = SettingsStore::ReadString(Settings(), SlotKeys::LastDatabaseTitle(i));
+            probe.reset(CDatabaseProbe::FromStored(connection, title));
+            lastAlert = SettingsStore::ReadString(title, QStringLiteral("lastAlert"));
+            lastRecovery = SettingsStore::ReadString(title, QStringLiteral("lastRecovery"));
+        }
+        std::lock_guard lock(m_core->mutex);
+        DatabaseSlot& s = m_core->slotData[i];
+        s.probe = std::move(probe);
+        s.title = title;
+        s.connectionString = connection;
+        s.lastAlert = lastAlert;
+        s.lastRecovery = lastRecovery;
+        s.history.clear();
+        s.graphScale = DatabaseSlot::kInitialScale;
+        ++m_core->generation[i];
+        if (m_core->view)
+            m_core->view->ResetGraph(i);
+    }
+}
+
+void SlotMonitor::SetEmailSettings(const EmailSettings& settings) {
+    std::lock_guard lock(m_core->mutex);
+    m_core->email = settings;
+}
+
+EmailSettings SlotMonitor::Email() const {
+    return m_core->Email();
+}
+
+bool SlotMonitor::EmailSetUp() const {
+    return !Email().server.isEmpty();
+}
+
+std::shared_ptr<CDatabaseProbe> SlotMonitor::Probe(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].probe;
+}
+
+bool SlotMonitor::HasProbe(int slot) const {
+    return Probe(slot) != nullptr;
+}
+
+bool SlotMonitor::IsConfigured(int slot) const {
+    const auto probe = Probe(slot);
+    return probe && probe->HasConnection();
+}
+
+QString SlotMonitor::Title(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].title;
+}
+
+int SlotMonitor::Interval(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].interval;
+}
+
+void SlotMonitor::SetInterval(int slot, int minutes) {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    m_core->slotData[slot].interval = minutes;
+}
+
+int SlotMonitor::Threshold(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].warningThreshold;
+}
+
+void SlotMonitor::SetThreshold(int slot, int milliseconds) {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    m_core->slotData[slot].warningThreshold = milliseconds;
+}
+
+QList<AccessRecord> SlotMonitor::History(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].history;
+}
+
+double SlotMonitor::GraphScale(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].graphScale;
+}
+
+QString SlotMonitor::LastAlert(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].lastAlert;
+}
+
+QString SlotMonitor::LastRecovery(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].lastRecovery;
+}
+
+void SlotMonitor::SetProbe(int slot, std::shared_ptr<CDatabaseProbe> probe) {
+    Core::CheckSlot(slot);
+    // Read before the probe is shared: no poll uses it yet.
+    const QString title = probe ? probe->Title() : QString();
+    const QString connection = probe ? probe->ConnectionString() : QString();
+    std::shared_ptr<CDatabaseProbe> old;
+    {
+        std::lock_guard lock(m_core->mutex);
+        DatabaseSlot& s = m_core->slotData[slot];
+        old = std::move(s.probe);
+        s.probe = std::move(probe);
+        s.title = title;
+        s.connectionString = connection;
+        ++m_core->generation[slot];
+    }
+    // old goes out of scope here, outside the lock; a running poll still holds its own copy.
+}
+
+void SlotMonitor::ResetSlotDisplay(int slot) {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    DatabaseSlot& s = m_core->slotData[slot];
+    s.lastAlert.clear();
+    s.lastRecovery.clear();
+    if (IMonitorView* v = m_core->view; v && !m_core->closed) {
+        v->SetLabelColour(slot, IMonitorView::kColourDefault);
+        for (Field f : {Field::LastAccess, Field::BestAccess, Field::WorstAccess, Field::LastAlert,
+                        Field::LastRecovery})
+            v->SetSlotText(slot, f, QString());
+        v->ResetGraph(slot);
+    }
+    s.graphScale = DatabaseSlot::kInitialScale;
+    s.history.clear();
+}
+
+void SlotMonitor::PollSlot(int slot) {
+    Core::CheckSlot(slot);
+    {
+        std::lock_guard lock(m_core->pollMutex);
+        ++m_core->runningPolls;
+    }
+    m_core->RunPoll(slot);
+}
+
+double SlotMonitor::ProbeAndTime(int slot, QString* errorText) {
+    Core::CheckSlot(slot);
+    auto ticket = m_core->MakeTicket(slot, false);
+    if (!ticket->probe || !ticket->probe->HasConnection())
+        return kFailed;
+    std::optional<Outcome> outcome = m_core->TimedProbe(ticket);
+    if (!outcome)
+        return kFailed;
+    if (errorText)
+        *errorText = outcome->errorText;
+    return m_core->ProbeTail(*ticket, outcome->elapsed);
+}
+
+void SlotMonitor::StartPoll(int slot) {
+    Core::CheckSlot(slot);
+    if (!m_core->accepting)
+        return;
+    {
+        std::lock_guard lock(m_core->pollMutex);
+        ++m_core->runningPolls;
+    }
+    auto core = m_core;
+    try {
+        std::thread([core, slot] {
+            LowerThreadPriority();
+            core->RunPoll(slot);
+        }).detach();
+    } catch (const std::system_error&) {
+        // Out of threads: end the poll at once so that the timer is armed again.
+        core->EndPoll(slot, core->MakeTicket(slot, true)->generation, false);
+    }
+}
+
+void SlotMonitor::ShowSlotStatus(int slot, double elapsed) {
+    Core::CheckSlot(slot);
+    quint64 gen;
+    {
+        std::lock_guard lock(m_core->mutex);
+        gen = m_core->generation[slot];
+    }
+    m_core->ShowSlotStatus(slot, gen, elapsed);
+}
+
+void SlotMonitor::UpdateTrayStatus(const QString& title) {
+    m_core->UpdateTrayStatus(title);
+}
+
+void SlotMonitor::SetPollEndedHandler(PollEndedHandler handler) {
+    std::lock_guard lock(m_core->mutex);
+    m_core->pollEnded = std::move(handler);
+}
+
+int SlotMonitor::RunningPolls() const {
+    std::lock_guard lock(m_core->pollMutex);
+    return m_core->runningPolls;
+}
+
+int SlotMonitor::HungCalls() const {
+    std::lock_guard lock(m_core->pollMutex);
+    return m_core->hungCalls;
+}
+
+bool SlotMonitor::WaitForPolls(int timeoutMs) const {
+    std::unique_lock lock(m_core->pollMutex);
+    return m_core->pollCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [this] { return m_core->runningPolls == 0; });
+}
+
+void SlotMonitor::Shutdown(int waitMs) {
+    if (m_core->shutDown.exchange(true))
+        return;
+    m_core->accepting = false;
+    WaitForPolls(waitMs);
+    {
+        std::lock_guard lock(m_core->mutex);
+        m_core->closed = true;
+        m_core->view = nullptr;
+        m_core->pollEnded = nullptr;
+    }
+    {
+        std::lock_guard lock(m_core->watchMutex);
+        m_core->watchStop = true;
+        m_core->tickets.clear();
+    }
+    m_core->watchCv.notify_all();
+    if (m_core->watchThread.joinable())
+        m_core->watchThread.join();
+}
+
+void SlotMonitor::SetMinuteMs(int ms) {
+    m_core->minuteMs = ms;
+}
+void SlotMonitor::SetEarlyMs(int ms) {
+    m_core->earlyMs = ms;
+}
+void SlotMonitor::SetTrayFrameMs(int ms) {
+    m_core->trayFrameMs = ms;
+}
+void SlotMonitor::SetWatchdogBoundMs(int ms) {
+    m_core->watchdogBoundMs = ms;
+}
+int SlotMonitor::MinuteMs() const {
+    return m_core->minuteMs;
+}
+int SlotMonitor::WatchdogBoundMs() const {
+    return m_core->BoundMs();
+}

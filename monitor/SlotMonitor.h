@@ -1,0 +1,125 @@
+#pragma once
+
+#include "mail/SmtpClient.h"
+#include "monitor/DatabaseSlot.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class CDatabaseProbe;
+class IMonitorView;
+class LogWriter;
+
+// The four database slots and the poll that checks one of them: timing a connection,
+// classifying it, the access and error logs, the alert state machine on the database's
+// persisted "Warned" value, the notices, the slot display and the tray status.
+//
+// Every method is safe to call from any thread. Polls run on worker threads (the scheduler
+// starts them); the slot commands run on the UI thread while polls may be running. A poll keeps
+// the probe it started with; if the slot is emptied or given another database meanwhile, the
+// poll's remaining updates to the slot and the window are dropped.
+//
+// A poll whose Connect or Disconnect does not return within the login time-out plus 5 s is
+// given up: it ends as unreachable with "No answer from the database within N s", the hung
+// call keeps its probe on its own thread, and the slot goes on with a fresh probe for the same
+// connection string and title.
+class SlotMonitor {
+public:
+    static constexpr int kSlotCount = 4;
+    static constexpr int kWatchdogGraceMs = 5000;
+    static constexpr int kShutdownWaitMs = 5000;
+    static constexpr int kTrayFrameMs = 120;
+
+    // Tray icon resources and tips.
+    static constexpr int kIconMain = 128;
+    static constexpr int kIconFirstFrame = 131;
+    static constexpr int kIconLastFrame = 134;
+    static constexpr int kIconUnreachable = 138;
+    static constexpr int kIconSlow = 142;
+
+    // Called last by every poll, on the poll's thread: re-arm the slot's timer after delayMs, or
+    // delayMs < 0 when the slot was emptied during the poll and must stay stopped.
+    using PollEndedHandler = std::function<void(int slot, qint64 delayMs)>;
+
+    // The log writer and SMTP client are shared so that a poll still running at shutdown never
+    // uses freed ones; the notice they report through must live as long as they do.
+    SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
+                std::shared_ptr<SmtpClient> smtp);
+    // Shutdown(kShutdownWaitMs) unless already done.
+    ~SlotMonitor();
+    SlotMonitor(const SlotMonitor&) = delete;
+    SlotMonitor& operator=(const SlotMonitor&) = delete;
+
+    // --- Start-up ---
+    // The intervals and warning thresholds of the four slots ("Interval0".., "Warn0"..).
+    void LoadIntervalsAndThresholds();
+    // Restores every slot from "lastDatabase"/"lastDatabaseTitle" and the per-database section,
+    // without any connection attempt, and prepares the four graphs.
+    void RestoreSlots();
+
+    // --- Settings the window holds ---
+    void SetEmailSettings(const EmailSettings& settings);
+    EmailSettings Email() const;
+    bool EmailSetUp() const;
+
+    // --- Slot data ---
+    std::shared_ptr<CDatabaseProbe> Probe(int slot) const;
+    bool HasProbe(int slot) const;
+    bool IsConfigured(int slot) const;
+    QString Title(int slot) const;
+    int Interval(int slot) const;
+    void SetInterval(int slot, int minutes);
+    int Threshold(int slot) const;
+    void SetThreshold(int slot, int milliseconds);
+    QList<AccessRecord> History(int slot) const;
+    double GraphScale(int slot) const;
+    QString LastAlert(int slot) const;
+    QString LastRecovery(int slot) const;
+
+    // --- Slot commands (UI thread) ---
+    // The slot's probe becomes this one (null empties the slot). A probe replaced or removed
+    // while a poll uses it is released when that poll ends. Settings keys are not touched.
+    void SetProbe(int slot, std::shared_ptr<CDatabaseProbe> probe);
+    // Clears what the slot shows and remembers: texts, label colour, graph, history, scale.
+    void ResetSlotDisplay(int slot);
+
+    // --- The poll ---
+    // One poll of the slot on the calling thread; ends with the poll-ended handler.
+    void PollSlot(int slot);
+    // The timed probe with its bookkeeping (history, scale, status, tray); the error text
+    // receives the driver's message on failure. Public for the benchmark.
+    double ProbeAndTime(int slot, QString* errorText);
+    // Starts PollSlot on a new thread at lowered priority and returns at once.
+    void StartPoll(int slot);
+    void ShowSlotStatus(int slot, double elapsed);
+    void UpdateTrayStatus(const QString& title);
+
+    void SetPollEndedHandler(PollEndedHandler handler);
+
+    // Polls started and not yet ended (hung calls given up by the watchdog not counted).
+    int RunningPolls() const;
+    // Connect/Disconnect calls given up by the watchdog that have not returned yet.
+    int HungCalls() const;
+    // Waits up to timeoutMs for running polls to end (true when none is left).
+    bool WaitForPolls(int timeoutMs) const;
+
+    // Refuses new polls, waits up to waitMs for running ones, then cuts every poll still
+    // running off the window, the logs, the mail and the slots.
+    void Shutdown(int waitMs = kShutdownWaitMs);
+
+    // --- Time units, shortened by tests ---
+    void SetMinuteMs(int ms);    // one minute of interval (60000)
+    void SetEarlyMs(int ms);     // taken off the interval after a probe (1000)
+    void SetTrayFrameMs(int ms); // pause between tray animation frames (120)
+    // The watchdog's bound; 0 restores login time-out + 5 s.
+    void SetWatchdogBoundMs(int ms);
+    int MinuteMs() const;
+    int WatchdogBoundMs() const;
+
+private:
+    struct Core;
+    std::shared_ptr<Core> m_core;
+};

@@ -1,0 +1,112 @@
+#include "monitor/SlotStatus.h"
+
+#include <charconv>
+#include <climits>
+#include <ctime>
+
+#include <time.h>
+
+QString SlotKeys::LastDatabase(int slot) {
+    return QStringLiteral("lastDatabase") + QString::number(slot);
+}
+QString SlotKeys::LastDatabaseTitle(int slot) {
+    return QStringLiteral("lastDatabaseTitle") + QString::number(slot);
+}
+QString SlotKeys::Interval(int slot) {
+    return QStringLiteral("Interval") + QString::number(slot);
+}
+QString SlotKeys::Warn(int slot) {
+    return QStringLiteral("Warn") + QString::number(slot);
+}
+
+QString FormatMs(double value) {
+    // QString::asprintf formats in the C locale whatever setlocale() says, like the original
+    // "%g" on a system with a '.' decimal point.
+    return QString::asprintf("%g", value);
+}
+
+double RoundScale(double value) {
+    QString t = FormatMs(value);
+    if (t.endsWith(u'0'))
+        return value;
+    t = FormatMs(value + 10);
+    const qsizetype dot = t.indexOf(u'.');
+    if (dot > 0)
+        t.truncate(dot);
+    t[t.size() - 1] = u'0';
+    // Read as far as the text is a number, as strtod would, but without its locale.
+    const QByteArray bytes = t.toLatin1();
+    double result = 0.0;
+    std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), result);
+    return result;
+}
+
+QString TimeStamp(const QDateTime& when) {
+    const std::time_t seconds = static_cast<std::time_t>(when.toSecsSinceEpoch());
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char buffer[64];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, " on %m/%d/%Y at %H:%M:%S", &local);
+    return QString::fromLatin1(buffer, static_cast<qsizetype>(n));
+}
+
+AccessStatistics ComputeAccessStatistics(const QList<AccessRecord>& history, double currentScale) {
+    AccessStatistics stats;
+    double sum = 0.0;
+    double maximum = 0.0;
+    for (const AccessRecord& r : history) {
+        if (r.elapsed > maximum) {
+            maximum = r.elapsed;
+            stats.worst = r;
+        }
+        // A zero sum so far also takes the record: the first one always, and any record after
+        // a run whose values cancel out.
+        if (r.elapsed < stats.best.elapsed || sum == 0.0)
+            stats.best = r;
+        sum += r.elapsed;
+    }
+    if (history.size() >= kHistoryLength)
+        stats.scaleCandidate = 2.0 * sum / static_cast<double>(history.size());
+    else
+        stats.scaleCandidate = currentScale;
+    return stats;
+}
+
+QStringList LegendTexts(double scale) {
+    const double step = scale / 5;
+    const QString ms = QStringLiteral("ms");
+    return {FormatMs(scale) + ms, FormatMs(step * 4) + ms, FormatMs(step * 3) + ms,
+            FormatMs(step * 2) + ms, FormatMs(step) + ms};
+}
+
+std::uint32_t TickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                             static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+}
+
+int LeadingInt(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i].unicode() - u'0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
