@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
+#include <ctime>
 #include <mutex>
 
+#include <sys/socket.h>
+
+struct sockaddr_in;
 class INotice;
 
 // The e-mail settings the program keeps; the client uses the sender name and return address
@@ -32,13 +37,46 @@ public:
 
     void SetSender(const QString& senderName, const QString& returnAddress);
 
+    // Sends one message to `recipient`; `sender` is the envelope sender (MAIL FROM), the From
+    // header always names the configured sender. The server is the "SMTP" setting, read anew
+    // at every call. True when the server accepted the message.
     bool SendMail(const QString& sender, const QString& recipient, const QString& subject,
                   const QString& body);
 
     // Tests shorten the limits.
     void SetTimeouts(int connectMs, int replyMs);
 
+    // Splits "host" or "host:port" (port 1 to 65535; without one, kDefaultPort). A text whose
+    // last colon is followed by something other than digits is all host. False for a port of
+    // 0 or above 65535.
+    static bool SplitServerText(const QString& serverText, QString* host, quint16* port);
+
+    // An IPv4 address for `host`: a text that starts (after blanks and a sign) with a non-zero
+    // number is taken as a dotted address without a lookup, anything else is looked up by
+    // name. Thread-safe. Only AF_INET is supported.
+    static bool ResolveServerAddress(const QString& host, quint16 port, int family,
+                                     sockaddr_in* address);
+
+    // The message text sent after DATA, terminator included: headers, then the body with CR LF
+    // line ends and leading dots doubled.
+    static QByteArray BuildMessage(const QString& senderName, const QString& returnAddress,
+                                   const QString& recipient, const QString& subject,
+                                   const QString& body, std::time_t when);
+
+    // "Sat, 06 Dec 2003 02:05:09 PM EST": English names whatever the locale, the local zone's
+    // name (its daylight-saving name while that is in force).
+    static QByteArray FormatDate(std::time_t when);
+
+    // A new "<unique@host>" id on every call.
+    static QByteArray NewMessageId();
+
+    // The text with every run of CR and LF replaced by one blank, so that a value never starts
+    // a new header line or a new command.
+    static QString OneLine(const QString& text);
+
 private:
+    void Notify(const QString& text) const;
+
     INotice* m_notice;
     mutable std::mutex m_mutex;
     QString m_senderName = QStringLiteral("Trellion");
