@@ -1,0 +1,44 @@
+#pragma once
+
+#include "ui/DialogPrompt.h"
+
+#include <QString>
+
+class LogWriter;
+class QWidget;
+class SmtpClient;
+struct EmailSettings;
+
+// The main window's menu commands for the settings dialogs and the log viewer, one call each.
+// The prompt answers the message boxes; the program uses the default, tests their own.
+
+// "Email settings" (32771): on OK the settings change, the client gets the new sender, the
+// store is written, and the user is offered a test.
+void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp,
+                      IDialogPrompt& prompt = DefaultDialogPrompt());
+
+// "Test Email Settings" (32790): one message to the alert recipient, then, if that went out,
+// one to the recovery recipient. The exchanges run on a worker thread behind a modal progress.
+void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClient& smtp,
+                       IDialogPrompt& prompt = DefaultDialogPrompt());
+
+// "Tell a friend..." (32783).
+void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& smtp,
+                   IDialogPrompt& prompt = DefaultDialogPrompt());
+
+// "Log settings" (32776): on OK the writer gets the four values as one set and they are stored.
+void RunLogSettings(QWidget* parent, LogWriter& writer);
+
+// "Access log" (32777) and "Error log" (32778): the viewer, shown again after each Refresh.
+void ShowAccessLog(QWidget* parent, LogWriter& writer,
+                   IDialogPrompt& prompt = DefaultDialogPrompt());
+void ShowErrorLog(QWidget* parent, LogWriter& writer,
+                  IDialogPrompt& prompt = DefaultDialogPrompt());
+void RunLogViewer(QWidget* parent, LogWriter& writer, const QString& logPath,
+                  IDialogPrompt& prompt = DefaultDialogPrompt());
+
+// Sends one message on a worker thread while a modal progress box shows; the UI thread keeps
+// painting and handling timers meanwhile. Returns SendMail's result.
+bool SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString& sender,
+                          const QString& recipient, const QString& subject, const QString& body,
+                          const QString& progressText);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The modal boxes of the settings and log dialogs: one OK button for a notice, Yes and No for a
+// question, always captioned "Trellion". Dialogs take it by reference so that tests can answer.
+class IDialogPrompt {
+public:
+    virtual ~IDialogPrompt() = default;
+    virtual void Tell(QWidget* parent, const QString& text) = 0;
+    virtual bool Ask(QWidget* parent, const QString& text) = 0;
+};
+
+// The QMessageBox implementation used by the program.
+IDialogPrompt& DefaultDialogPrompt();

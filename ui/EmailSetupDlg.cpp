@@ -1,0 +1,162 @@
+#include "ui/EmailSetupDlg.h"
+
+#include "ui/DialogPrompt.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* WrappedLabel(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
+CEmailSetupDlg::CEmailSetupDlg(const EmailSettings& settings, IDialogPrompt& prompt,
+                               QWidget* parent)
+    : QDialog(parent), m_prompt(prompt), m_settings(settings) {
+    setWindowTitle(QStringLiteral("Email Setup"));
+
+    auto* important = new QGroupBox(QStringLiteral("Important"));
+    auto* importantLayout = new QVBoxLayout(important);
+    importantLayout->addWidget(WrappedLabel(QStringLiteral(
+        "Use this dialog to enter the information to be used for the Alert and Recovery "
+        "notices.")));
+    importantLayout->addWidget(WrappedLabel(
+        QStringLiteral("Alert notices are automatically sent by Trellion to the email address "
+                       "specified below when there is a failure reaching a database.")));
+    importantLayout->addWidget(WrappedLabel(
+        QStringLiteral("Recovery notices are automatically sent by Trellion when there is a "
+                       "successful contact with a database after a failure had occurred.")));
+
+    m_alert = new QLineEdit;
+    m_alert->setObjectName(QStringLiteral("alertRecipient"));
+    m_recovery = new QLineEdit;
+    m_recovery->setObjectName(QStringLiteral("recoveryRecipient"));
+    // The display name is kept but never shown; OK still fills it in when it is empty.
+    m_senderName = new QLineEdit(this);
+    m_senderName->setObjectName(QStringLiteral("senderName"));
+    m_senderName->setVisible(false);
+    m_return = new QLineEdit;
+    m_return->setObjectName(QStringLiteral("returnAddress"));
+    m_server = new QLineEdit;
+    m_server->setObjectName(QStringLiteral("server"));
+    m_server->setPlaceholderText(QStringLiteral("host or host:port"));
+    m_authentication = new QCheckBox(QStringLiteral("Server requires authentication"));
+    m_userName = new QLineEdit;
+    m_userName->setObjectName(QStringLiteral("userName"));
+    m_password = new QLineEdit;
+    m_password->setObjectName(QStringLiteral("password"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_userNameLabel = new QLabel(QStringLiteral("Username:"));
+    m_passwordLabel = new QLabel(QStringLiteral("Password:"));
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Alert recipient email:"), m_alert);
+    form->addRow(QStringLiteral("Recovery recipient email:"), m_recovery);
+    form->addRow(QStringLiteral("Return email address:"), m_return);
+    form->addRow(QStringLiteral("Outgoing Server (SMTP):"), m_server);
+    form->addRow(m_authentication);
+    form->addRow(m_userNameLabel, m_userName);
+    form->addRow(m_passwordLabel, m_password);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CEmailSetupDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CEmailSetupDlg::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(important);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+
+    // Stored values are the user's own: they are not overwritten by the alert recipient.
+    m_recoveryEdited = !m_settings.recoveryRecipient.isEmpty();
+    m_returnEdited = !m_settings.returnAddress.isEmpty();
+
+    // Filled before the copying is connected, so that opening the dialog copies nothing.
+    m_alert->setText(m_settings.alertRecipient);
+    m_recovery->setText(m_settings.recoveryRecipient);
+    m_senderName->setText(m_settings.senderName);
+    m_return->setText(m_settings.returnAddress);
+    m_server->setText(m_settings.server);
+    m_userName->setText(m_settings.userName);
+    m_password->setText(m_settings.password);
+    m_authentication->setChecked(m_settings.authentication);
+    EnableAuthenticationFields(m_settings.authentication);
+
+    connect(m_alert, &QLineEdit::textChanged, this, &CEmailSetupDlg::OnAlertChanged);
+    connect(m_authentication, &QCheckBox::toggled, this,
+            &CEmailSetupDlg::EnableAuthenticationFields);
+    m_recovery->installEventFilter(this);
+    // A return address the user typed is theirs as much as one that was stored.
+    connect(m_return, &QLineEdit::textEdited, this, [this] { m_returnEdited = true; });
+}
+
+void CEmailSetupDlg::EnableAuthenticationFields(bool enable) {
+    m_userName->setEnabled(enable);
+    m_password->setEnabled(enable);
+    m_userNameLabel->setEnabled(enable);
+    m_passwordLabel->setEnabled(enable);
+}
+
+void CEmailSetupDlg::OnAlertChanged(const QString& text) {
+    if (!m_recoveryEdited)
+        m_recovery->setText(text);
+    if (!m_returnEdited)
+        m_return->setText(text);
+}
+
+bool CEmailSetupDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_recovery && event->type() == QEvent::FocusIn)
+        m_recoveryEdited = true;
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CEmailSetupDlg::CheckField(QLineEdit* edit, const QString& whenEmpty) {
+    const QString trimmed = edit->text().trimmed();
+    if (trimmed != edit->text())
+        edit->setText(trimmed);
+    if (!trimmed.isEmpty())
+        return true;
+    edit->setFocus(Qt::OtherFocusReason);
+    m_prompt.Tell(this, whenEmpty);
+    return false;
+}
+
+void CEmailSetupDlg::accept() {
+    if (!CheckField(m_alert, QStringLiteral("Please enter an email address for the recipient of "
+                                            "Trellion alerts.")))
+        return;
+    if (!CheckField(m_recovery, QStringLiteral("Please enter an email address for the recipient "
+                                               "of Trellion recovery notices.")))
+        return;
+    const QString name = m_senderName->text().trimmed();
+    m_senderName->setText(name.isEmpty() ? QStringLiteral("Trellion") : name);
+    if (!CheckField(m_return, QStringLiteral("Please enter a return email address in case some "
+                                             "notices are undeliverable.")))
+        return;
+    if (!CheckField(m_server,
+                    QStringLiteral("Please enter the host name or IP of your SMTP server, if you "
+                                   "do not know it, consult your system administrator.")))
+        return;
+
+    m_settings.alertRecipient = m_alert->text();
+    m_settings.recoveryRecipient = m_recovery->text();
+    m_settings.senderName = m_senderName->text();
+    m_settings.returnAddress = m_return->text();
+    m_settings.server = m_server->text();
+    m_settings.userName = m_userName->text();
+    m_settings.password = m_password->text();
+    m_settings.authentication = m_authentication->isChecked();
+    QDialog::accept();
+}
