@@ -2,7 +2,8 @@
 
 #include <QThread>
 
-CQtTrayShell::CQtTrayShell(QObject* parent) : QObject(parent) {}
+CQtTrayShell::CQtTrayShell(QObject* parent)
+    : QObject(parent), m_available(QSystemTrayIcon::isSystemTrayAvailable()) {}
 
 CQtTrayShell::~CQtTrayShell() = default;
 
@@ -31,7 +32,7 @@ bool CQtTrayShell::Dispatch(Action action, const TrayRecord& record) {
     bool expected = false;
     switch (action) {
     case Action::Add:
-        expected = !m_expected.load() && QSystemTrayIcon::isSystemTrayAvailable();
+        expected = m_available.load();
         break;
     case Action::Modify:
         expected = m_expected.load();
@@ -40,8 +41,8 @@ bool CQtTrayShell::Dispatch(Action action, const TrayRecord& record) {
         expected = m_expected.exchange(false);
         break;
     }
-    if (action == Action::Add && expected)
-        m_expected = true;
+    if (action == Action::Add)
+        m_expected = expected;
     QMetaObject::invokeMethod(
         this, [this, action, record] { Apply(action, record); }, Qt::QueuedConnection);
     return expected;
@@ -51,8 +52,10 @@ bool CQtTrayShell::Apply(Action action, const TrayRecord& record) {
     bool ok = false;
     switch (action) {
     case Action::Add:
-        // Without a tray host there is nothing to add to; the window stays the way in.
-        if (m_shown || !QSystemTrayIcon::isSystemTrayAvailable())
+        // Without a tray host there is nothing to add to; the window stays the way in. An add
+        // while shown takes over the icon: Qt's tray has no identifiers to clash.
+        m_available = QSystemTrayIcon::isSystemTrayAvailable();
+        if (!m_available)
             break;
         if (!m_icon) {
             m_icon = new QSystemTrayIcon(this);

@@ -32,6 +32,7 @@ private:
     EventHandler m_handler;
     unsigned m_id = 0;
     unsigned m_flags = 0;
-    std::atomic<bool> m_shown{false};    // UI thread's view
-    std::atomic<bool> m_expected{false}; // shown once the queued calls have run
+    std::atomic<bool> m_available{false}; // a tray host was there at the last look
+    std::atomic<bool> m_shown{false};     // UI thread's view
+    std::atomic<bool> m_expected{false};  // shown once the queued calls have run
 };

@@ -27,11 +27,15 @@ void CStatusLabel::SetBackgroundColour(int colour) {
         return;
     }
     // The palette belongs to the UI thread. The queued call applies whatever was set last, so a
-    // reset made on the UI thread in the meantime is not undone by an older poll's colour.
+    // reset made on the UI thread in the meantime is not undone by an older poll's colour, and
+    // one queued call at a time is enough.
+    if (m_applyPosted.exchange(true))
+        return;
     QMetaObject::invokeMethod(this, &CStatusLabel::ApplyPendingColour, Qt::QueuedConnection);
 }
 
 void CStatusLabel::ApplyPendingColour() {
+    m_applyPosted = false; // before reading: a colour set from now on posts again
     int colour;
     {
         std::lock_guard guard(m_lock);

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QLabel>
 
+#include <atomic>
 #include <mutex>
 
 // A label whose whole face shows a status colour behind its text. The poll threads set the
@@ -33,4 +34,5 @@ private:
     QColor m_background;
     std::mutex m_lock; // guards m_pending
     int m_pending = kDefaultColour;
+    std::atomic<bool> m_applyPosted{false};
 };

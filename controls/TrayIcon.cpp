@@ -24,10 +24,10 @@ QString CutTip(const QString& tip) {
 
 } // namespace
 
-CTrayIcon::CTrayIcon(unsigned id, std::unique_ptr<ITrayShell> shell, QObject* parent)
+CTrayIcon::CTrayIcon(unsigned id, std::shared_ptr<ITrayShell> shell, QObject* parent)
     : QObject(parent), m_shell(std::move(shell)) {
     if (!m_shell)
-        m_shell = std::make_unique<CQtTrayShell>();
+        m_shell = std::make_shared<CQtTrayShell>();
     m_record.id = id;
     m_record.tip = CutTip(TrellionString(static_cast<int>(id)));
     m_shell->SetEventHandler(

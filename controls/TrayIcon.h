@@ -23,8 +23,8 @@ public:
     static constexpr int kCommandTerminate = 32773;
 
     // id: the icon's identifier (the main window uses 110); the tip starts as string resource id.
-    // shell: null for the desktop's tray (QSystemTrayIcon).
-    explicit CTrayIcon(unsigned id, std::unique_ptr<ITrayShell> shell = nullptr,
+    // shell: null for the desktop's tray (QSystemTrayIcon); shared so that a test can watch it.
+    explicit CTrayIcon(unsigned id, std::shared_ptr<ITrayShell> shell = nullptr,
                        QObject* parent = nullptr);
     // Removes the icon.
     ~CTrayIcon() override;
@@ -59,7 +59,7 @@ protected:
 private:
     bool Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip);
 
-    std::unique_ptr<ITrayShell> m_shell;
+    std::shared_ptr<ITrayShell> m_shell;
     mutable std::mutex m_lock; // guards m_record
     TrayRecord m_record;
     QMenu* m_openMenu = nullptr; // the popup on screen, deleted when it hides

@@ -22,7 +22,9 @@ const QColor kBodyLight(95, 150, 230);
 const QColor kLid(150, 195, 250);
 const QColor kLit(60, 235, 255);
 
-double BandY(int band) { return kTop + (kBottom - kTop) * band / 3.0; }
+double BandY(int band) {
+    return kTop + (kBottom - kTop) * band / 3.0;
+}
 
 // Lower half of the ellipse at height y: the visible front edge of a disc of the drum.
 QPainterPath FrontEdge(double y) {
@@ -61,31 +63,28 @@ void DrawDrum(QPainter& p, int lit) {
     p.drawEllipse(QRectF(kLeft, kTop - kRy, width, 2 * kRy));
 }
 
-// A round badge at the lower right, over the drum.
-void DrawBadge(QPainter& p, const QColor& fill, const QColor& rim) {
-    p.setPen(QPen(Qt::white, 1.0));
+// A round badge at the lower right, over the drum, with a white rim to part it from the drum.
+void DrawBadge(QPainter& p, const QColor& fill) {
+    p.setPen(QPen(Qt::white, 0.9));
     p.setBrush(fill);
-    p.drawEllipse(QPointF(11.5, 11.5), 4.0, 4.0);
-    p.setPen(QPen(rim, 0.6));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(QPointF(11.5, 11.5), 3.4, 3.4);
+    p.drawEllipse(QPointF(11.4, 11.4), 4.5, 4.5);
 }
 
 void DrawUnreachable(QPainter& p) {
     DrawDrum(p, -1);
-    DrawBadge(p, QColor(220, 0, 0), QColor(140, 0, 0));
-    p.setPen(QPen(Qt::white, 1.5, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(10.0, 10.0), QPointF(13.0, 13.0));
-    p.drawLine(QPointF(13.0, 10.0), QPointF(10.0, 13.0));
+    DrawBadge(p, QColor(230, 0, 0));
+    p.setPen(QPen(Qt::white, 1.3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(9.9, 9.9), QPointF(12.9, 12.9));
+    p.drawLine(QPointF(12.9, 9.9), QPointF(9.9, 12.9));
 }
 
 void DrawSlow(QPainter& p) {
     DrawDrum(p, -1);
-    DrawBadge(p, QColor(253, 215, 0), QColor(150, 110, 0));
+    DrawBadge(p, QColor(253, 220, 0));
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
-    p.drawRect(QRectF(10.8, 8.9, 1.4, 3.4));
-    p.drawRect(QRectF(10.8, 13.0, 1.4, 1.3));
+    p.drawRect(QRectF(10.8, 8.6, 1.3, 3.6));
+    p.drawRect(QRectF(10.8, 13.0, 1.3, 1.3));
 }
 
 bool Write(const QString& folder, int id, int size, int lit) {
