@@ -1,0 +1,185 @@
+#include "log/LogFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+LogFile::LogFile(LogFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)),
+      m_buffer(std::move(other.m_buffer)), m_bufferPos(std::exchange(other.m_bufferPos, 0)),
+      m_eof(std::exchange(other.m_eof, false)) {}
+
+LogFile& LogFile::operator=(LogFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+        m_buffer = std::move(other.m_buffer);
+        m_bufferPos = std::exchange(other.m_bufferPos, 0);
+        m_eof = std::exchange(other.m_eof, false);
+    }
+    return *this;
+}
+
+bool LogFile::Open(const QString& path, Mode mode) {
+    Close();
+    if (path.isEmpty()) {
+        errno = ENOENT;
+        return false;
+    }
+    // O_TRUNC would cut the file before we know that nobody else holds it: truncate after flock.
+    int flags = O_CLOEXEC | O_NOCTTY;
+    switch (mode) {
+    case Mode::Append:
+        flags |= O_WRONLY | O_APPEND | O_CREAT;
+        break;
+    case Mode::Read:
+        flags |= O_RDONLY;
+        break;
+    case Mode::Truncate:
+        flags |= O_WRONLY | O_CREAT;
+        break;
+    }
+    const QByteArray native = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(native.constData(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0 || (mode == Mode::Truncate && ::ftruncate(fd, 0) < 0)) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return false;
+    }
+    m_fd = fd;
+    m_path = path;
+    m_buffer.clear();
+    m_bufferPos = 0;
+    m_eof = false;
+    return true;
+}
+
+void LogFile::Close() {
+    if (m_fd < 0)
+        return;
+    // Data reached the kernel with each write(); a failing close on a local file loses nothing
+    // we could still retry, so its result is not used.
+    ::close(m_fd);
+    m_fd = -1;
+    m_path.clear();
+    m_buffer.clear();
+    m_bufferPos = 0;
+    m_eof = false;
+}
+
+QString LogFile::FullPath() const {
+    if (m_fd < 0)
+        return {};
+    const QString canonical = QFileInfo(m_path).canonicalFilePath();
+    return canonical.isEmpty() ? QFileInfo(m_path).absoluteFilePath() : canonical;
+}
+
+bool LogFile::AppendWhole(const QByteArray& data) {
+    if (m_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    qsizetype written = 0;
+    while (left > 0) {
+        const ssize_t n = ::write(m_fd, p + written, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int saved = n < 0 ? errno : ENOSPC;
+            if (written > 0) {
+                // O_APPEND leaves the offset at the end of what went out; cut back to where this
+                // write began. Best effort: shrinking a regular file does not need free space.
+                const off_t end = ::lseek(m_fd, 0, SEEK_CUR);
+                if (end >= written)
+                    (void)::ftruncate(m_fd, end - written);
+            }
+            errno = saved;
+            return false;
+        }
+        written += n;
+        left -= n;
+    }
+    return true;
+}
+
+bool LogFile::FillBuffer() {
+    if (m_eof)
+        return false;
+    if (m_bufferPos > 0) {
+        m_buffer.remove(0, m_bufferPos);
+        m_bufferPos = 0;
+    }
+    char chunk[16384];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_eof = true;
+            return false;
+        }
+        m_buffer.append(chunk, n);
+        return true;
+    }
+}
+
+bool LogFile::ReadLine(QByteArray* line) {
+    if (m_fd < 0)
+        return false;
+    qsizetype searchFrom = m_bufferPos;
+    for (;;) {
+        const qsizetype nl = m_buffer.indexOf('\n', searchFrom);
+        if (nl >= 0) {
+            qsizetype end = nl;
+            if (end > m_bufferPos && m_buffer.at(end - 1) == '\r')
+                --end;
+            *line = m_buffer.mid(m_bufferPos, end - m_bufferPos);
+            m_bufferPos = nl + 1;
+            return true;
+        }
+        searchFrom = m_buffer.size() - m_bufferPos;
+        if (!FillBuffer()) {
+            if (m_bufferPos >= m_buffer.size())
+                return false;
+            // The last line has no line end.
+            qsizetype end = m_buffer.size();
+            if (m_buffer.at(end - 1) == '\r')
+                --end;
+            *line = m_buffer.mid(m_bufferPos, end - m_bufferPos);
+            m_bufferPos = m_buffer.size();
+            return true;
+        }
+    }
+}
+
+bool LogFile::ReadLine(QString* line) {
+    QByteArray bytes;
+    if (!ReadLine(&bytes))
+        return false;
+    *line = QString::fromUtf8(bytes);
+    return true;
+}
+
+bool ClearLogFile(const QString& path) {
+    return LogFile(path, LogFile::Mode::Truncate).IsOpen();
+}
