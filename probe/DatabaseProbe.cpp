@@ -22,7 +22,7 @@ std::function<void()> g_connectHook;
 
 // First guess for the completed string. psqlodbc abbreviates its keywords when the buffer is
 // under 1024 bytes and writes ~570 characters in full; a longer string costs one reconnect.
-constexpr SQLSMALLINT kInitialOutputBytes = 4096;
+constexpr SQLSMALLINT kInitialOutputBytes = 1024;
 // Column buffers of the catalogue listing: a longer name is cut by the driver, which reports
 // SQL_SUCCESS_WITH_INFO and so ends the listing.
 constexpr SQLLEN kNameBytes = 128;
@@ -266,7 +266,9 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
 
     const SQLLEN completedBytes =
         static_cast<SQLLEN>(qstrnlen(reinterpret_cast<const char*>(out.data()), out.size()));
-    m_connectionString = FromDriver(out.data(), completedBytes);
+    // psqlodbc connects but completes to nothing when its own ~4 KB limit is exceeded; an
+    // empty stored string would mean "ask the user" at the next poll, so keep the input.
+    m_connectionString = completedBytes > 0 ? FromDriver(out.data(), completedBytes) : input;
     m_dataSourceName = DataSourceNameOf(m_connectionString);
     m_serverName = InfoString(dbc, SQL_SERVER_NAME);
     m_userName = InfoString(dbc, SQL_USER_NAME);

@@ -47,8 +47,10 @@ void SilentListener::Run() {
             break;
         if (fds[0].revents & POLLIN) {
             const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0)
+            if (fd >= 0) {
                 accepted.push_back(fd); // Held open, never read or written.
+                ++m_accepted;
+            }
         }
     }
     for (int fd : accepted)
