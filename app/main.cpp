@@ -1,11 +1,7 @@
-#include <QApplication>
-#include <QDialog>
+#include "app/MonitorApp.h"
 
-// Placeholder until the application object lands.
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QDialog w;
-    w.setWindowTitle("Trellion");
-    w.show();
-    return app.exec();
+    CMonitorApp app(argc, argv);
+    app.InitInstance();
+    return 0;
 }

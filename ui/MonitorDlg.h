@@ -1,0 +1,275 @@
+#pragma once
+
+#include "controls/TrayShell.h"
+#include "monitor/MonitorView.h"
+#include "ui/DatabaseCommands.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class CAccessGraph;
+class PollScheduler;
+class INotice;
+class CNoticeBox;
+class CStatusLabel;
+class CTrayIcon;
+class CUpDown;
+class LogWriter;
+class SlotMonitor;
+class SmtpClient;
+struct EmailSettings;
+class QAction;
+class QEventLoop;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QWidget;
+
+// The main window: four database slots, the menu bar, the tray icon, and the program's life
+// from initialisation to destruction. Run modally for the whole life of the program; closing
+// it only hides it, Exit, Terminate and Escape end it.
+//
+// Every menu item, button and field carries its fixed command or control id as the property
+// "controlId", and OnCommand dispatches by that id.
+class CMonitorDlg : public QDialog, public IMonitorView, public IDatabaseCommandsWindow {
+    Q_OBJECT
+public:
+    // Menu and tray commands.
+    static constexpr int ID_EMAIL_SETTINGS = 32771;
+    static constexpr int ID_OPEN = 32772;
+    static constexpr int ID_EXIT = 32773; // also "&Terminate Trellion" in the tray menu
+    static constexpr int ID_HIDE = 32774;
+    static constexpr int ID_SHOW_DETAILS = 32775;
+    static constexpr int ID_LOG_SETTINGS = 32776;
+    static constexpr int ID_ACCESS_LOG = 32777;
+    static constexpr int ID_ERROR_LOG = 32778;
+    static constexpr int ID_ON_THE_WEB = 32779;
+    static constexpr int ID_TELL_A_FRIEND = 32783;
+    static constexpr int ID_COMPACT_MODE = 32787;
+    static constexpr int ID_START_HIDDEN = 32788;
+    static constexpr int ID_AUTO_START = 32789;
+    static constexpr int ID_TEST_EMAIL = 32790;
+    static constexpr int ID_ALWAYS_ON_TOP = 1116;
+    static constexpr int ID_HELP_CONTENTS = 57670;
+    static constexpr int ID_ABOUT = 57664;
+    static constexpr std::array<int, 4> ID_RESET_DATABASE = {32781, 32784, 32785, 32786};
+
+    // Control ids of the four slots.
+    static constexpr std::array<int, 4> IDC_GROUP = {1040, 1041, 1042, 1043};
+    static constexpr std::array<int, 4> IDC_SELECT = {1024, 1025, 1031, 1039};
+    static constexpr std::array<int, 4> IDC_POLL = {1001, 1005, 1006, 1007};
+    static constexpr std::array<int, 4> IDC_DEL = {1044, 1045, 1046, 1047};
+    static constexpr std::array<int, 4> IDC_INTERVAL = {1009, 1010, 1022, 1032};
+    static constexpr std::array<int, 4> IDC_SPIN = {1008, 1014, 1023, 1033};
+    static constexpr std::array<int, 4> IDC_THRESHOLD = {1051, 1048, 1049, 1050};
+    static constexpr std::array<int, 4> IDC_GRAPH = {1000, 1002, 1003, 1004};
+    static constexpr std::array<int, 4> IDC_LAST_ACCESS = {1011, 1015, 1026, 1034};
+    static constexpr std::array<int, 4> IDC_BEST_ACCESS = {1012, 1016, 1027, 1035};
+    static constexpr std::array<int, 4> IDC_WORST_ACCESS = {1013, 1019, 1028, 1036};
+    static constexpr std::array<int, 4> IDC_LAST_ALERT = {1017, 1020, 1029, 1037};
+    static constexpr std::array<int, 4> IDC_LAST_RECOVERY = {1018, 1021, 1030, 1038};
+
+    // The help context of this window (help-context base 0x20000 + template 102).
+    static constexpr quint32 kHelpContext = 0x20000 + 102;
+
+    // Outer window sizes.
+    static constexpr int kWidthDetails = 812;
+    static constexpr int kWidthNarrow = 398;
+    static constexpr int kHeightFull = 652;
+    static constexpr int kHeightCompact1 = 207;
+    static constexpr int kHeightCompact2 = 353;
+    static constexpr int kHeightCompact3 = 499;
+
+    // trayShell: null for the desktop's tray; tests pass a recording one.
+    explicit CMonitorDlg(std::unique_ptr<ITrayShell> trayShell = nullptr,
+                         QWidget* parent = nullptr);
+    ~CMonitorDlg() override;
+
+    // Start-up (before initialisation): the values the application loaded.
+    void SetInterval(int slot, int minutes);
+    void SetThreshold(int slot, int milliseconds);
+    int Interval(int slot) const;
+    int Threshold(int slot) const;
+
+    // The folder of the program: default log folder and logon start entry. The window finds its
+    // own copy at initialisation unless one was given.
+    void SetProgramDirectory(const QString& dir);
+    QString ProgramDirectory() const { return m_programDirectory; }
+    // The path the logon start entry runs.
+    QString ProgramPath() const;
+
+    // The help request goes to the application; without a hook the window opens help itself.
+    void SetHelpHook(std::function<void(quint32 data, int command)> hook);
+
+    // Restores settings and slots, arms the timers. Called once, before the window is shown.
+    bool OnInitDialog();
+    // Initialises, shows the window and returns when it has ended (Exit, Terminate, Escape,
+    // EndProgram); the destruction steps have run by then.
+    int RunModal();
+    // Ends the program the orderly way Escape does (signals, end of the desktop session).
+    void EndProgram();
+    bool HasEnded() const { return m_ended; }
+
+    // Routes one menu, tray or button command.
+    void OnCommand(int id);
+    // The OK action (Enter): polls "Database 1" now.
+    void accept() override;
+    // The cancel action (Escape): the dialog ends at once.
+    void reject() override;
+    void done(int r) override;
+
+    void ApplyWindowLayout() override;
+    bool AskYesNo(const QString& text) override;
+
+    // Lookup by id (menus, tray commands, controls).
+    QAction* Action(int id) const;
+    QWidget* Control(int id) const;
+    QMenuBar* MenuBar() const { return m_menuBar; }
+    INotice* Notice() const;
+
+    SlotMonitor& Monitor() const { return *m_monitor; }
+    PollScheduler& Scheduler() const { return *m_scheduler; }
+    CDatabaseCommands& DatabaseCommands() const { return *m_commands; }
+    LogWriter& Log() const { return *m_log; }
+    SmtpClient& Smtp() const { return *m_smtp; }
+    CTrayIcon& Tray() const { return *m_tray; }
+    CAccessGraph* Graph(int slot) const { return m_slots[slot].graph; }
+    CStatusLabel* LastAccessLabel(int slot) const { return m_slots[slot].lastAccess; }
+
+    bool DetailsFlag() const { return m_details; }
+    bool CompactFlag() const { return m_compact; }
+    bool AlwaysOnTopFlag() const { return m_alwaysOnTop; }
+    bool StartHiddenFlag() const { return m_startHidden; }
+    bool AutoStartFlag() const { return m_autoStart; }
+    QString AccessLogPath() const { return m_accessLogPath; }
+    QString ErrorLogPath() const { return m_errorLogPath; }
+    bool DoAccessLog() const { return m_doAccessLog; }
+    bool DoErrorLog() const { return m_doErrorLog; }
+
+    // Whether hiding leaves the program reachable (a tray is shown). Without one, hiding
+    // minimises instead.
+    bool TrayAvailable() const;
+    void SetTrayAvailableForTest(int available) { m_trayAvailableOverride = available; }
+
+    // IMonitorView.
+    void SetLabelColour(int slot, int rgb) override;
+    void AddGraphSample(int slot, double value, double mark) override;
+    void SetGraphLegend(int slot, const QStringList& texts) override;
+    void SetGraphScale(int slot, double scale) override;
+    void SetSlotText(int slot, SlotField field, const QString& text) override;
+    void SetTrayIcon(int iconResource, const QString& tip) override;
+    void ResetGraph(int slot) override;
+    void SetSlotCaptions(int slot, const QString& group, const QString& button) override;
+    QString ThresholdText(int slot) const override;
+    QString IntervalText(int slot) const override;
+    void SetIntervalText(int slot, const QString& text) override;
+    void HideWindow() override;
+    void RunEmailSettingsPrompt() override;
+
+    // The default folder of the two logs for a program folder: the folder itself when the user
+    // may write there, otherwise $XDG_STATE_HOME/Trellion (created).
+    static QString DefaultLogFolder(const QString& programDirectory);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct SlotWidgets {
+        QGroupBox* group = nullptr;
+        QPushButton* select = nullptr;
+        QPushButton* poll = nullptr;
+        QPushButton* del = nullptr;
+        QLineEdit* interval = nullptr;
+        CUpDown* spin = nullptr;
+        QLineEdit* threshold = nullptr;
+        QWidget* details = nullptr; // everything right of the graph
+        CAccessGraph* graph = nullptr;
+        CStatusLabel* lastAccess = nullptr;
+        QLabel* bestAccess = nullptr;
+        QLabel* worstAccess = nullptr;
+        QLabel* lastAlert = nullptr;
+        QLabel* lastRecovery = nullptr;
+    };
+
+    void BuildMenus();
+    void BuildSlots();
+    QAction* AddCommand(QMenu* menu, const QString& text, int id, bool checkable = false);
+    void Tag(QWidget* widget, int id);
+
+    // Handlers, one per command.
+    void OnOpen();
+    void OnExit();
+    void OnAbout();
+    void OnAlwaysOnTop();
+    void OnHide();
+    void OnStartHidden();
+    void OnShowDetails();
+    void OnCompactMode();
+    void OnAutoStart();
+    void OnOnTheWeb();
+    void OnHelpContents();
+    void OnEmailSettings();
+    void OnTestEmail();
+    void OnLogSettings();
+    void OnAccessLog();
+    void OnErrorLog();
+    void OnTellAFriend();
+    void OnResetDatabase(int slot);
+    void OnSelectDatabase(int slot);
+    void OnDeleteDatabase(int slot);
+    void OnPollButton(int slot);
+    void OnSpin(int slot, int delta);
+
+    void OnDestroy();
+    void HideToTray();
+    bool SlotHasProbe(int slot) const;
+    void LayoutContent();
+    // Runs f on the UI thread after what is queued already; never blocks the caller.
+    template <typename F> void Queue(F&& f);
+
+    QMenuBar* m_menuBar = nullptr;
+    QWidget* m_content = nullptr;
+    std::array<SlotWidgets, 4> m_slots;
+    QHash<int, QAction*> m_actions;
+    QHash<int, QWidget*> m_controls;
+    std::shared_ptr<CNoticeBox> m_notice;
+    std::shared_ptr<LogWriter> m_log;
+    std::shared_ptr<SmtpClient> m_smtp;
+    std::unique_ptr<SlotMonitor> m_monitor;
+    std::unique_ptr<PollScheduler> m_scheduler;
+    std::unique_ptr<CDatabaseCommands> m_commands;
+    std::unique_ptr<CTrayIcon> m_tray;
+    bool m_customTrayShell = false;
+
+    QString m_accessLogPath;
+    QString m_errorLogPath;
+    QStringList m_locationList;
+    bool m_alwaysOnTop = false;
+    bool m_doAccessLog = true;
+    bool m_doErrorLog = true;
+    bool m_details = true;
+    bool m_compact = false;
+    bool m_startHidden = false;
+    bool m_autoStart = true;
+    QString m_programDirectory;
+    bool m_exitRequested = false;
+
+    bool m_initialised = false;
+    bool m_destroyed = false;
+    bool m_ended = false;
+    QEventLoop* m_loop = nullptr;
+    int m_trayAvailableOverride = -1;
+    std::function<void(quint32, int)> m_helpHook;
+};
