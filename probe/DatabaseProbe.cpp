@@ -128,6 +128,49 @@ QString InfoString(SQLHDBC dbc, SQLUSMALLINT type) {
     return FromDriver(buffer);
 }
 
+// True when the string tells the driver manager which driver to load: a DRIVER or FILEDSN
+// attribute or a non-empty DSN. Values may be braced ({a;b}, '}' doubled inside).
+bool NamesItsDriver(const QString& connectionString) {
+    qsizetype i = 0;
+    const qsizetype n = connectionString.size();
+    while (i < n) {
+        const qsizetype equals = connectionString.indexOf(u'=', i);
+        if (equals < 0)
+            break;
+        const QString key = connectionString.mid(i, equals - i).trimmed();
+        QString value;
+        i = equals + 1;
+        if (i < n && connectionString[i] == u'{') {
+            for (++i; i < n; ++i) {
+                if (connectionString[i] == u'}') {
+                    if (i + 1 < n && connectionString[i + 1] == u'}') {
+                        value += u'}';
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value += connectionString[i];
+            }
+            while (i < n && connectionString[i] != u';')
+                ++i;
+        } else {
+            const qsizetype semicolon = connectionString.indexOf(u';', i);
+            const qsizetype end = semicolon < 0 ? n : semicolon;
+            value = connectionString.mid(i, end - i);
+            i = end;
+        }
+        ++i; // Past the ';'.
+        if (key.compare(QLatin1String("DRIVER"), Qt::CaseInsensitive) == 0 ||
+            key.compare(QLatin1String("FILEDSN"), Qt::CaseInsensitive) == 0 ||
+            (key.compare(QLatin1String("DSN"), Qt::CaseInsensitive) == 0 &&
+             !value.trimmed().isEmpty()))
+            return true;
+    }
+    return false;
+}
+
 enum class Listing { Schemas, Catalogs };
 
 QStringList ListNames(SQLHDBC dbc, Listing which) {
@@ -266,14 +309,21 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
 
     const SQLLEN completedBytes =
         static_cast<SQLLEN>(qstrnlen(reinterpret_cast<const char*>(out.data()), out.size()));
-    // psqlodbc connects but completes to nothing when its own ~4 KB limit is exceeded; an
-    // empty stored string would mean "ask the user" at the next poll, so keep the input.
-    m_connectionString = completedBytes > 0 ? FromDriver(out.data(), completedBytes) : input;
-    m_dataSourceName = DataSourceNameOf(m_connectionString);
+    const QString completed = FromDriver(out.data(), completedBytes);
+    // The completed string is what the slot stores and polls with, so it must connect again.
+    // Two drivers here complete to one that cannot: psqlodbc to nothing past its ~4 KB limit
+    // (and an empty string would ask the user at the next poll), SQLite3 to "DSN=;..." without
+    // the DRIVER it was given. Then the string that did connect is kept.
+    m_connectionString =
+        completed.isEmpty() || (!NamesItsDriver(completed) && NamesItsDriver(input)) ? input
+                                                                                     : completed;
+    // The names still follow the driver's own completion where there is one.
+    const QString& naming = completed.isEmpty() ? input : completed;
+    m_dataSourceName = DataSourceNameOf(naming);
     m_serverName = InfoString(dbc, SQL_SERVER_NAME);
     m_userName = InfoString(dbc, SQL_USER_NAME);
     if (!m_hasConnection)
-        m_title = DeriveTitle(m_connectionString, m_dataSourceName, m_serverName, m_userName);
+        m_title = DeriveTitle(naming, m_dataSourceName, m_serverName, m_userName);
     m_schemas = ListNames(dbc, Listing::Schemas);
     m_catalogs = ListNames(dbc, Listing::Catalogs);
     m_handles = handles.release();

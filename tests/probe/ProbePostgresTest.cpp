@@ -110,12 +110,12 @@ TEST_F(ProbePostgresTest, CompletedStringLongerThanTheBufferIsKeptWholeAndReused
 
 TEST_F(ProbePostgresTest, StringBeyondWhatTheDriverCompletesIsKeptAsGiven) {
     // psqlodbc connects but returns an empty completed string past its ~4 KB limit.
-    const QString in = WithConnSettingsComment(s_pg->DriverConnectionString(), 6000);
+    const QString in = WithConnSettingsComment("DSN=PgDsn", 6000);
     ScriptedChooser chooser(in);
     CDatabaseProbe probe(&chooser, QString(), false, nullptr);
     ASSERT_TRUE(probe.HasConnection());
     EXPECT_EQ(probe.ConnectionString(), in);
-    EXPECT_EQ(probe.Title(), s_pg->User() + "@(127.0.0.1)");
+    EXPECT_EQ(probe.Title(), s_pg->User() + "@PGDSN(127.0.0.1)");
 
     std::unique_ptr<CDatabaseProbe> later(CDatabaseProbe::FromStored(in, probe.Title()));
     QString error;

@@ -68,17 +68,26 @@ TEST_F(ProbeSqliteTest, DataSourceNamedDefaultIsTitledLikeAStringWithoutOne) {
     EXPECT_EQ(probe.Title(), "Default");
 }
 
-TEST_F(ProbeSqliteTest, DriverStringConnectsAndGivesTheFirstAttributeAsTitle) {
-    ScriptedChooser chooser(OdbcTestEnv::SqliteConnectionString(s_db));
+TEST_F(ProbeSqliteTest, DriverStringIsStoredAsGivenAndTitledByTheFirstAttribute) {
+    const QString in = OdbcTestEnv::SqliteConnectionString(s_db);
+    ScriptedChooser chooser(in);
     CDatabaseProbe probe(&chooser, QString(), false, nullptr);
     ASSERT_TRUE(probe.HasConnection());
-    // The driver completes the string with an empty DSN= first, so there is neither a data
-    // source name nor a title: the first attribute's value is empty.
-    EXPECT_TRUE(probe.ConnectionString().startsWith("DSN=;Database=" + s_db + ";"))
-        << qPrintable(probe.ConnectionString());
+    // The driver completes to "DSN=;Database=...;" without the DRIVER, which cannot connect
+    // again; the string that did connect is stored instead.
+    EXPECT_EQ(probe.ConnectionString(), in);
+    // The title follows the driver's completion: its first attribute, DSN=, is empty.
     EXPECT_EQ(probe.DataSourceName(), "");
     EXPECT_EQ(probe.Title(), "");
     EXPECT_TRUE(probe.Schemas().isEmpty());
+
+    std::unique_ptr<CDatabaseProbe> polled(CDatabaseProbe::FromStored(in, probe.Title()));
+    for (int poll = 0; poll < 3; ++poll) {
+        QString error;
+        ASSERT_TRUE(polled->Connect(polled->ConnectionString(), &error)) << qPrintable(error);
+        EXPECT_TRUE(polled->Disconnect());
+        EXPECT_EQ(polled->ConnectionString(), in);
+    }
 }
 
 TEST_F(ProbeSqliteTest, NonAsciiPathSurvivesTheRoundTrip) {
