@@ -80,6 +80,16 @@ QString Install() {
     return InstallLocked();
 }
 
+void AddDriver(const QString& name, const QString& library) {
+    std::lock_guard lock(g_mutex);
+    const QString dir = InstallLocked();
+    const QString file = QStringLiteral("odbcinst.ini");
+    g_files[file][name] = {{QStringLiteral("Description"), name},
+                           {QStringLiteral("Driver"), library}};
+    if (!WriteIni(dir + u'/' + file, g_files[file]))
+        ADD_FAILURE() << "cannot write " << qPrintable(dir + u'/' + file);
+}
+
 void AddDsn(const QString& name, const QString& driver, const QMap<QString, QString>& attrs,
             bool system) {
     std::lock_guard lock(g_mutex);

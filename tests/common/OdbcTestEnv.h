@@ -13,6 +13,9 @@ namespace OdbcTestEnv {
 // same folder.
 QString Install();
 
+// Registers (or replaces) a driver in the private odbcinst.ini. Calls Install().
+void AddDriver(const QString& name, const QString& library);
+
 // Adds (or replaces) a data source in the private user (or system) odbc.ini. Calls Install().
 void AddDsn(const QString& name, const QString& driver, const QMap<QString, QString>& attrs,
             bool system = false);
