@@ -132,7 +132,7 @@ void ScriptedSmtpPeer::Run(QList<Step> script) {
             break;
         }
     }
-    if (open && script.isEmpty() == false && script.last().kind != Step::Kind::Drop) {
+    if (open) {
         // Whatever else the client sends, line by line, until it closes.
         while (ReadMore(fd, kPeerWaitMs)) {
         }
