@@ -32,6 +32,8 @@ PollScheduler::PollScheduler(SlotMonitor* monitor, IMonitorView* view, QObject* 
     for (int i = 0; i < static_cast<int>(m_slots.size()); ++i) {
         QTimer* timer = new QTimer(this);
         timer->setSingleShot(true);
+        // A coarse timer may fire 5 % late: over 15 minutes that is most of a minute.
+        timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [this, i] { Tick(kSlotTimerBase + i); });
         m_slots[i].timer = timer;
     }

@@ -88,6 +88,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::atomic<int> earlyMs{1000};
     std::atomic<int> trayFrameMs{kTrayFrameMs};
     std::atomic<int> watchdogBoundMs{0};
+    std::function<std::uint32_t()> tickSource = TickCount; // set before polls start
 
     mutable std::mutex pollMutex;
     mutable std::condition_variable pollCv;
@@ -248,10 +249,10 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         Watch(ticket);
         CDatabaseProbe& probe = *ticket->probe;
         Outcome outcome;
-        const std::uint32_t t0 = TickCount();
+        const std::uint32_t t0 = tickSource();
         if (probe.Connect(probe.ConnectionString(), &outcome.errorText)) {
             probe.Disconnect();
-            outcome.elapsed = ElapsedMs(t0, TickCount());
+            outcome.elapsed = ElapsedMs(t0, tickSource());
         }
         int expected = PollTicket::Probing;
         if (!ticket->state.compare_exchange_strong(expected, PollTicket::Probed)) {
@@ -758,6 +759,9 @@ void SlotMonitor::SetTrayFrameMs(int ms) {
 }
 void SlotMonitor::SetWatchdogBoundMs(int ms) {
     m_core->watchdogBoundMs = ms;
+}
+void SlotMonitor::SetTickSource(std::function<std::uint32_t()> source) {
+    m_core->tickSource = source ? std::move(source) : std::function<std::uint32_t()>(TickCount);
 }
 int SlotMonitor::MinuteMs() const {
     return m_core->minuteMs;

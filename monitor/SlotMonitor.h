@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -116,6 +117,8 @@ public:
     void SetTrayFrameMs(int ms); // pause between tray animation frames (120)
     // The watchdog's bound; 0 restores login time-out + 5 s.
     void SetWatchdogBoundMs(int ms);
+    // The millisecond counter the probe is timed with (TickCount unless replaced by a test).
+    void SetTickSource(std::function<std::uint32_t()> source);
     int MinuteMs() const;
     int WatchdogBoundMs() const;
 

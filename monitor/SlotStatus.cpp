@@ -2,8 +2,11 @@
 
 #include <charconv>
 #include <climits>
+#include <clocale>
+#include <cstdio>
 #include <ctime>
 
+#include <locale.h>
 #include <time.h>
 
 QString SlotKeys::LastDatabase(int slot) {
@@ -20,9 +23,14 @@ QString SlotKeys::Warn(int slot) {
 }
 
 QString FormatMs(double value) {
-    // QString::asprintf formats in the C locale whatever setlocale() says, like the original
-    // "%g" on a system with a '.' decimal point.
-    return QString::asprintf("%g", value);
+    // The C library's own "%g" (Qt's formatter rounds exact ties differently, which shows in
+    // RoundScale), but always with a '.' whatever locale the application object set.
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    const locale_t previous = uselocale(cLocale);
+    char buffer[64];
+    const int n = std::snprintf(buffer, sizeof buffer, "%g", value);
+    uselocale(previous);
+    return QString::fromLatin1(buffer, n > 0 ? n : 0);
 }
 
 double RoundScale(double value) {

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "log/LogWriter.h"
+#include "mail/SmtpClient.h"
+#include "monitor/MonitorView.h"
+#include "monitor/SlotMonitor.h"
+#include "platform/Notice.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+// A window stand-in that keeps every call the engine makes, in order, from whichever thread.
+class RecordingView : public IMonitorView {
+public:
+    struct Call {
+        QString what; // "colour", "sample", "legend", "scale", "text", "tray", "resetGraph", ...
+        int slot = -1;
+        int field = -1;
+        double value = 0;
+        double mark = 0;
+        QString text;
+        QStringList texts;
+    };
+
+    void SetLabelColour(int slot, int rgb) override;
+    void AddGraphSample(int slot, double value, double mark) override;
+    void SetGraphLegend(int slot, const QStringList& texts) override;
+    void SetGraphScale(int slot, double scale) override;
+    void SetSlotText(int slot, SlotField field, const QString& text) override;
+    void SetTrayIcon(int iconResource, const QString& tip) override;
+    void ResetGraph(int slot) override;
+    void SetSlotCaptions(int slot, const QString& group, const QString& button) override;
+    QString ThresholdText(int slot) const override;
+    QString IntervalText(int slot) const override;
+    void SetIntervalText(int slot, const QString& text) override;
+    void HideWindow() override;
+    void RunEmailSettingsPrompt() override;
+
+    QList<Call> Calls() const;
+    QList<Call> CallsFor(int slot) const;
+    void Clear();
+    // The last text written to a field of a slot; empty when never written.
+    QString Text(int slot, SlotField field) const;
+    bool HasText(int slot, SlotField field) const;
+    int LastColour(int slot) const; // 0x1000000 when never set
+    QStringList Legend(int slot) const;
+    double Scale(int slot) const;
+
+    // The edit texts the scheduler reads.
+    std::array<QString, 4> thresholdTexts;
+    std::array<QString, 4> intervalTexts;
+    std::function<void()> onPrompt;
+
+private:
+    void Add(const Call& call);
+    mutable std::mutex m_mutex;
+    QList<Call> m_calls;
+};
+
+class RecordingNotice : public INotice {
+public:
+    void ShowNotice(const QString& text) override;
+    QStringList Texts() const;
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_texts;
+};
+
+// Blocks every probe's Connect (through the probe's test hook) until released; counts the
+// calls that entered and are inside it.
+class ConnectGate {
+public:
+    ConnectGate();  // installs the hook, closed
+    ~ConnectGate(); // opens and removes the hook
+    void Open();
+    bool WaitForEntered(int count, int timeoutMs);
+    int Entered() const;
+    int MaxInside() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+    int m_entered = 0;
+    int m_inside = 0;
+    int m_maxInside = 0;
+};
+
+// The real parts a poll works with: log files in a temp folder, a log writer, an SMTP client,
+// a recording view and a monitor with short tray frames.
+struct MonitorRig {
+    MonitorRig();
+    ~MonitorRig();
+
+    QString dir;
+    QString accessLog;
+    QString errorLog;
+    RecordingNotice notice;
+    RecordingView view;
+    std::shared_ptr<LogWriter> log;
+    std::shared_ptr<SmtpClient> smtp;
+    std::unique_ptr<SlotMonitor> monitor;
+
+    // A new monitor on the same settings, view, log writer and client (a restart).
+    void Restart();
+    // E-mail set up with the server "127.0.0.1:port" (also written as the "SMTP" setting, which
+    // the client reads), or not set up for port 0.
+    void SetUpEmail(int port);
+    // The slot's database, stored and restored as at start-up.
+    void StoreSlot(int slot, const QString& connectionString, const QString& title);
+
+    QStringList AccessLines() const;
+    QStringList ErrorLines() const;
+};
+
+inline constexpr char kSender[] = "monitor@example.test";
+inline constexpr char kAlertTo[] = "alerts@example.test";
+inline constexpr char kRecoveryTo[] = "recovery@example.test";
+
+// Log lines without their "<date time> " prefix.
+QStringList ReadLogMessages(const QString& path);
+
+// Runs the event loop until cond holds or timeoutMs passed.
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs);
+
+// "Subject: ..." of a raw message.
+QString SubjectOf(const QByteArray& data);
+// The body of a raw message (after the blank line), CR LF turned into LF.
+QString BodyOf(const QByteArray& data);
+
+// True when text is a time stamp " on MM/DD/YYYY at HH:MM:SS".
+bool IsStamp(const QString& text);
