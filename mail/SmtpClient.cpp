@@ -14,10 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
-#include <optional>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
