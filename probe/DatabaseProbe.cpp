@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -128,47 +129,97 @@ QString InfoString(SQLHDBC dbc, SQLUSMALLINT type) {
     return FromDriver(buffer);
 }
 
-// True when the string tells the driver manager which driver to load: a DRIVER or FILEDSN
-// attribute or a non-empty DSN. Values may be braced ({a;b}, '}' doubled inside).
-bool NamesItsDriver(const QString& connectionString) {
+// One "key=value" of a connection string; [start, end) is its text without the ';'.
+struct Attribute {
+    QString key;
+    QString value;
+    qsizetype start = 0;
+    qsizetype end = 0;
+};
+
+// Splits a connection string into attributes; a value may be braced ({a;b}, '}' doubled).
+QList<Attribute> ParseAttributes(const QString& s) {
+    QList<Attribute> attributes;
     qsizetype i = 0;
-    const qsizetype n = connectionString.size();
+    const qsizetype n = s.size();
     while (i < n) {
-        const qsizetype equals = connectionString.indexOf(u'=', i);
+        const qsizetype equals = s.indexOf(u'=', i);
         if (equals < 0)
             break;
-        const QString key = connectionString.mid(i, equals - i).trimmed();
-        QString value;
+        Attribute a;
+        a.start = i;
+        a.key = s.mid(i, equals - i).trimmed();
         i = equals + 1;
-        if (i < n && connectionString[i] == u'{') {
+        if (i < n && s[i] == u'{') {
             for (++i; i < n; ++i) {
-                if (connectionString[i] == u'}') {
-                    if (i + 1 < n && connectionString[i + 1] == u'}') {
-                        value += u'}';
+                if (s[i] == u'}') {
+                    if (i + 1 < n && s[i + 1] == u'}') {
+                        a.value += u'}';
                         ++i;
                         continue;
                     }
                     ++i;
                     break;
                 }
-                value += connectionString[i];
+                a.value += s[i];
             }
-            while (i < n && connectionString[i] != u';')
+            while (i < n && s[i] != u';')
                 ++i;
         } else {
-            const qsizetype semicolon = connectionString.indexOf(u';', i);
-            const qsizetype end = semicolon < 0 ? n : semicolon;
-            value = connectionString.mid(i, end - i);
-            i = end;
+            const qsizetype semicolon = s.indexOf(u';', i);
+            i = semicolon < 0 ? n : semicolon;
+            a.value = s.mid(equals + 1, i - equals - 1);
         }
+        a.end = i;
+        attributes.append(a);
         ++i; // Past the ';'.
-        if (key.compare(QLatin1String("DRIVER"), Qt::CaseInsensitive) == 0 ||
-            key.compare(QLatin1String("FILEDSN"), Qt::CaseInsensitive) == 0 ||
-            (key.compare(QLatin1String("DSN"), Qt::CaseInsensitive) == 0 &&
-             !value.trimmed().isEmpty()))
-            return true;
     }
-    return false;
+    return attributes;
+}
+
+const Attribute* FindAttribute(const QList<Attribute>& attributes,
+                               std::initializer_list<const char*> keys) {
+    for (const Attribute& a : attributes) {
+        for (const char* key : keys) {
+            if (a.key.compare(QLatin1String(key), Qt::CaseInsensitive) == 0)
+                return &a;
+        }
+    }
+    return nullptr;
+}
+
+// True when the string tells the driver manager which driver to load: a DRIVER or FILEDSN
+// attribute or a non-empty DSN.
+bool NamesItsDriver(const QList<Attribute>& attributes) {
+    if (FindAttribute(attributes, {"DRIVER", "FILEDSN"}))
+        return true;
+    const Attribute* dsn = FindAttribute(attributes, {"DSN"});
+    return dsn && !dsn->value.trimmed().isEmpty();
+}
+
+// The completed string is what the slot stores and polls with, so it must connect again.
+// Where a driver here completes to one that cannot, the part that did connect is kept.
+QString StorableString(const QString& completed, const QString& input) {
+    // psqlodbc connects but completes to nothing past its own ~4 KB limit (and an empty
+    // string would ask the user at the next poll).
+    if (completed.isEmpty())
+        return input;
+    const QList<Attribute> done = ParseAttributes(completed);
+    const QList<Attribute> given = ParseAttributes(input);
+    // SQLite3 completes to "DSN=;Database=..." without the DRIVER it was given.
+    if (!NamesItsDriver(done) && NamesItsDriver(given))
+        return input;
+    // psqlodbc writes the password back %-encoded through a signed char, so every non-ASCII
+    // byte becomes "%ff" and the stored string no longer logs in. The one that did goes back.
+    const Attribute* donePwd = FindAttribute(done, {"PWD", "PASSWORD"});
+    const Attribute* givenPwd = FindAttribute(given, {"PWD", "PASSWORD"});
+    if (donePwd && givenPwd &&
+        QString::fromUtf8(QByteArray::fromPercentEncoding(donePwd->value.toUtf8())) !=
+            givenPwd->value)
+        return completed.left(donePwd->start) +
+               input.mid(givenPwd->start, givenPwd->end - givenPwd->start) +
+               completed.mid(donePwd->end);
+    return completed;
 }
 
 enum class Listing { Schemas, Catalogs };
@@ -310,13 +361,7 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
     const SQLLEN completedBytes =
         static_cast<SQLLEN>(qstrnlen(reinterpret_cast<const char*>(out.data()), out.size()));
     const QString completed = FromDriver(out.data(), completedBytes);
-    // The completed string is what the slot stores and polls with, so it must connect again.
-    // Two drivers here complete to one that cannot: psqlodbc to nothing past its ~4 KB limit
-    // (and an empty string would ask the user at the next poll), SQLite3 to "DSN=;..." without
-    // the DRIVER it was given. Then the string that did connect is kept.
-    m_connectionString =
-        completed.isEmpty() || (!NamesItsDriver(completed) && NamesItsDriver(input)) ? input
-                                                                                     : completed;
+    m_connectionString = StorableString(completed, input);
     // The names still follow the driver's own completion where there is one.
     const QString& naming = completed.isEmpty() ? input : completed;
     m_dataSourceName = DataSourceNameOf(naming);

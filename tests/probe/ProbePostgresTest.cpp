@@ -125,6 +125,37 @@ TEST_F(ProbePostgresTest, StringBeyondWhatTheDriverCompletesIsKeptAsGiven) {
     EXPECT_TRUE(later->Disconnect());
 }
 
+TEST_F(ProbePostgresTest, NonAsciiPasswordStillLogsInFromTheStoredString) {
+    // psqlodbc's completion turns every non-ASCII password byte into "%ff".
+    ASSERT_EQ(ExecSql(s_pg->DriverConnectionString(),
+                      {"DROP ROLE IF EXISTS \"wörker\"",
+                       "CREATE ROLE \"wörker\" LOGIN PASSWORD 'pässwörd;1'"}),
+              "");
+    const QString in = QString("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=%1;"
+                               "Database=%2;UID=wörker;PWD={pässwörd;1}")
+                           .arg(s_pg->Port())
+                           .arg(s_pg->Database());
+    ScriptedChooser chooser(in);
+    CDatabaseProbe probe(&chooser, QString(), false, nullptr);
+    ASSERT_TRUE(probe.HasConnection());
+    EXPECT_EQ(probe.Title(), "wörker@(127.0.0.1)");
+    EXPECT_TRUE(probe.ConnectionString().contains("UID=wörker;PWD={pässwörd;1};"))
+        << qPrintable(probe.ConnectionString());
+
+    for (int poll = 0; poll < 2; ++poll) {
+        QString error;
+        ASSERT_TRUE(probe.Connect(probe.ConnectionString(), &error)) << qPrintable(error);
+        EXPECT_TRUE(probe.Disconnect());
+    }
+
+    // An ASCII password keeps the driver's own %-encoded form, which works as it is.
+    ScriptedChooser plain(s_pg->DriverConnectionString());
+    CDatabaseProbe ascii(&plain, QString(), false, nullptr);
+    ASSERT_TRUE(ascii.HasConnection());
+    EXPECT_TRUE(ascii.ConnectionString().contains("PWD=Pg%2dsecret%2d1;"))
+        << qPrintable(ascii.ConnectionString());
+}
+
 TEST_F(ProbePostgresTest, WrongPasswordFailsWithTheServersMessage) {
     QString cs = s_pg->DriverConnectionString();
     cs.replace("PWD=" + s_pg->Password(), "PWD=wrong");

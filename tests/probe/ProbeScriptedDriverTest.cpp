@@ -117,6 +117,34 @@ TEST_F(ProbeScriptedTest, CompletedStringIsFetchedWholeAfterATruncatedFirstTry) 
     EXPECT_EQ(probe->ConnectionString(), big);
 }
 
+TEST_F(ProbeScriptedTest, StoredStringAlwaysNamesItsDriverAndKeepsAWorkingPassword) {
+    struct Case {
+        QString input, complete, stored;
+    };
+    const Case cases[] = {
+        // Completed without any driver or data source: the input is kept.
+        {"DRIVER={Scripted};A=1", "DSN=;A=1;B=2", "DRIVER={Scripted};A=1"},
+        // A data source or a driver in the completion is enough.
+        {"DRIVER={Scripted};A=1", "DSN=x;A=1", "DSN=x;A=1"},
+        {"DRIVER={Scripted};A=1", "driver={Scripted};A=1;B=", "driver={Scripted};A=1;B="},
+        // The password the driver echoes, %-decoded, must be the one given; else it goes back.
+        {"DRIVER={Scripted};PWD=a-b", "DRIVER={Scripted};PWD=a%2db;X=1",
+         "DRIVER={Scripted};PWD=a%2db;X=1"},
+        {"DRIVER={Scripted};PWD={ä;b}", "DRIVER={Scripted};PWD=%ff%ff%3bb;X=1",
+         "DRIVER={Scripted};PWD={ä;b};X=1"},
+        {"DRIVER={Scripted};Password=ä", "DRIVER={Scripted};PWD=%ff%ff;X=1",
+         "DRIVER={Scripted};Password=ä;X=1"},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<CDatabaseProbe> probe(CDatabaseProbe::FromStored("", "t"));
+        const QString in = c.input + ";Complete={" + QString(c.complete).replace("}", "}}") + "}";
+        ASSERT_TRUE(probe->Connect(in, nullptr)) << qPrintable(c.input);
+        probe->Disconnect();
+        EXPECT_EQ(probe->ConnectionString(), c.stored == c.input ? in : c.stored)
+            << qPrintable(c.input + " / " + c.complete);
+    }
+}
+
 TEST_F(ProbeScriptedTest, DiagnosticIsCutAt399Characters) {
     const QString message = QString(300, u'a') + QString(300, u'é');
     bool connected = true;
