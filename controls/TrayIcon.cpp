@@ -56,11 +56,8 @@ bool CTrayIcon::UpdateIcon(const QIcon& icon, std::optional<QString> tip) {
 bool CTrayIcon::UpdateIconFromResource(int number) {
     if (number == 0)
         return Update(QIcon(), 0, std::nullopt);
-    {
-        std::lock_guard guard(m_lock);
-        m_record.tip = CutTip(TrellionString(number));
-    }
-    return Update(TrellionIcon(number), number, std::nullopt);
+    // The resource's string becomes the tip before the update, even one that changes nothing.
+    return Update(TrellionIcon(number), number, std::nullopt, TrellionString(number));
 }
 
 bool CTrayIcon::UpdateIconWithTip(int number, const QString& tip) {
@@ -68,10 +65,13 @@ bool CTrayIcon::UpdateIconWithTip(int number, const QString& tip) {
     return Update(icon, icon.isNull() ? 0 : number, tip);
 }
 
-bool CTrayIcon::Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip) {
+bool CTrayIcon::Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip,
+                       const std::optional<QString>& presetTip) {
     // Poll threads update the icon; one update at a time keeps the record whole and the
     // add/modify decision in step with the shell.
     std::lock_guard guard(m_lock);
+    if (presetTip)
+        m_record.tip = CutTip(*presetTip);
     enum class Action { Add, Modify, Delete } action;
     m_record.flags = 0;
     if (!icon.isNull()) {

@@ -57,7 +57,8 @@ protected:
     virtual std::unique_ptr<QMenu> LoadTrayMenu() const;
 
 private:
-    bool Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip);
+    bool Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip,
+                const std::optional<QString>& presetTip = std::nullopt);
 
     std::shared_ptr<ITrayShell> m_shell;
     mutable std::mutex m_lock; // guards m_record
