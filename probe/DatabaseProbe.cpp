@@ -332,7 +332,8 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
     std::vector<SQLCHAR> out(kInitialOutputBytes);
     SQLSMALLINT outLength = 0;
     bool connected = false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    constexpr int kAttempts = 3;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         outLength = 0;
         const SQLRETURN rc = SQLDriverConnect(
             dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, out.data(),
@@ -341,8 +342,10 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
             break;
         handles->dbc.SetConnected();
         // The completed string only comes with a connection: when it did not fit, connect
-        // again with room for the length the driver reported.
-        if (outLength < static_cast<SQLSMALLINT>(out.size()) || out.size() >= SHRT_MAX) {
+        // again with room for the length the driver reported (a driver that keeps growing it
+        // gets a cut string rather than a failed poll).
+        if (outLength < static_cast<SQLSMALLINT>(out.size()) || out.size() >= SHRT_MAX ||
+            attempt == kAttempts) {
             connected = true;
             break;
         }

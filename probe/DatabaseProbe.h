@@ -36,6 +36,9 @@ public:
 
     // True when connected; the connection stays open until Disconnect. On failure the driver's
     // first diagnostic message goes to *errorText when given. An empty string asks the chooser.
+    // On success ConnectionString() is the driver's completed string, whole; where that could
+    // not connect again (no driver named in it, a password the driver mangled) the part that
+    // did connect is kept, so the stored string always works for the next poll.
     bool Connect(const QString& connectionString, QString* errorText);
     // Always true; frees the handles of the last successful Connect.
     bool Disconnect();
