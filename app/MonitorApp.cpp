@@ -77,6 +77,16 @@ void CMonitorApp::WinHelp(quint32 data, int command) {
     CHelpWindow::Show(HelpFile(), data, command);
 }
 
+void CMonitorApp::LoadIntervalsAndThresholds(CMonitorDlg& window) {
+    const QString settings = QLatin1String(SettingsStore::kSettings);
+    for (int i = 0; i < 4; ++i) {
+        window.SetInterval(
+            i, SettingsStore::ReadInt(settings, QStringLiteral("Interval%1").arg(i), 15));
+        window.SetThreshold(
+            i, SettingsStore::ReadInt(settings, QStringLiteral("Warn%1").arg(i), 10000));
+    }
+}
+
 void CMonitorApp::InstallSignalHandlers() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
@@ -112,12 +122,7 @@ bool CMonitorApp::InitInstance() {
     m_window = window.get();
     window->SetProgramDirectory(m_programDirectory);
     window->SetHelpHook([this](quint32 data, int command) { WinHelp(data, command); });
-    for (int i = 0; i < 4; ++i) {
-        window->SetInterval(
-            i, SettingsStore::ReadInt(settings, QStringLiteral("Interval%1").arg(i), 15));
-        window->SetThreshold(
-            i, SettingsStore::ReadInt(settings, QStringLiteral("Warn%1").arg(i), 10000));
-    }
+    LoadIntervalsAndThresholds(*window);
 
     InstallSignalHandlers();
     // The end of the desktop session ends the program like Escape.

@@ -23,6 +23,8 @@ public:
 
     // Runs the whole program; returns false when the window has ended.
     bool InitInstance();
+    // Start-up step: the four intervals and thresholds from the store into the window.
+    static void LoadIntervalsAndThresholds(CMonitorDlg& window);
     // Help requests of the windows: opens the help at data (HELP_CONTEXT) or its first topic.
     void WinHelp(quint32 data, int command);
 

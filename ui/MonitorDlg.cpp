@@ -37,6 +37,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 
 #include <unistd.h>
@@ -180,6 +181,8 @@ void CMonitorDlg::BuildSlots() {
         row->setSpacing(8);
 
         s.graph = new CAccessGraph(s.group);
+        // The graph takes what the details leave; its own hint must not push them out.
+        s.graph->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         s.graph->setMinimumWidth(kGraphMinWidth);
         s.graph->setFixedHeight(kGraphHeight);
         Tag(s.graph, IDC_GRAPH[i]);
@@ -206,6 +209,13 @@ void CMonitorDlg::BuildSlots() {
             b->setAutoDefault(false);
             b->setDefault(false);
         }
+        // Narrower than the style's default button width, so that the fields keep their room.
+        const int column =
+            std::max(s.select->sizeHint().width(),
+                     fontMetrics().horizontalAdvance(QStringLiteral("Polling interval")));
+        s.select->setFixedWidth(column);
+        s.poll->setFixedWidth((column - 2) / 2);
+        s.del->setFixedWidth((column - 2) / 2);
         commands->addWidget(s.select, 0, 0, 1, 4);
         commands->addWidget(s.poll, 1, 0, 1, 2);
         commands->addWidget(s.del, 1, 2, 1, 2);
@@ -468,6 +478,17 @@ void CMonitorDlg::done(int r) {
 }
 
 void CMonitorDlg::EndProgram() {
+    // A modal dialog open over the window runs its own loop; cancel every such dialog so that
+    // the signal or the session end is not held up until the user answers it.
+    for (int guard = 0; guard < 16; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
     done(QDialog::Rejected);
 }
 
@@ -728,12 +749,28 @@ void CMonitorDlg::ApplyWindowLayout() {
     for (const SlotWidgets& s : m_slots)
         s.details->setVisible(m_details);
 
-    // The sizes are the outer window's; the frame, if the desktop draws one, comes off.
-    const QSize frame = frameGeometry().size() - geometry().size();
     move(r.topLeft());
-    resize(r.size() - frame);
+    m_outerSize = r.size();
+    FitOuterSize();
     LayoutContent();
     update();
+}
+
+void CMonitorDlg::FitOuterSize() {
+    if (!m_outerSize.isValid())
+        return;
+    // The sizes are the outer window's; the frame, if the desktop draws one, comes off. A
+    // window not shown yet has no frame, so this runs again when it is shown.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (size() != m_outerSize - frame)
+        resize(m_outerSize - frame);
+}
+
+void CMonitorDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FitOuterSize();
+    // Some window managers report the frame only after mapping the window.
+    QTimer::singleShot(200, this, [this] { FitOuterSize(); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -184,6 +184,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct SlotWidgets {
@@ -236,6 +237,8 @@ private:
     void HideToTray();
     bool SlotHasProbe(int slot) const;
     void LayoutContent();
+    // Gives the window the outer size of the last layout once the desktop's frame is known.
+    void FitOuterSize();
     // Runs f on the UI thread after what is queued already; never blocks the caller.
     template <typename F> void Queue(F&& f);
 
@@ -265,6 +268,7 @@ private:
     bool m_autoStart = true;
     QString m_programDirectory;
     bool m_exitRequested = false;
+    QSize m_outerSize;
 
     bool m_initialised = false;
     bool m_destroyed = false;
