@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
@@ -122,6 +124,29 @@ bool PgCluster::RunAsServerUser(const QStringList& command, int timeoutMs, QStri
     return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+// A test process that crashed or was killed by a time-out leaves its server running: stop
+// and remove clusters whose owning process is gone. Runs under the template lock.
+void PgCluster::SweepOrphans() {
+    const QDir tmp(QDir::tempPath());
+    for (const QString& name : tmp.entryList({QStringLiteral("trellion-pg-*")}, QDir::Dirs)) {
+        const QString dir = tmp.filePath(name);
+        QFile owner(dir + QStringLiteral("/owner.pid"));
+        if (!owner.open(QIODevice::ReadOnly))
+            continue; // Not ours, or still being made.
+        bool isNumber = false;
+        const pid_t pid = owner.readAll().trimmed().toInt(&isNumber);
+        if (!isNumber || pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        if (QFileInfo::exists(dir + QStringLiteral("/data/postmaster.pid")))
+            RunAsServerUser({kBinDir + QStringLiteral("/pg_ctl"), QStringLiteral("-D"),
+                             dir + QStringLiteral("/data"), QStringLiteral("-m"),
+                             QStringLiteral("immediate"), QStringLiteral("-w"),
+                             QStringLiteral("stop")},
+                            60000);
+        QDir(dir).removeRecursively();
+    }
+}
+
 // Makes the machine-wide template once (under a lock: ctest runs binaries in parallel), then
 // copies it into a fresh folder of our own.
 bool PgCluster::Prepare() {
@@ -168,6 +193,8 @@ bool PgCluster::Prepare() {
         QFile::remove(pwfile);
         ok = ok && QDir().rename(building, templ);
     }
+    if (ok)
+        SweepOrphans();
     if (ok) {
         char pattern[] = "/tmp/trellion-pg-XXXXXX";
         const char* made = ::mkdtemp(pattern);
@@ -175,6 +202,10 @@ bool PgCluster::Prepare() {
         if (ok) {
             m_dir = QString::fromLocal8Bit(made);
             ::chmod(made, 0755);
+            QFile owner(m_dir + QStringLiteral("/owner.pid"));
+            if (owner.open(QIODevice::WriteOnly))
+                owner.write(QByteArray::number(::getpid()));
+            owner.close();
             QProcess cp;
             cp.start(QStringLiteral("cp"), {QStringLiteral("-a"), templ, m_dir + "/data"});
             ok = cp.waitForFinished(60000) && cp.exitCode() == 0 && ChownTree(m_dir, uid, gid);

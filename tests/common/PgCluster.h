@@ -30,6 +30,7 @@ public:
 
 private:
     bool Prepare();
+    void SweepOrphans();
     bool RunAsServerUser(const QStringList& command, int timeoutMs, QString* output = nullptr);
 
     QString m_dir;

@@ -4,13 +4,18 @@
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <sql.h>
 #include <sqlext.h>
+
+#include <cstdio>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -102,6 +107,39 @@ TEST_F(FixturesTest, TwoClustersRunSideBySide) {
     EXPECT_NE(a.Port(), b.Port());
     EXPECT_EQ(TryConnect(a.DriverConnectionString()), "");
     EXPECT_EQ(TryConnect(b.DriverConnectionString()), "");
+}
+
+// Run in a child process by the test below: leaves a running cluster behind, as a crashed
+// or timed-out test would.
+TEST_F(FixturesTest, DISABLED_ChildAbandonsItsCluster) {
+    auto* pg = new PgCluster;
+    ASSERT_TRUE(pg->Start());
+    std::printf("cluster-dir=%s\nhome-dir=%s\n", qPrintable(pg->Dir()),
+                qPrintable(TestSupport::HomeDir()));
+    std::fflush(stdout);
+    ::_exit(0);
+}
+
+TEST_F(FixturesTest, ClusterOfADeadProcessIsStoppedAndRemovedByTheNextStart) {
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_also_run_disabled_tests",
+                 "--gtest_filter=FixturesTest.DISABLED_ChildAbandonsItsCluster"});
+    ASSERT_TRUE(child.waitForFinished(180000));
+    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+    const qsizetype at = out.indexOf("cluster-dir=");
+    ASSERT_GE(at, 0) << qPrintable(out);
+    const QString dir = out.mid(at + 12).section(u'\n', 0, 0).trimmed();
+    ASSERT_TRUE(QFileInfo::exists(dir + "/data/postmaster.pid")) << qPrintable(dir);
+
+    // _exit skipped the child's own clean-up of its temporary folder.
+    const qsizetype home = out.indexOf("home-dir=");
+    if (home >= 0)
+        QDir(out.mid(home + 9).section(u'\n', 0, 0).trimmed()).removeRecursively();
+
+    PgCluster next;
+    ASSERT_TRUE(next.Start());
+    EXPECT_FALSE(QFileInfo::exists(dir));
 }
 
 TEST_F(FixturesTest, SilentListenerAcceptsAndNeverAnswers) {
