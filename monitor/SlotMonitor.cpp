@@ -16,6 +16,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -97,8 +98,10 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
 
     std::mutex watchMutex;
     std::condition_variable watchCv;
-    std::list<std::shared_ptr<PollTicket>> tickets;
+    std::list<std::weak_ptr<PollTicket>> tickets;
     bool watchStop = false;
+    bool watchIdle = false;
+    Clock::time_point watchWake = Clock::time_point::max();
     std::thread watchThread;
 
     // --- helpers ---
@@ -147,6 +150,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     }
 
     // --- the watchdog ---
+    // Tickets are watched through weak references: a finished poll frees its ticket at once and
+    // the watchdog forgets it lazily, so the common case costs a push and no wake-up.
     void Watch(const std::shared_ptr<PollTicket>& ticket) {
         ticket->deadline = Clock::now() + std::chrono::milliseconds(BoundMs());
         std::lock_guard lock(watchMutex);
@@ -154,42 +159,48 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
             return;
         if (!watchThread.joinable())
             watchThread = std::thread([this] { WatchLoop(); });
+        while (!tickets.empty() && tickets.front().expired())
+            tickets.pop_front();
         tickets.push_back(ticket);
-        watchCv.notify_all();
-    }
-
-    void Unwatch(const std::shared_ptr<PollTicket>& ticket) {
-        std::lock_guard lock(watchMutex);
-        tickets.remove(ticket);
+        // Sleeping on an earlier deadline, the watchdog finds this one when it wakes.
+        if (watchIdle || ticket->deadline < watchWake)
+            watchCv.notify_all();
     }
 
     void WatchLoop() {
         std::unique_lock lock(watchMutex);
         while (!watchStop) {
-            if (tickets.empty()) {
-                watchCv.wait(lock);
-                continue;
-            }
-            Clock::time_point next = Clock::time_point::max();
-            for (const auto& t : tickets)
-                next = std::min(next, t->deadline);
-            watchCv.wait_until(lock, next);
             const Clock::time_point now = Clock::now();
-            std::list<std::shared_ptr<PollTicket>> expired;
+            std::vector<std::shared_ptr<PollTicket>> expired;
+            Clock::time_point next = Clock::time_point::max();
             for (auto it = tickets.begin(); it != tickets.end();) {
-                if ((*it)->deadline <= now) {
-                    int expected = PollTicket::Probing;
-                    if ((*it)->state.compare_exchange_strong(expected, PollTicket::GivenUp))
-                        expired.push_back(*it);
+                std::shared_ptr<PollTicket> t = it->lock();
+                if (!t || t->state != PollTicket::Probing) {
+                    it = tickets.erase(it);
+                } else if (t->deadline <= now) {
+                    int probing = PollTicket::Probing;
+                    if (t->state.compare_exchange_strong(probing, PollTicket::GivenUp))
+                        expired.push_back(std::move(t));
                     it = tickets.erase(it);
                 } else {
+                    next = std::min(next, t->deadline);
                     ++it;
                 }
             }
-            lock.unlock();
-            for (const auto& t : expired)
-                GiveUp(t);
-            lock.lock();
+            if (!expired.empty()) {
+                lock.unlock();
+                for (const auto& t : expired)
+                    GiveUp(t);
+                lock.lock();
+                continue;
+            }
+            watchIdle = next == Clock::time_point::max();
+            watchWake = next;
+            if (watchIdle)
+                watchCv.wait(lock);
+            else
+                watchCv.wait_until(lock, next);
+            watchIdle = false;
         }
     }
 
@@ -263,7 +274,6 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
             pollCv.notify_all();
             return std::nullopt;
         }
-        Unwatch(ticket);
         return outcome;
     }
 
@@ -435,9 +445,11 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         if (!trayBusy.compare_exchange_strong(expected, true))
             return; // another poll is animating
         const QString tip = QStringLiteral("Trellion\n") + title;
+        const int frameMs = trayFrameMs;
         for (int icon = kIconFirstFrame; icon <= kIconLastFrame; ++icon) {
             Tray(icon, tip);
-            std::this_thread::sleep_for(std::chrono::milliseconds(trayFrameMs.load()));
+            if (frameMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(frameMs));
         }
         Tray(kIconMain, tip);
         int unreachable = 0;

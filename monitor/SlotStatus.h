@@ -2,12 +2,12 @@
 
 #include "monitor/DatabaseSlot.h"
 
-#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <ctime>
 
 // The pure parts of the poll and the slot display, kept apart so that their quirks can be
 // pinned down by tests: they are what the user sees.
@@ -19,8 +19,9 @@ QString FormatMs(double value);
 // negative values.
 double RoundScale(double value);
 
-// " on %m/%d/%Y at %H:%M:%S" of the given local time (now when not given).
-QString TimeStamp(const QDateTime& when = QDateTime::currentDateTime());
+// " on %m/%d/%Y at %H:%M:%S" in local time, of now or of the given moment.
+QString TimeStamp();
+QString TimeStamp(std::time_t when);
 
 struct AccessStatistics {
     AccessRecord best;

@@ -116,9 +116,11 @@ TEST(LegendTexts, FifthsOfTheScaleTopDown) {
 
 TEST(TimeStamp, LocalTimeWithLeadingBlank) {
     const QDateTime when(QDate(2026, 3, 7), QTime(9, 5, 1), Qt::LocalTime);
-    EXPECT_EQ(TimeStamp(when), " on 03/07/2026 at 09:05:01");
+    EXPECT_EQ(TimeStamp(when.toSecsSinceEpoch()), " on 03/07/2026 at 09:05:01");
     const QDateTime evening(QDate(2026, 12, 31), QTime(23, 59, 59), Qt::LocalTime);
-    EXPECT_EQ(TimeStamp(evening), " on 12/31/2026 at 23:59:59");
+    EXPECT_EQ(TimeStamp(evening.toSecsSinceEpoch()), " on 12/31/2026 at 23:59:59");
+    EXPECT_TRUE(TimeStamp().startsWith(" on "));
+    EXPECT_EQ(TimeStamp().size(), 26);
 }
 
 TEST(ElapsedMs, SurvivesAWrapOfTheCounter) {
