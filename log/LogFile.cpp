@@ -34,7 +34,9 @@ bool LogFile::Open(const QString& path, Mode mode) {
         return false;
     }
     // O_TRUNC would cut the file before we know that nobody else holds it: truncate after flock.
-    int flags = O_CLOEXEC | O_NOCTTY;
+    // O_NONBLOCK keeps a path that names a FIFO without a reader from hanging a poll thread
+    // inside the writers' lock; it means nothing for regular files.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     switch (mode) {
     case Mode::Append:
         flags |= O_WRONLY | O_APPEND | O_CREAT;
@@ -58,6 +60,10 @@ bool LogFile::Open(const QString& path, Mode mode) {
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc < 0 && errno == EINTR);
+    if (rc == 0 && mode != Mode::Read) {
+        const int status = ::fcntl(fd, F_GETFL);
+        rc = status < 0 ? status : ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    }
     if (rc < 0 || (mode == Mode::Truncate && ::ftruncate(fd, 0) < 0)) {
         const int saved = errno;
         ::close(fd);

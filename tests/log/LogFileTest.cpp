@@ -11,6 +11,8 @@
 
 #include <cerrno>
 
+#include <sys/stat.h>
+
 using LogTest::FileBytes;
 
 namespace {
@@ -85,6 +87,14 @@ TEST_F(LogFileTest, ALockHeldByAnotherProcessRefusesTheOpenUntilReleased) {
     other.Release();
     EXPECT_TRUE(ClearLogFile(path));
     EXPECT_EQ(FileBytes(path), QByteArray());
+}
+
+TEST_F(LogFileTest, AFifoWithoutReaderFailsInsteadOfBlocking) {
+    const QString path = PathOf("fifo.log");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_FALSE(LogFile(path, LogFile::Mode::Append).IsOpen());
+    EXPECT_EQ(errno, ENXIO);
+    EXPECT_FALSE(ClearLogFile(path));
 }
 
 TEST_F(LogFileTest, ClearCreatesAMissingFileEmpty) {

@@ -409,6 +409,7 @@ TEST_F(LogWriterTest, SettingsReplacedWhileWritingAreSeenAsOneSet) {
     const QString y = m_dir + QStringLiteral("/y.log");
     const LogSettings a{x, y, false, true};
     const LogSettings b{y, x, true, false};
+    m_writer.SetSettings(a);
     std::atomic<bool> running{true};
     std::thread settings([&] {
         for (int i = 0; running; ++i)
@@ -417,7 +418,7 @@ TEST_F(LogWriterTest, SettingsReplacedWhileWritingAreSeenAsOneSet) {
     std::vector<std::thread> writers;
     for (int w = 0; w < 2; ++w) {
         writers.emplace_back([&] {
-            for (int i = 0; i < 5000; ++i)
+            for (int i = 0; i < 40000; ++i)
                 m_writer.WriteLogLine("must not appear", x, false);
         });
     }
