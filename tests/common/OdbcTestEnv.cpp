@@ -69,6 +69,10 @@ QString InstallLocked() {
         if (!WriteIni(dir + u'/' + it.key(), it.value()))
             ADD_FAILURE() << "cannot write " << qPrintable(dir + u'/' + it.key());
     }
+    // Before the drivers are loaded: psqlodbc takes its data-source settings from the files
+    // the environment named when it was loaded, and would read the machine's ones.
+    qputenv("ODBCSYSINI", dir.toLocal8Bit());
+    qputenv("ODBCINI", (dir + QStringLiteral("/user-odbc.ini")).toLocal8Bit());
     // The driver manager unloads a driver with its last environment; leaks inside the driver
     // then show up as "<unknown module>" and escape the sanitizer's suppressions. Pinning the
     // libraries keeps their names in the reports.
@@ -76,8 +80,6 @@ QString InstallLocked() {
          {drivers[QStringLiteral("SQLite3")][QStringLiteral("Driver")],
           drivers[QStringLiteral("PostgreSQL Unicode")][QStringLiteral("Driver")]})
         dlopen(library.toLocal8Bit().constData(), RTLD_NOW | RTLD_NODELETE);
-    qputenv("ODBCSYSINI", dir.toLocal8Bit());
-    qputenv("ODBCINI", (dir + QStringLiteral("/user-odbc.ini")).toLocal8Bit());
     g_dir = dir;
     return g_dir;
 }

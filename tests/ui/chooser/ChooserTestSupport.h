@@ -11,6 +11,7 @@
 #include <array>
 #include <functional>
 #include <mutex>
+#include <ostream>
 
 class QDialogButtonBox;
 class QWidget;
@@ -84,3 +85,8 @@ bool WaitUntil(const std::function<bool()>& cond, int timeoutMs);
 QDialogButtonBox* ButtonsOf(QWidget* dialog);
 
 } // namespace ChooserTest
+
+// Readable QString values in gtest failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}

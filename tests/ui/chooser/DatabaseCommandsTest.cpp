@@ -38,16 +38,24 @@ QString Setting(const QString& key) {
 // recording window, and the user's answer to the chooser given by the test.
 class DatabaseCommandsTest : public ::testing::Test {
 protected:
+    // Once per process, for every suite here: unixODBC keeps what it read of odbc.ini for
+    // about 20 s, so a data source rewritten later would still be seen with its old values.
     static void SetUpTestSuite() {
-        OdbcTestEnv::Install();
-        const QString dir = TestSupport::MakeTempDir(QStringLiteral("commands"));
-        g_db = OdbcTestEnv::CreateSqliteDatabase(dir + QStringLiteral("/stock.db"));
-        g_otherDb = OdbcTestEnv::CreateSqliteDatabase(dir + QStringLiteral("/orders.db"));
-        OdbcTestEnv::AddDsn(
-            QStringLiteral("Stock"), QStringLiteral("SQLite3"),
-            {{QStringLiteral("Database"), g_db}, {QStringLiteral("NoCreat"), QStringLiteral("1")}});
-        OdbcTestEnv::AddDsn(QStringLiteral("Orders"), QStringLiteral("SQLite3"),
-                            {{QStringLiteral("Database"), g_otherDb}});
+        static const bool once = [] {
+            OdbcTestEnv::Install();
+            const QString dir = TestSupport::MakeTempDir(QStringLiteral("commands"));
+            g_db = dir + QStringLiteral("/stock.db");
+            g_otherDb = dir + QStringLiteral("/orders.db");
+            OdbcTestEnv::AddDsn(QStringLiteral("Stock"), QStringLiteral("SQLite3"),
+                                {{QStringLiteral("Database"), g_db},
+                                 {QStringLiteral("NoCreat"), QStringLiteral("1")}});
+            OdbcTestEnv::AddDsn(QStringLiteral("Orders"), QStringLiteral("SQLite3"),
+                                {{QStringLiteral("Database"), g_otherDb}});
+            OdbcTestEnv::CreateSqliteDatabase(g_db);
+            OdbcTestEnv::CreateSqliteDatabase(g_otherDb);
+            return true;
+        }();
+        (void)once;
     }
 
     void SetUp() override {
