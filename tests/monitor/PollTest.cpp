@@ -13,8 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <optional>
 #include <thread>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -304,6 +309,33 @@ TEST_F(PollTest, RestoreMakesNoConnectionAndKeepsTheStoredState) {
     for (const auto& c : rig.view.Calls())
         resets += c.what == u"resetGraph";
     EXPECT_GE(resets, 4) << "every graph is prepared";
+}
+
+TEST_F(PollTest, AnEmptyTitleKeepsItsStateInTheStoresTopLevel) {
+    rig.StoreSlot(0, connection, QString());
+    rig.monitor->PollSlot(0);
+    EXPECT_EQ(SettingsStore::ReadInt(QString(), QStringLiteral("Warned"), 0), 1);
+    EXPECT_EQ(SettingsStore::ReadString(QString(), QStringLiteral("lastAlert")),
+              "(alert not sent, missing email setup)");
+    EXPECT_EQ(rig.ErrorLines(), QStringList({"Database unreachable: "}));
+}
+
+TEST_F(PollTest, PollThreadsRunBelowTheCallersPriority) {
+    CreateDatabase();
+    rig.StoreSlot(0, connection, QStringLiteral("Nice"));
+    std::atomic<int> pollNice{-100};
+    CDatabaseProbe::SetConnectHookForTesting([&] {
+        errno = 0;
+        pollNice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    });
+    errno = 0;
+    const int ownNice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    rig.monitor->StartPoll(0);
+    ASSERT_TRUE(rig.monitor->WaitForPolls(20000));
+    CDatabaseProbe::SetConnectHookForTesting(nullptr);
+    if (ownNice >= 19)
+        GTEST_SKIP() << "already at the lowest priority";
+    EXPECT_GT(pollNice.load(), ownNice);
 }
 
 TEST_F(PollTest, RemovingADatabaseDuringItsPollChangesNothingAfterwards) {
