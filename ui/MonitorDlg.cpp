@@ -36,6 +36,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -842,7 +843,12 @@ void CMonitorDlg::ResetGraph(int slot) {
 
 void CMonitorDlg::SetSlotCaptions(int slot, const QString& group, const QString& button) {
     m_slots[slot].group->setTitle(group);
-    m_slots[slot].select->setText(button);
+    // A long title would be clipped at both ends of the fixed-width button: elide its end.
+    QPushButton* select = m_slots[slot].select;
+    const int room =
+        select->width() - 2 * select->style()->pixelMetric(QStyle::PM_ButtonMargin) - 4;
+    select->setText(select->fontMetrics().elidedText(button, Qt::ElideRight, room));
+    select->setToolTip(button);
 }
 
 QString CMonitorDlg::ThresholdText(int slot) const {

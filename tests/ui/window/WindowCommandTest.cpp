@@ -223,6 +223,17 @@ TEST_F(WindowCommandTest, WithoutATrayHidingMinimisesInstead) {
     EXPECT_FALSE(w->isMinimized());
 }
 
+TEST_F(WindowCommandTest, StartHiddenWithoutATrayKeepsTheWindowReachable) {
+    WriteInt(QStringLiteral("Hid"), 1);
+    auto w = MakeWindow();
+    w->SetTrayAvailableForTest(0);
+    ASSERT_TRUE(w->OnInitDialog());
+    w->show();
+    ASSERT_TRUE(WaitFor([&] { return w->isMinimized(); }));
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(w->HasEnded());
+}
+
 TEST_F(WindowCommandTest, NoticesFromAnyThreadBecomeTrellionBoxesWithoutBlocking) {
     auto w = MakeWindow();
     w->show();

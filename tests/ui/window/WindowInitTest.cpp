@@ -107,12 +107,11 @@ TEST_F(WindowInitTest, EveryStoredKeyIsRestored) {
     CMonitorApp::LoadIntervalsAndThresholds(*w);
     w->move(10, 10);
 
-    QElapsedTimer clock;
-    clock.start();
     ASSERT_TRUE(w->OnInitDialog());
-    // Nothing has touched the database that does not answer: the first contact is the poll.
+    // Nothing has touched the database that does not answer (an attempt here would have been
+    // accepted and then held the UI thread for the login time-out): the first contact is the
+    // poll on its worker.
     EXPECT_EQ(silent.AcceptedCount(), 0);
-    EXPECT_LT(clock.elapsed(), 1500) << "initialisation waited for a database";
     w->show();
 
     for (int i = 0; i < 4; ++i) {
