@@ -109,6 +109,8 @@ CMonitorDlg::~CMonitorDlg() {
     m_commands.reset();
     m_scheduler.reset();
     m_monitor.reset();
+    // The help window has no parent; it ends with the program instead of outliving it.
+    delete CHelpWindow::Current();
 }
 
 template <typename F> void CMonitorDlg::Queue(F&& f) {

@@ -7,7 +7,8 @@
 
 // Shows notices as "Trellion" message boxes on the UI thread. The caller, on any thread, only
 // queues the text: a poll or a mail send never waits for the user to press OK. The box is
-// queued on the application object, so a notice from a poll that outlives the window is safe.
+// queued on the application object, so a notice from a poll that outlives the window is safe;
+// it is dropped then, as the program is ending.
 class CNoticeBox : public INotice {
 public:
     explicit CNoticeBox(QWidget* parent);
@@ -18,4 +19,5 @@ public:
 
 private:
     QPointer<QWidget> m_parent;
+    bool m_owned;
 };

@@ -8,6 +8,7 @@
 #include "ui/NoticeBox.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -149,6 +150,8 @@ TEST_F(HelpAndLogonTest, ContentsOpensTheMainWindowTopic) {
     EXPECT_EQ(help->CurrentTopic(), QStringLiteral("ctx-131174"));
     EXPECT_TRUE(help->Browser()->toPlainText().contains(QStringLiteral("The main window")));
     help->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(CHelpWindow::Current(), nullptr) << "a closed help window is deleted";
 }
 
 TEST_F(HelpAndLogonTest, UnknownContextAndFinderOpenTheFirstTopic) {
@@ -161,6 +164,8 @@ TEST_F(HelpAndLogonTest, UnknownContextAndFinderOpenTheFirstTopic) {
     EXPECT_EQ(CHelpWindow::Show(file, 131174, CHelpWindow::kHelpFinder), help);
     EXPECT_EQ(help->CurrentTopic(), QString());
     help->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(CHelpWindow::Current(), nullptr) << "a closed help window is deleted";
 }
 
 TEST_F(HelpAndLogonTest, MissingHelpFileShowsNothing) {
