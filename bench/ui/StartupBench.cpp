@@ -127,6 +127,9 @@ int main(int argc, char** argv) {
     qputenv("XDG_STATE_HOME", root + "/state");
     qputenv("XDG_RUNTIME_DIR", root + "/runtime");
     QDir().mkpath(home.path() + QStringLiteral("/runtime"));
+    // Qt refuses a runtime folder that others can read.
+    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -1,6 +1,8 @@
 // gtest main for every test binary: a private settings folder, state folder and runtime folder
 // per process (QSettings fixes its paths at first use, so this must come before anything else),
 // and the Qt application object the code under test expects.
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -25,6 +27,9 @@ int main(int argc, char** argv) {
     qputenv("XDG_STATE_HOME", root + "/state");
     qputenv("XDG_RUNTIME_DIR", root + "/runtime");
     QDir().mkpath(home.path() + QStringLiteral("/runtime"));
+    // Qt refuses a runtime folder that others can read.
+    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("TRELLION_TEST_HOME", root);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
