@@ -7,7 +7,9 @@
 
 namespace TestSupport {
 
-QString HomeDir() { return qEnvironmentVariable("TRELLION_TEST_HOME", QDir::tempPath()); }
+QString HomeDir() {
+    return qEnvironmentVariable("TRELLION_TEST_HOME", QDir::tempPath());
+}
 
 QString MakeTempDir(const QString& prefix) {
     static std::atomic<int> counter{0};

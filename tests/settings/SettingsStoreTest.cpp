@@ -54,9 +54,21 @@ TEST_F(SettingsStoreTest, IntegersAndStringsRoundTripIncludingNegativeAndEmpty) 
 
 TEST_F(SettingsStoreTest, EveryTitleIsItsOwnSection) {
     const QStringList titles = {
-        "u@PG(localhost)", "/var/db/a.db", "C:\\data\\b.db", "a/b", "a%2Fb", "a\\b",
-        "x=y;z", "[Settings]", "Settings/Warned", "100%", "paren (x) blank", "Ünïcødé база",
-        "General", "@Variant", " lead and trail ",
+        "u@PG(localhost)",
+        "/var/db/a.db",
+        "C:\\data\\b.db",
+        "a/b",
+        "a%2Fb",
+        "a\\b",
+        "x=y;z",
+        "[Settings]",
+        "Settings/Warned",
+        "100%",
+        "paren (x) blank",
+        "Ünïcødé база",
+        "General",
+        "@Variant",
+        " lead and trail ",
     };
     for (int i = 0; i < titles.size(); ++i) {
         ASSERT_TRUE(SettingsStore::WriteInt(titles[i], "Warned", i + 1));
@@ -144,9 +156,9 @@ TEST_F(SettingsStoreTest, ConcurrentWritersFromSeveralThreadsLoseNothing) {
         th.join();
     for (int t = 0; t < kThreads; ++t)
         for (int i = 0; i < kWrites; ++i)
-            EXPECT_EQ(ReadFromDisk(QStringLiteral("db%1").arg(t), QStringLiteral("k%1").arg(i))
-                          .toInt(),
-                      i * 10 + t);
+            EXPECT_EQ(
+                ReadFromDisk(QStringLiteral("db%1").arg(t), QStringLiteral("k%1").arg(i)).toInt(),
+                i * 10 + t);
 }
 
 } // namespace
