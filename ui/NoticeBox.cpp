@@ -1,6 +1,6 @@
 #include "ui/NoticeBox.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QMessageBox>
 
 CNoticeBox::CNoticeBox(QWidget* parent) : m_parent(parent), m_owned(parent != nullptr) {}
@@ -14,6 +14,19 @@ void CNoticeBox::ShowNotice(const QString& text) {
             // The window has ended: a box now would outlive it with nobody to close it.
             if (owned && parent.isNull())
                 return;
+            // A failure repeated at every poll of a long outage would stack one box per poll:
+            // while the same text is still waiting for OK, it is brought forward instead.
+            const QList<QWidget*> candidates =
+                parent ? parent->findChildren<QWidget*>(QLatin1String(kObjectName))
+                       : QApplication::topLevelWidgets();
+            for (QWidget* widget : candidates) {
+                auto* open = qobject_cast<QMessageBox*>(widget);
+                if (open && open->objectName() == QLatin1String(kObjectName) && open->isVisible() &&
+                    open->text() == text) {
+                    open->raise();
+                    return;
+                }
+            }
             auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Trellion"), text,
                                         QMessageBox::Ok, parent.data());
             box->setAttribute(Qt::WA_DeleteOnClose);

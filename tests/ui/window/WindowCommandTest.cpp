@@ -260,6 +260,27 @@ TEST_F(WindowCommandTest, NoticesFromAnyThreadBecomeTrellionBoxesWithoutBlocking
     }
     texts.sort();
     EXPECT_EQ(texts, (QStringList{"first", "second"}));
+
+    // The same failure at every poll of a long outage: one box while it waits for OK.
+    for (int i = 0; i < 20; ++i)
+        std::thread([&] { w->Notice()->ShowNotice(QStringLiteral("first")); }).join();
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents();
+    boxes = w->findChildren<QMessageBox*>(QLatin1String(CNoticeBox::kObjectName));
+    EXPECT_EQ(boxes.size(), 2);
+
+    // Once answered, the next occurrence is shown again.
+    for (QMessageBox* box : boxes)
+        if (box->text() == QStringLiteral("first"))
+            box->close();
+    w->Notice()->ShowNotice(QStringLiteral("first"));
+    ASSERT_TRUE(WaitFor([&] {
+        int open = 0;
+        for (QMessageBox* box :
+             w->findChildren<QMessageBox*>(QLatin1String(CNoticeBox::kObjectName)))
+            open += box->isVisible() && box->text() == QStringLiteral("first");
+        return open == 1;
+    }));
 }
 
 TEST_F(WindowCommandTest, EndingClosesAModalDialogFirst) {
