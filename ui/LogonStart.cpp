@@ -16,21 +16,27 @@ namespace {
 // The desktop entry spec wants reserved characters in Exec quoted; a path with a blank would
 // otherwise split into arguments.
 QString ExecField(const QString& path) {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    static const QString reserved = QStringLiteral(" \t\n\r\"'\\><~|&;$*?#()`");
     bool quote = false;
     for (QChar c : path)
         quote = quote || reserved.contains(c);
-    if (!quote)
-        return path;
-    QString out = QStringLiteral("\"");
-    for (QChar c : path) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            out += u'\\';
-        out += c;
+    QString out = path;
+    if (quote) {
+        out = QStringLiteral("\"");
+        for (QChar c : path) {
+            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+                out += u'\\';
+            out += c;
+        }
+        out += u'"';
     }
-    out += u'"';
-    // The file format then escapes each backslash once more.
-    return out.replace(u'\\', QStringLiteral("\\\\"));
+    // The file format escapes backslashes and line breaks once more (a raw break would start
+    // a key of its own), and a '%' would be taken for a field code.
+    out.replace(u'\\', QStringLiteral("\\\\"));
+    out.replace(u'\n', QStringLiteral("\\n"));
+    out.replace(u'\r', QStringLiteral("\\r"));
+    out.replace(u'%', QStringLiteral("%%"));
+    return out;
 }
 
 } // namespace

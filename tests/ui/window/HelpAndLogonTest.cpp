@@ -117,6 +117,18 @@ TEST_F(HelpAndLogonTest, ExecLineQuotesAPathWithBlanks) {
     EXPECT_EQ(ExecLine(), QStringLiteral("\"/opt/My Tools/trellion\""));
 }
 
+TEST_F(HelpAndLogonTest, ExecLineKeepsPercentAndNewlineLiteral) {
+    // '%' starts a field code in Exec, and a raw line break would end the entry's line and
+    // start a key of its own.
+    ASSERT_TRUE(LogonStart::Apply(true, QStringLiteral("/opt/100%ok/trellion"), nullptr));
+    EXPECT_EQ(ExecLine(), QStringLiteral("/opt/100%%ok/trellion"));
+
+    ASSERT_TRUE(LogonStart::Apply(true, QStringLiteral("/opt/a\nX-Injected=1/trellion"), nullptr));
+    QSettings entry(LogonStart::EntryPath(), QSettings::IniFormat);
+    EXPECT_FALSE(entry.contains(QStringLiteral("Desktop Entry/X-Injected")));
+    EXPECT_EQ(ExecLine(), QStringLiteral("\"/opt/a\\nX-Injected=1/trellion\""));
+}
+
 class UrlCatcher : public QObject {
     Q_OBJECT
 public:
