@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -104,6 +105,12 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     Clock::time_point watchWake = Clock::time_point::max();
     std::thread watchThread;
 
+    // One lock per database title around its alert state: slots that watch the same title share
+    // one "Warned" value, and their polls run side by side (all of them at start-up), so the
+    // read, the notice and the write must not interleave or both would alert.
+    std::mutex stateLocksMutex;
+    std::map<QString, std::shared_ptr<std::mutex>> stateLocks;
+
     // --- helpers ---
     static void CheckSlot(int slot) { Q_ASSERT(slot >= 0 && slot < kSlotCount); }
 
@@ -140,6 +147,14 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     EmailSettings Email() const {
         std::lock_guard lock(mutex);
         return email;
+    }
+
+    std::shared_ptr<std::mutex> StateLock(const QString& title) {
+        std::lock_guard lock(stateLocksMutex);
+        std::shared_ptr<std::mutex>& m = stateLocks[title];
+        if (!m)
+            m = std::make_shared<std::mutex>();
+        return m;
     }
 
     int BoundMs() const {
@@ -347,6 +362,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         const QString& title = t.title;
         SetColour(t.slot, t.generation, IMonitorView::kColourUnreachable);
         WriteErrorLog(QStringLiteral("Database unreachable: ") + title);
+        const std::shared_ptr<std::mutex> state = StateLock(title);
+        std::lock_guard stateLock(*state);
         if (closed || SettingsStore::ReadInt(title, QStringLiteral("Warned"), 0) != 0)
             return;
         const EmailSettings mail = Email();
@@ -390,6 +407,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
 
     void Recovery(const PollTicket& t) {
         const QString& title = t.title;
+        const std::shared_ptr<std::mutex> state = StateLock(title);
+        std::lock_guard stateLock(*state);
         if (closed || SettingsStore::ReadInt(title, QStringLiteral("Warned"), 0) == 0)
             return;
         const QString stampR = TimeStamp();

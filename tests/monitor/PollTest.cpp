@@ -197,6 +197,49 @@ TEST_F(PollTest, TwoSlotsWithOneTitleShareTheirAlertState) {
     EXPECT_TRUE(IsStamp(rig.monitor->LastAlert(2)));
 }
 
+TEST_F(PollTest, TwoSlotsWithOneTitlePolledTogetherNotifyOnce) {
+    SmtpSink sink;
+    ASSERT_TRUE(sink.Start());
+    rig.SetUpEmail(sink.Port());
+    const QString title = QStringLiteral("TwinTitle");
+    const QString otherPath = rig.dir + QStringLiteral("/twin.db");
+    rig.StoreSlot(0, connection, title);
+    rig.StoreSlot(2, OdbcTestEnv::SqliteConnectionString(otherPath), title);
+
+    // Both polls are held at their Connect and let go together, as at start-up.
+    const auto pollBothTogether = [&] {
+        ConnectGate gate;
+        rig.monitor->StartPoll(0);
+        rig.monitor->StartPoll(2);
+        ASSERT_TRUE(gate.WaitForEntered(2, 10000));
+        gate.Open();
+        ASSERT_TRUE(rig.monitor->WaitForPolls(30000));
+    };
+
+    int expected = 0;
+    for (int round = 1; round <= 3; ++round) {
+        pollBothTogether(); // both files missing
+        ++expected;
+        EXPECT_EQ(Warned(title), 1) << "round " << round;
+        EXPECT_EQ(sink.Messages().size(), expected) << "one alert, round " << round;
+
+        CreateDatabase();
+        ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(otherPath).isEmpty());
+        pollBothTogether();
+        ++expected;
+        EXPECT_EQ(Warned(title), 0) << "round " << round;
+        EXPECT_EQ(sink.Messages().size(), expected) << "one recovery, round " << round;
+        DropDatabase();
+        ASSERT_TRUE(QFile::remove(otherPath));
+    }
+    QStringList subjects;
+    for (int round = 0; round < 3; ++round)
+        subjects << "Alert - TwinTitle"
+                 << "Recovery - TwinTitle";
+    EXPECT_EQ(Subjects(sink.Messages()).join(u'|').toStdString(),
+              subjects.join(u'|').toStdString());
+}
+
 TEST_F(PollTest, TrayAnimatesThenSummarisesEverySlot) {
     CreateDatabase();
     rig.StoreSlot(0, connection, QStringLiteral("UpDb"));
