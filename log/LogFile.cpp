@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 LogFile::LogFile(LogFile&& other) noexcept
@@ -55,6 +56,14 @@ bool LogFile::Open(const QString& path, Mode mode) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return false;
+    // A folder opens read-only but gives no lines, only EISDIR at the first read: refuse it
+    // here like the write modes do, so the viewer reports it instead of showing an empty log.
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return false;
+    }
 
     int rc;
     do {

@@ -54,6 +54,16 @@ TEST_F(LogFileTest, OpenFailsForMissingFolderEmptyPathAndReadOfMissingFile) {
     EXPECT_FALSE(QFile::exists(PathOf("missing.log"))) << "a read must not create the file";
 }
 
+TEST_F(LogFileTest, AFolderIsNoLogInAnyMode) {
+    for (const LogFile::Mode mode :
+         {LogFile::Mode::Append, LogFile::Mode::Read, LogFile::Mode::Truncate}) {
+        LogFile file(m_dir, mode);
+        EXPECT_FALSE(file.IsOpen()) << int(mode);
+        EXPECT_EQ(errno, EISDIR) << int(mode);
+    }
+    EXPECT_TRUE(QFileInfo(m_dir).isDir());
+}
+
 // flock belongs to the open file description, so two openers in one process exclude each other
 // just as two processes do; every mode takes the same lock.
 TEST_F(LogFileTest, EveryModeExcludesEveryOtherOpenerInThisProcess) {

@@ -81,6 +81,16 @@ TEST_F(LogViewer, MissingLogIsReportedInTheWindowWithAnEmptyPathField) {
     EXPECT_TRUE(m_prompt.boxes.isEmpty());
 }
 
+// A folder opens for reading on Linux but holds no lines: it is no log, and saying so beats an
+// empty window that looks like an empty log.
+TEST_F(LogViewer, AFolderAsLogPathIsReportedAsUnopenable) {
+    m_path = m_dir;
+    auto viewer = Open();
+    ASSERT_TRUE(WaitUntil([&] { return viewer->IsFullyShown(); }));
+    EXPECT_EQ(viewer->TextControl()->toPlainText(), "Could not open log '" + m_path + "'");
+    EXPECT_EQ(viewer->PathEdit()->text(), "");
+}
+
 TEST_F(LogViewer, LastLineWithoutLineEndIsShownLikeTheOthers) {
     const QStringList lines = WriteLog(m_path, 3, false);
     auto viewer = Open();
