@@ -495,7 +495,9 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     void EndPoll(int slot, quint64 gen, bool probed) {
         {
             std::lock_guard lock(mutex);
-            qint64 delay = static_cast<qint64>(slotData[slot].interval) * minuteMs;
+            // An interval below a minute can only come from a hand-edited store; taken as it is,
+            // it would stop the slot for good or spin it: poll at the shortest interval instead.
+            qint64 delay = static_cast<qint64>(std::max(slotData[slot].interval, 1)) * minuteMs;
             if (probed)
                 delay -= earlyMs;
             if (generation[slot] != gen && !slotData[slot].probe)

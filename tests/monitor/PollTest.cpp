@@ -320,6 +320,26 @@ TEST_F(PollTest, EmptyAndUnconfiguredSlotsOnlyReArm) {
     EXPECT_EQ(delays.last(), 300000 + 2000 - 1000) << "a probed slot re-arms a second early";
 }
 
+TEST_F(PollTest, AnIntervalBelowAMinuteFromTheStoreStillPollsEveryMinute) {
+    const QString settings = QString::fromLatin1(SettingsStore::kSettings);
+    SettingsStore::WriteInt(settings, QStringLiteral("Interval0"), 0);
+    SettingsStore::WriteInt(settings, QStringLiteral("Interval1"), -5);
+    rig.monitor->LoadIntervalsAndThresholds();
+    QList<qint64> delays;
+    std::mutex m;
+    rig.monitor->SetMinuteMs(5000);
+    rig.monitor->SetPollEndedHandler([&](int slot, qint64 delay) {
+        std::lock_guard lock(m);
+        delays << slot * 100000 + delay;
+    });
+    CreateDatabase();
+    rig.StoreSlot(1, connection, QStringLiteral("Edited"));
+    rig.monitor->PollSlot(0); // empty: re-armed, not spinning at 0 ms
+    rig.monitor->PollSlot(1); // probed: re-armed a second early, not stopped
+    EXPECT_EQ(delays, QList<qint64>({5000, 100000 + 5000 - 1000}));
+    EXPECT_EQ(rig.AccessLines().size(), 1);
+}
+
 TEST_F(PollTest, RestoreMakesNoConnectionAndKeepsTheStoredState) {
     const QString title = QStringLiteral("Stored");
     SettingsStore::WriteString(title, QStringLiteral("lastAlert"),
