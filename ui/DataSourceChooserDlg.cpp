@@ -316,7 +316,8 @@ std::optional<QString> CDataSourceChooserDlg::BuildConnectionString(QString* pro
             // The SQLite driver reads its attributes up to the next ';' and takes no braces.
             missing = QStringLiteral("The path of the database file must not contain ';'.");
         else
-            base = DatabaseFileString(path);
+            // A relative path would name another file when the program starts elsewhere.
+            base = DatabaseFileString(QFileInfo(path).absoluteFilePath());
         break;
     }
     case Source::ConnectionString: {
@@ -424,6 +425,12 @@ void CDataSourceChooserDlg::accept() {
         else if (CurrentSource() == Source::ConnectionString)
             focus = m_driver;
         Warn(problem, focus);
+        return;
+    }
+    // The SQLite driver makes a missing file and connects to it: a mistyped path would pass as
+    // a reachable database.
+    if (CurrentSource() == Source::DatabaseFile && !QFileInfo(m_file->text().trimmed()).isFile()) {
+        Warn(QStringLiteral("The database file does not exist."), m_file);
         return;
     }
     m_accepted = connectionString;

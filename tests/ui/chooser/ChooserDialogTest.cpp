@@ -8,7 +8,9 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -196,6 +198,49 @@ TEST_F(ChooserDialogTest, OkWithAMissingFieldWarnsAndKeepsTheDialogOpen) {
     EXPECT_EQ(shown.ChooseDataSource(), std::nullopt);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(shownWarnings, QStringList({"Please select a data source."}));
+}
+
+TEST_F(ChooserDialogTest, DatabaseFileMustExistAndIsStoredWithItsWholePath) {
+    // The SQLite driver makes a missing file and connects to it: a mistyped path would be
+    // "reachable" for ever while the real database is never polled.
+    RecordingNotice notice;
+    const QString dir = TestSupport::MakeTempDir(QStringLiteral("chooserfile"));
+    const QString missing = dir + QStringLiteral("/typo.db");
+    {
+        CDataSourceChooserDlg dlg;
+        QStringList warnings;
+        dlg.SetWarningHandler([&](const QString& text) { warnings.append(text); });
+        bool stillOpen = false;
+        WhenShown(dlg, [&] {
+            dlg.SetDatabaseFile(missing);
+            Click(dlg, QDialogButtonBox::Ok);
+            stillOpen = dlg.isVisible() && !dlg.IsBusy();
+            EXPECT_EQ(dlg.focusWidget(), dlg.findChild<QWidget*>("databaseFile"));
+            Click(dlg, QDialogButtonBox::Cancel);
+        });
+        const std::unique_ptr<CDatabaseProbe> probe = dlg.SelectAndConnect(&notice);
+        EXPECT_TRUE(stillOpen);
+        EXPECT_EQ(warnings, QStringList({"The database file does not exist."}));
+        ASSERT_NE(probe, nullptr);
+        EXPECT_FALSE(probe->HasConnection());
+        EXPECT_FALSE(QFile::exists(missing));
+    }
+    {
+        // A path typed relative to the current folder names the same file at the next start,
+        // which may run elsewhere (the logon start runs in the home folder).
+        const QString real = dir + QStringLiteral("/real.db");
+        OdbcTestEnv::CreateSqliteDatabase(real);
+        const QString before = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(dir));
+        CDataSourceChooserDlg dlg;
+        dlg.SetDatabaseFile(QStringLiteral("real.db"));
+        const std::optional<QString> built = dlg.BuildConnectionString();
+        dlg.accept();
+        QDir::setCurrent(before);
+        EXPECT_EQ(built, "DRIVER={SQLite3};Database=" + real);
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        EXPECT_EQ(dlg.AcceptedConnectionString(), "DRIVER={SQLite3};Database=" + real);
+    }
 }
 
 TEST_F(ChooserDialogTest, ChooseReturnsTheStringOnOkAndNothingOnCancel) {
