@@ -76,11 +76,16 @@ void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClien
 }
 
 void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp,
-                      IDialogPrompt& prompt) {
+                      IDialogPrompt& prompt,
+                      const std::function<void(const EmailSettings&)>& apply) {
     CEmailSetupDlg dialog(settings, prompt, parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
     settings = dialog.Settings();
+    // Before the test is offered: polls keep running while it waits on the server, and their
+    // notices must already go where the user just said.
+    if (apply)
+        apply(settings);
     smtp.SetSender(settings.senderName, settings.returnAddress);
 
     SettingsStore::WriteString(kSection, QStringLiteral("SMTPName"), settings.senderName);

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class LogWriter;
 class QWidget;
 class SmtpClient;
@@ -12,10 +14,12 @@ struct EmailSettings;
 // The main window's menu commands for the settings dialogs and the log viewer, one call each.
 // The prompt answers the message boxes; the program uses the default, tests their own.
 
-// "Email settings" (32771): on OK the settings change, the client gets the new sender, the
-// store is written, and the user is offered a test.
+// "Email settings" (32771): on OK the settings change, `apply` hands them to whoever else
+// keeps a copy (the polls), the client gets the new sender, the store is written, and the user
+// is offered a test.
 void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp,
-                      IDialogPrompt& prompt = DefaultDialogPrompt());
+                      IDialogPrompt& prompt = DefaultDialogPrompt(),
+                      const std::function<void(const EmailSettings&)>& apply = {});
 
 // "Test Email Settings" (32790): one message to the alert recipient, then, if that went out,
 // one to the recovery recipient. The exchanges run on a worker thread behind a modal progress.

@@ -667,8 +667,9 @@ void CMonitorDlg::OnHelpContents() {
 
 void CMonitorDlg::OnEmailSettings() {
     EmailSettings email = m_monitor->Email();
-    RunEmailSettings(this, email, *m_smtp);
-    m_monitor->SetEmailSettings(email);
+    RunEmailSettings(
+        this, email, *m_smtp, DefaultDialogPrompt(),
+        [this](const EmailSettings& accepted) { m_monitor->SetEmailSettings(accepted); });
 }
 
 void CMonitorDlg::OnTestEmail() {

@@ -8,5 +8,6 @@ trellion_test(dialogs_test GUI
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/LogSettingsDlgTest.cpp
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/LogViewDlgTest.cpp
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/DialogPromptTest.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/dialogs/EmailSettingsWindowTest.cpp
     LIBS trellion_ui Qt6::Test
     LABELS ui)
