@@ -395,8 +395,10 @@ QString CDataSourceChooserDlg::WithCredentials(const QString& connectionString, 
 }
 
 QString CDataSourceChooserDlg::DatabaseFileString(const QString& path) {
+    // Without NoCreat the driver creates a file that has gone, and the poll reports an empty new
+    // database as reachable instead of the one that was lost.
     return QStringLiteral("DRIVER={") + QString::fromLatin1(kSqliteDriver) +
-           QStringLiteral("};Database=") + path;
+           QStringLiteral("};Database=") + path + QStringLiteral(";NoCreat=1");
 }
 
 QString CDataSourceChooserDlg::TypedString(const QString& driver, const QString& attributes) {

@@ -117,7 +117,8 @@ TEST_F(ChooserDialogTest, BuildsTheStringOfEachSource) {
 
     dlg.SetDatabaseFile("/srv/data/sales 2024.db");
     EXPECT_EQ(dlg.CurrentSource(), Source::DatabaseFile);
-    EXPECT_EQ(dlg.BuildConnectionString(), "DRIVER={SQLite3};Database=/srv/data/sales 2024.db");
+    EXPECT_EQ(dlg.BuildConnectionString(),
+              "DRIVER={SQLite3};Database=/srv/data/sales 2024.db;NoCreat=1");
 
     ASSERT_TRUE(dlg.SetDriver("PostgreSQL Unicode"));
     dlg.SetTypedAttributes("Server=127.0.0.1;Port=5432;Database=ops");
@@ -140,7 +141,7 @@ TEST_F(ChooserDialogTest, BuildsTheStringOfEachSource) {
 TEST_F(ChooserDialogTest, AddsUserNameAndPasswordOnlyWhenFilled) {
     CDataSourceChooserDlg dlg;
     dlg.SetDatabaseFile("/data/a.db");
-    const QString base = "DRIVER={SQLite3};Database=/data/a.db";
+    const QString base = "DRIVER={SQLite3};Database=/data/a.db;NoCreat=1";
 
     EXPECT_EQ(dlg.BuildConnectionString(), base);
     dlg.SetUserName("monitor");
@@ -237,9 +238,10 @@ TEST_F(ChooserDialogTest, DatabaseFileMustExistAndIsStoredWithItsWholePath) {
         const std::optional<QString> built = dlg.BuildConnectionString();
         dlg.accept();
         QDir::setCurrent(before);
-        EXPECT_EQ(built, "DRIVER={SQLite3};Database=" + real);
+        EXPECT_EQ(built, "DRIVER={SQLite3};Database=" + real + ";NoCreat=1");
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
-        EXPECT_EQ(dlg.AcceptedConnectionString(), "DRIVER={SQLite3};Database=" + real);
+        EXPECT_EQ(dlg.AcceptedConnectionString(),
+                  "DRIVER={SQLite3};Database=" + real + ";NoCreat=1");
     }
 }
 
@@ -259,7 +261,7 @@ TEST_F(ChooserDialogTest, ChooseReturnsTheStringOnOkAndNothingOnCancel) {
             dlg.SetDatabaseFile(g_userDb);
             Click(dlg, QDialogButtonBox::Ok);
         });
-        EXPECT_EQ(dlg.ChooseDataSource(), "DRIVER={SQLite3};Database=" + g_userDb);
+        EXPECT_EQ(dlg.ChooseDataSource(), "DRIVER={SQLite3};Database=" + g_userDb + ";NoCreat=1");
     }
     {
         // A second run of the same dialog forgets the first answer when cancelled.
@@ -363,8 +365,17 @@ TEST_F(ChooserDialogTest, SelectsARealSqliteFileAndDataSourceEndToEnd) {
         EXPECT_TRUE(probe->HasConnection());
         // The SQLite driver completes to "DSN=;Database=..." without its DRIVER, which could
         // not connect again; the string that did connect is what the slot keeps.
-        EXPECT_EQ(probe->ConnectionString(), "DRIVER={SQLite3};Database=" + g_userDb);
+        EXPECT_EQ(probe->ConnectionString(),
+                  "DRIVER={SQLite3};Database=" + g_userDb + ";NoCreat=1");
         QString error;
+        ASSERT_TRUE(probe->Connect(probe->ConnectionString(), &error)) << error.toStdString();
+        probe->Disconnect();
+        // A database file that has gone is a failed connection, not a new empty database.
+        const QString moved = g_userDb + QStringLiteral(".moved");
+        ASSERT_TRUE(QFile::rename(g_userDb, moved));
+        EXPECT_FALSE(probe->Connect(probe->ConnectionString(), &error));
+        EXPECT_FALSE(QFile::exists(g_userDb));
+        ASSERT_TRUE(QFile::rename(moved, g_userDb));
         ASSERT_TRUE(probe->Connect(probe->ConnectionString(), &error)) << error.toStdString();
         probe->Disconnect();
         EXPECT_EQ(probe->ServerName(), g_userDb);
