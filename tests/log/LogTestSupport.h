@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Notice.h"
+#include "tests/common/RecordingNotice.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,22 +22,7 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
 
 namespace LogTest {
 
-// Keeps the texts engine code would have shown in a message box.
-class RecordingNotice : public INotice {
-public:
-    void ShowNotice(const QString& text) override {
-        std::lock_guard guard(m_mutex);
-        m_texts.append(text);
-    }
-    QStringList Texts() const {
-        std::lock_guard guard(m_mutex);
-        return m_texts;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_texts;
-};
+using ::RecordingNotice;
 
 // The raw bytes of a file; empty when it is missing.
 QByteArray FileBytes(const QString& path);

@@ -2,7 +2,7 @@
 #include "mail/SmtpClient.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/ScriptedSmtpPeer.h"
-#include "tests/mail/RecordingNotice.h"
+#include "tests/common/RecordingNotice.h"
 
 #include <gtest/gtest.h>
 

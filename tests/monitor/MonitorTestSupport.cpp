@@ -162,16 +162,6 @@ double RecordingView::Scale(int slot) const {
     return scale;
 }
 
-void RecordingNotice::ShowNotice(const QString& text) {
-    std::lock_guard lock(m_mutex);
-    m_texts << text;
-}
-
-QStringList RecordingNotice::Texts() const {
-    std::lock_guard lock(m_mutex);
-    return m_texts;
-}
-
 ConnectGate::ConnectGate() {
     CDatabaseProbe::SetConnectHookForTesting([this] {
         std::unique_lock lock(m_mutex);

@@ -5,6 +5,7 @@
 #include "monitor/MonitorView.h"
 #include "monitor/SlotMonitor.h"
 #include "platform/Notice.h"
+#include "tests/common/RecordingNotice.h"
 
 #include <QList>
 #include <QString>
@@ -62,16 +63,6 @@ private:
     void Add(const Call& call);
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
-};
-
-class RecordingNotice : public INotice {
-public:
-    void ShowNotice(const QString& text) override;
-    QStringList Texts() const;
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_texts;
 };
 
 // Blocks every probe's Connect (through the probe's test hook) until released; counts the

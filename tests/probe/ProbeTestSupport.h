@@ -2,6 +2,7 @@
 
 #include "platform/Notice.h"
 #include "probe/DataSourceChooser.h"
+#include "tests/common/RecordingNotice.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,23 +19,6 @@
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
-
-// What the probe showed the user, from any thread.
-class RecordingNotice : public INotice {
-public:
-    void ShowNotice(const QString& text) override {
-        std::lock_guard lock(m_mutex);
-        m_texts.append(text);
-    }
-    QStringList Texts() const {
-        std::lock_guard lock(m_mutex);
-        return m_texts;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_texts;
-};
 
 // Stands in for the user at the data-source dialog: answers with a fixed choice.
 class ScriptedChooser : public IDataSourceChooser {

@@ -77,16 +77,6 @@ RecordingView::Captions RecordingView::CaptionsOf(int slot) const {
     return m_captions[slot];
 }
 
-void RecordingNotice::ShowNotice(const QString& text) {
-    std::lock_guard lock(m_mutex);
-    m_texts.append(text);
-}
-
-QStringList RecordingNotice::Texts() const {
-    std::lock_guard lock(m_mutex);
-    return m_texts;
-}
-
 bool ScriptedWindow::AskYesNo(const QString& text) {
     questions.append(text);
     return answer;

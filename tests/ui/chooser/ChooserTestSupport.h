@@ -2,6 +2,7 @@
 
 #include "monitor/MonitorView.h"
 #include "platform/Notice.h"
+#include "tests/common/RecordingNotice.h"
 #include "ui/DatabaseCommands.h"
 
 #include <QList>
@@ -57,15 +58,7 @@ private:
     std::array<Captions, 4> m_captions;
 };
 
-class RecordingNotice : public INotice {
-public:
-    void ShowNotice(const QString& text) override;
-    QStringList Texts() const;
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_texts;
-};
+using ::RecordingNotice;
 
 // The window's part of the commands: answers the Del question as told and keeps what was asked.
 class ScriptedWindow : public IDatabaseCommandsWindow {

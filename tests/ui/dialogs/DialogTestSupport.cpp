@@ -29,16 +29,6 @@ QStringList RecordingPrompt::Texts() const {
     return texts;
 }
 
-void RecordingNotice::ShowNotice(const QString& text) {
-    std::lock_guard lock(m_mutex);
-    m_texts << text;
-}
-
-QStringList RecordingNotice::Texts() const {
-    std::lock_guard lock(m_mutex);
-    return m_texts;
-}
-
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();

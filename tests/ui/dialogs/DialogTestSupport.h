@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Notice.h"
+#include "tests/common/RecordingNotice.h"
 #include "ui/DialogPrompt.h"
 
 #include <QApplication>
@@ -53,16 +54,7 @@ public:
     QStringList Texts() const;
 };
 
-// Keeps the client's own notices, from whichever thread.
-class RecordingNotice : public INotice {
-public:
-    void ShowNotice(const QString& text) override;
-    QStringList Texts() const;
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_texts;
-};
+using ::RecordingNotice;
 
 // Processes events until pred() holds or timeoutMs passes; returns pred().
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kWaitMs);

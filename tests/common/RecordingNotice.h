@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-// Keeps every notice the client raises, from whichever thread.
+// Keeps every notice raised, from whichever thread, for the tests to read.
 class RecordingNotice : public INotice {
 public:
     void ShowNotice(const QString& text) override {
