@@ -226,8 +226,10 @@ void SmtpClient::SetTimeouts(int connectMs, int replyMs) {
     m_replyTimeoutMs = replyMs;
 }
 
-void SmtpClient::Notify(const QString& text) const {
-    if (m_notice)
+void SmtpClient::Notify(const SendOptions& options, const QString& text) const {
+    if (options.failure)
+        *options.failure = text;
+    else if (m_notice)
         m_notice->ShowNotice(text);
 }
 
@@ -332,7 +334,7 @@ QByteArray SmtpClient::BuildMessage(const QString& senderName, const QString& re
 }
 
 bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const QString& subject,
-                          const QString& body) {
+                          const QString& body, const SendOptions& options) {
     QString senderName;
     QString returnAddress;
     int connectTimeoutMs;
@@ -354,23 +356,23 @@ bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const
     sockaddr_in address{};
     if (!SplitServerText(serverText, &host, &port) ||
         !ResolveServerAddress(host, port, AF_INET, &address)) {
-        Notify(QString::fromLatin1(kContactFailed));
+        Notify(options, QString::fromLatin1(kContactFailed));
         return false;
     }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        Notify(QString::fromLatin1(kContactFailed));
+        Notify(options, QString::fromLatin1(kContactFailed));
         return false;
     }
     Connection connection(fd, replyTimeoutMs);
     if (!connection.Connect(address, connectTimeoutMs)) {
-        Notify(QString::fromLatin1(kConnectFailed));
+        Notify(options, QString::fromLatin1(kConnectFailed));
         return false;
     }
 
     QString reply = connection.ReadReply();
     if (!reply.startsWith(u"220")) {
-        Notify(ReceivedText(1, reply));
+        Notify(options, ReceivedText(1, reply));
         return false;
     }
 
@@ -378,7 +380,7 @@ bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const
         return false;
     reply = connection.ReadReply();
     if (!reply.startsWith(u"250")) {
-        Notify(ReceivedText(2, reply));
+        Notify(options, ReceivedText(2, reply));
         return false;
     }
 
@@ -386,7 +388,7 @@ bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const
         return false;
     reply = connection.ReadReply();
     if (!reply.startsWith(u"250")) {
-        Notify(ReceivedText(3, reply));
+        Notify(options, ReceivedText(3, reply));
         Abandon(connection);
         return false;
     }
@@ -403,7 +405,7 @@ bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const
             reply = connection.ReadReply();
         }
         if (!reply.startsWith(u"250")) {
-            Notify(ReceivedText(4, reply));
+            Notify(options, ReceivedText(4, reply));
             Abandon(connection);
             return false;
         }
@@ -413,7 +415,7 @@ bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const
         return false;
     reply = connection.ReadReply();
     if (!reply.startsWith(u"354")) {
-        Notify(ReceivedText(5, reply));
+        Notify(options, ReceivedText(5, reply));
         Abandon(connection);
         return false;
     }

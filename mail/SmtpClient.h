@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <ctime>
 #include <mutex>
 
@@ -22,6 +23,15 @@ struct EmailSettings {
     QString recoveryRecipient;
     QString server; // "host" or "host:port"; empty: e-mail is not set up
     bool authentication = false;
+    int security = 0; // "SMTPSecurity": 0 none, 1 STARTTLS, 2 TLS from the first byte
+};
+
+// How one send reports. With `failure` set, the failure text goes there instead of to the
+// notice (a caller that shows or logs it itself); a `cancel` that turns true abandons the
+// exchange at its next wait.
+struct SendOptions {
+    QString* failure = nullptr;
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Delivers one plain-text message per call over a new SMTP connection (HELO, MAIL, RCPT, DATA).
@@ -41,7 +51,7 @@ public:
     // header always names the configured sender. The server is the "SMTP" setting, read anew
     // at every call. True when the server accepted the message.
     bool SendMail(const QString& sender, const QString& recipient, const QString& subject,
-                  const QString& body);
+                  const QString& body, const SendOptions& options = {});
 
     // Tests shorten the limits.
     void SetTimeouts(int connectMs, int replyMs);
@@ -75,7 +85,7 @@ public:
     static QString OneLine(const QString& text);
 
 private:
-    void Notify(const QString& text) const;
+    void Notify(const SendOptions& options, const QString& text) const;
 
     INotice* m_notice;
     mutable std::mutex m_mutex;
