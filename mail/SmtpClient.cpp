@@ -220,6 +220,11 @@ void SmtpClient::SetSender(const QString& senderName, const QString& returnAddre
     m_returnAddress = returnAddress;
 }
 
+void SmtpClient::SetPassword(const QString& password) {
+    std::lock_guard lock(m_mutex);
+    m_password = password;
+}
+
 void SmtpClient::SetTimeouts(int connectMs, int replyMs) {
     std::lock_guard lock(m_mutex);
     m_connectTimeoutMs = connectMs;

@@ -53,6 +53,10 @@ public:
     bool SendMail(const QString& sender, const QString& recipient, const QString& subject,
                   const QString& body, const SendOptions& options = {});
 
+    // The password used when the settings store holds none (it was moved to the keyring); the
+    // window hands it over once the keyring has answered.
+    void SetPassword(const QString& password);
+
     // Tests shorten the limits.
     void SetTimeouts(int connectMs, int replyMs);
 
@@ -91,6 +95,7 @@ private:
     mutable std::mutex m_mutex;
     QString m_senderName = QStringLiteral("Trellion");
     QString m_returnAddress;
+    QString m_password;
     int m_connectTimeoutMs = kConnectTimeoutMs;
     int m_replyTimeoutMs = kReplyTimeoutMs;
 };
