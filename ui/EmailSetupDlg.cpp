@@ -1,8 +1,10 @@
 #include "ui/EmailSetupDlg.h"
 
+#include "mail/MailAddress.h"
 #include "ui/DialogPrompt.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFormLayout>
@@ -18,6 +20,12 @@ QLabel* WrappedLabel(const QString& text) {
     auto* label = new QLabel(text);
     label->setWordWrap(true);
     return label;
+}
+
+// The index of the "Connection security:" entries is the stored "SMTPSecurity" value; anything
+// else in the store shows as no security.
+int SecurityIndex(int security) {
+    return security >= 0 && security <= 2 ? security : 0;
 }
 
 } // namespace
@@ -52,6 +60,10 @@ CEmailSetupDlg::CEmailSetupDlg(const EmailSettings& settings, IDialogPrompt& pro
     m_server = new QLineEdit;
     m_server->setObjectName(QStringLiteral("server"));
     m_server->setPlaceholderText(QStringLiteral("host or host:port"));
+    m_security = new QComboBox;
+    m_security->setObjectName(QStringLiteral("security"));
+    m_security->addItems(
+        {QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     m_authentication = new QCheckBox(QStringLiteral("Server requires authentication"));
     m_userName = new QLineEdit;
     m_userName->setObjectName(QStringLiteral("userName"));
@@ -66,6 +78,7 @@ CEmailSetupDlg::CEmailSetupDlg(const EmailSettings& settings, IDialogPrompt& pro
     form->addRow(QStringLiteral("Recovery recipient email:"), m_recovery);
     form->addRow(QStringLiteral("Return email address:"), m_return);
     form->addRow(QStringLiteral("Outgoing Server (SMTP):"), m_server);
+    form->addRow(QStringLiteral("Connection security:"), m_security);
     form->addRow(m_authentication);
     form->addRow(m_userNameLabel, m_userName);
     form->addRow(m_passwordLabel, m_password);
@@ -91,6 +104,7 @@ CEmailSetupDlg::CEmailSetupDlg(const EmailSettings& settings, IDialogPrompt& pro
     m_server->setText(m_settings.server);
     m_userName->setText(m_settings.userName);
     m_password->setText(m_settings.password);
+    m_security->setCurrentIndex(SecurityIndex(m_settings.security));
     m_authentication->setChecked(m_settings.authentication);
     EnableAuthenticationFields(m_settings.authentication);
 
@@ -100,6 +114,9 @@ CEmailSetupDlg::CEmailSetupDlg(const EmailSettings& settings, IDialogPrompt& pro
     m_recovery->installEventFilter(this);
     // A return address the user typed is theirs as much as one that was stored.
     connect(m_return, &QLineEdit::textEdited, this, [this] { m_returnEdited = true; });
+    connect(m_server, &QLineEdit::textEdited, this, &CEmailSetupDlg::OnServerEdited);
+    // Only the user's own pick (activated, unlike a change made here) stops the following.
+    connect(m_security, &QComboBox::activated, this, [this] { m_securityChosen = true; });
 }
 
 void CEmailSetupDlg::EnableAuthenticationFields(bool enable) {
@@ -116,6 +133,19 @@ void CEmailSetupDlg::OnAlertChanged(const QString& text) {
         m_return->setText(text);
 }
 
+void CEmailSetupDlg::OnServerEdited(const QString& text) {
+    if (m_securityChosen)
+        return;
+    // The ports that mean one thing: submission with STARTTLS, and TLS from the first byte.
+    const QString server = text.trimmed();
+    int security = SecurityIndex(m_settings.security);
+    if (server.endsWith(QStringLiteral(":587")))
+        security = 1;
+    else if (server.endsWith(QStringLiteral(":465")))
+        security = 2;
+    m_security->setCurrentIndex(security);
+}
+
 bool CEmailSetupDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_recovery && event->type() == QEvent::FocusIn)
         m_recoveryEdited = true;
@@ -128,22 +158,57 @@ bool CEmailSetupDlg::CheckField(QLineEdit* edit, const QString& whenEmpty) {
         edit->setText(trimmed);
     if (!trimmed.isEmpty())
         return true;
-    edit->setFocus(Qt::OtherFocusReason);
-    m_prompt.Tell(this, whenEmpty);
+    Refuse(edit, whenEmpty);
     return false;
 }
 
+bool CEmailSetupDlg::CheckAddresses(QLineEdit* edit, const QString& whenEmpty,
+                                    const QString& fieldName, bool list) {
+    if (!CheckField(edit, whenEmpty))
+        return false;
+    const QString text = edit->text();
+    const QStringList addresses = list ? SplitAddressList(text) : QStringList{text};
+    if (addresses.isEmpty()) {
+        Refuse(edit, whenEmpty);
+        return false;
+    }
+    for (const QString& address : addresses) {
+        // A return address is one address: a separator in it is not part of any address.
+        if (IsMailAddress(address) && !address.contains(u',') && !address.contains(u';'))
+            continue;
+        Refuse(edit, QStringLiteral("\"%1\" is not an email address.\n\nPlease enter the %2 as "
+                                    "name@domain%3.")
+                         .arg(address, fieldName,
+                              list ? QStringLiteral("; separate several addresses with commas "
+                                                    "or semicolons")
+                                   : QString()));
+        return false;
+    }
+    return true;
+}
+
+void CEmailSetupDlg::Refuse(QLineEdit* edit, const QString& text) {
+    edit->setFocus(Qt::OtherFocusReason);
+    m_prompt.Tell(this, text);
+}
+
 void CEmailSetupDlg::accept() {
-    if (!CheckField(m_alert, QStringLiteral("Please enter an email address for the recipient of "
-                                            "Trellion alerts.")))
+    if (!CheckAddresses(m_alert,
+                        QStringLiteral("Please enter an email address for the recipient of "
+                                       "Trellion alerts."),
+                        QStringLiteral("alert recipient"), true))
         return;
-    if (!CheckField(m_recovery, QStringLiteral("Please enter an email address for the recipient "
-                                               "of Trellion recovery notices.")))
+    if (!CheckAddresses(m_recovery,
+                        QStringLiteral("Please enter an email address for the recipient of "
+                                       "Trellion recovery notices."),
+                        QStringLiteral("recovery recipient"), true))
         return;
     const QString name = m_senderName->text().trimmed();
     m_senderName->setText(name.isEmpty() ? QStringLiteral("Trellion") : name);
-    if (!CheckField(m_return, QStringLiteral("Please enter a return email address in case some "
-                                             "notices are undeliverable.")))
+    if (!CheckAddresses(m_return,
+                        QStringLiteral("Please enter a return email address in case some notices "
+                                       "are undeliverable."),
+                        QStringLiteral("return address"), false))
         return;
     if (!CheckField(m_server,
                     QStringLiteral("Please enter the host name or IP of your SMTP server, if you "
@@ -158,5 +223,6 @@ void CEmailSetupDlg::accept() {
     m_settings.userName = m_userName->text();
     m_settings.password = m_password->text();
     m_settings.authentication = m_authentication->isChecked();
+    m_settings.security = m_security->currentIndex();
     QDialog::accept();
 }
