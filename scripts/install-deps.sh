@@ -10,6 +10,9 @@ PACKAGES=(
   postgresql-15 python3-aiosmtpd
   libgtest-dev
   xvfb xauth trayer x11-utils imagemagick
+  qtkeychain-qt6-dev  # the e-mail password in the desktop's keyring
+  libsecret-1-0       # loaded at run time by QtKeychain to reach the Secret Service
+  gnome-keyring dbus  # the keyring test runs a keyring in a D-Bus session of its own
 )
 
 missing=()

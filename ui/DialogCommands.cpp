@@ -6,10 +6,12 @@
 #include "ui/EmailSetupDlg.h"
 #include "ui/LogSettingsDlg.h"
 #include "ui/LogViewDlg.h"
+#include "ui/MailPasswordKeyring.h"
 #include "ui/TellFriendDlg.h"
 
 #include <QEventLoop>
 #include <QProgressDialog>
+#include <QPushButton>
 
 #include <atomic>
 #include <thread>
@@ -20,65 +22,104 @@ const QString kSection = QString::fromLatin1(SettingsStore::kSettings);
 
 } // namespace
 
-bool SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString& sender,
-                          const QString& recipient, const QString& subject, const QString& body,
-                          const QString& progressText) {
+SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString& sender,
+                                const QString& recipient, const QString& subject,
+                                const QString& body, const QString& progressText,
+                                QString* failure) {
     QProgressDialog progress(progressText, QString(), 0, 0, parent);
     progress.setWindowTitle(QStringLiteral("Trellion"));
-    progress.setCancelButton(nullptr);
+    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"));
+    progress.setCancelButton(cancelButton);
+    // The box stays up until the exchange has really stopped: no hiding on Cancel
+    // (made with the string form, so only that form undoes it).
+    QObject::disconnect(&progress, SIGNAL(canceled()), &progress, SLOT(cancel()));
     progress.setWindowModality(Qt::ApplicationModal);
     progress.setMinimumDuration(0);
+
+    std::atomic<bool> cancel{false};
+    QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&] {
+        cancel = true;
+        cancelButton->setEnabled(false);
+        progress.setLabelText(QStringLiteral("Cancelling..."));
+    });
     progress.show();
 
     // The exchange may wait on a silent server for as long as the client's time limits allow;
-    // the window keeps painting meanwhile instead of freezing.
+    // the window keeps painting and the box keeps its Cancel meanwhile.
     QEventLoop loop;
     std::atomic<bool> sent{false};
+    QString text;
     std::thread worker([&] {
-        sent = smtp.SendMail(sender, recipient, subject, body);
+        sent = smtp.SendMail(sender, recipient, subject, body, SendOptions{&text, &cancel});
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec();
     worker.join();
     progress.hide();
-    return sent;
+    if (sent)
+        return SendResult::Sent;
+    if (cancel)
+        return SendResult::Cancelled;
+    *failure = text;
+    return SendResult::Failed;
 }
+
+namespace {
+
+// One box for a failed send: what failed, then the client's reason.
+QString FailureText(const QString& what, const QString& reason) {
+    return reason.isEmpty() ? what : what + QStringLiteral("\n\n") + reason;
+}
+
+} // namespace
 
 void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClient& smtp,
                        IDialogPrompt& prompt) {
     const EmailSettings values = settings;
-    if (!SendMailWithProgress(
-            parent, smtp, values.returnAddress, values.alertRecipient,
-            QStringLiteral("Testing alert recipient settings"),
-            QStringLiteral("This test email was sent to: ") + values.alertRecipient +
-                QStringLiteral("\n\nIf you received this email it means that your Alert Settings "
-                               "are correct and you will receive email alerts from the tool."),
-            QStringLiteral("Sending the alert test message to ") + values.alertRecipient +
-                QStringLiteral("..."))) {
-        prompt.Tell(parent, QStringLiteral("Failed Alert Recipient test"));
+    QString failure;
+    const SendResult alert = SendMailWithProgress(
+        parent, smtp, values.returnAddress, values.alertRecipient,
+        QStringLiteral("Testing alert recipient settings"),
+        QStringLiteral("This test email was sent to: ") + values.alertRecipient +
+            QStringLiteral("\n\nIf you received this email it means that your Alert Settings "
+                           "are correct and you will receive email alerts from the tool."),
+        QStringLiteral("Sending the alert test message to ") + values.alertRecipient +
+            QStringLiteral("..."),
+        &failure);
+    if (alert == SendResult::Cancelled)
+        return;
+    if (alert == SendResult::Failed) {
+        prompt.Tell(parent, FailureText(QStringLiteral("Failed Alert Recipient test"), failure));
         return;
     }
     prompt.Tell(parent,
                 QStringLiteral("Alert Recipient tested successfully, look for Alert test email."));
 
-    const bool recovered = SendMailWithProgress(
+    const SendResult recovery = SendMailWithProgress(
         parent, smtp, values.returnAddress, values.recoveryRecipient,
         QStringLiteral("Testing recovery recipient settings"),
         QStringLiteral("This test email was sent to: ") + values.recoveryRecipient +
             QStringLiteral("\n\nIf you received this email it means that your Recovery Settings "
                            "are correct and you will receive recovery notices from the tool."),
         QStringLiteral("Sending the recovery test message to ") + values.recoveryRecipient +
-            QStringLiteral("..."));
-    prompt.Tell(parent, recovered
-                            ? QStringLiteral("Recovery Recipient tested successfully, look for "
-                                             "Recovery test email.")
-                            : QStringLiteral("Failed Recovery Recipient test"));
+            QStringLiteral("..."),
+        &failure);
+    if (recovery == SendResult::Sent)
+        prompt.Tell(parent, QStringLiteral("Recovery Recipient tested successfully, look for "
+                                           "Recovery test email."));
+    else if (recovery == SendResult::Failed)
+        prompt.Tell(parent, FailureText(QStringLiteral("Failed Recovery Recipient test"), failure));
 }
 
 void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp,
-                      IDialogPrompt& prompt,
-                      const std::function<void(const EmailSettings&)>& apply) {
-    CEmailSetupDlg dialog(settings, prompt, parent);
+                      IDialogPrompt& prompt, const std::function<void(const EmailSettings&)>& apply,
+                      MailPasswordKeyring* keyring) {
+    EmailSettings shown = settings;
+    // A password moved to the keyring is shown from there; the read started with the window.
+    QString kept;
+    if (keyring && shown.password.isEmpty() && keyring->WaitForRead(&kept))
+        shown.password = kept;
+    CEmailSetupDlg dialog(shown, prompt, parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
     settings = dialog.Settings();
@@ -87,13 +128,19 @@ void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp
     if (apply)
         apply(settings);
     smtp.SetSender(settings.senderName, settings.returnAddress);
+    smtp.SetPassword(settings.password);
+    // Nothing to keep when no password is used or typed: the keyring is left alone then.
+    const bool inKeyring = keyring && (settings.authentication || !settings.password.isEmpty()) &&
+                           keyring->Store(settings.password);
 
     SettingsStore::WriteString(kSection, QStringLiteral("SMTPName"), settings.senderName);
     SettingsStore::WriteString(kSection, QStringLiteral("SMTPEmail"), settings.returnAddress);
     SettingsStore::WriteString(kSection, QStringLiteral("SMTPUsername"), settings.userName);
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTPPassword"), settings.password);
+    SettingsStore::WriteString(kSection, QStringLiteral("SMTPPassword"),
+                               inKeyring ? QString() : settings.password);
     SettingsStore::WriteString(kSection, QStringLiteral("SMTP"), settings.server);
     SettingsStore::WriteInt(kSection, QStringLiteral("SMTPAuth"), settings.authentication ? 1 : 0);
+    SettingsStore::WriteInt(kSection, QStringLiteral("SMTPSecurity"), settings.security);
     SettingsStore::WriteString(kSection, QStringLiteral("SMTPAlert"), settings.alertRecipient);
     SettingsStore::WriteString(kSection, QStringLiteral("SMTPRecovery"),
                                settings.recoveryRecipient);
@@ -115,11 +162,16 @@ void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& s
         prompt, parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    // The client reports its own failures; there is nothing more to say either way.
-    SendMailWithProgress(parent, smtp, dialog.Sender(), dialog.Recipient(), dialog.Subject(),
-                         FriendMessageText(dialog.Body()),
-                         QStringLiteral("Sending your message to ") + dialog.Recipient() +
-                             QStringLiteral("..."));
+    QString failure;
+    if (SendMailWithProgress(parent, smtp, dialog.Sender(), dialog.Recipient(), dialog.Subject(),
+                             FriendMessageText(dialog.Body()),
+                             QStringLiteral("Sending your message to ") + dialog.Recipient() +
+                                 QStringLiteral("..."),
+                             &failure) == SendResult::Failed)
+        prompt.Tell(parent, FailureText(QStringLiteral("Your message to ") + dialog.Recipient() +
+                                            QStringLiteral(" was not sent."),
+                                        failure));
+    // Remembered whether or not it went out: the text is the user's work either way.
     SettingsStore::WriteString(kSection, QStringLiteral("LastFriendFrom"), dialog.Sender());
     SettingsStore::WriteString(kSection, QStringLiteral("LastFriendSubject"), dialog.Subject());
     SettingsStore::WriteString(kSection, QStringLiteral("LastFriendBody"), dialog.Body());

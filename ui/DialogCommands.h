@@ -7,6 +7,7 @@
 #include <functional>
 
 class LogWriter;
+class MailPasswordKeyring;
 class QWidget;
 class SmtpClient;
 struct EmailSettings;
@@ -15,14 +16,17 @@ struct EmailSettings;
 // The prompt answers the message boxes; the program uses the default, tests their own.
 
 // "Email settings" (32771): on OK the settings change, `apply` hands them to whoever else
-// keeps a copy (the polls), the client gets the new sender, the store is written, and the user
-// is offered a test.
+// keeps a copy (the polls), the client gets the new sender and password, the store is written,
+// and the user is offered a test. With a keyring, the dialog shows the password kept there and
+// OK moves the password into it; the settings file keeps it only where no keyring answers.
 void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp,
                       IDialogPrompt& prompt = DefaultDialogPrompt(),
-                      const std::function<void(const EmailSettings&)>& apply = {});
+                      const std::function<void(const EmailSettings&)>& apply = {},
+                      MailPasswordKeyring* keyring = nullptr);
 
 // "Test Email Settings" (32790): one message to the alert recipient, then, if that went out,
-// one to the recovery recipient. The exchanges run on a worker thread behind a modal progress.
+// one to the recovery recipient. The exchanges run on a worker thread behind a modal progress;
+// a failure is one box saying which test failed and why.
 void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClient& smtp,
                        IDialogPrompt& prompt = DefaultDialogPrompt());
 
@@ -41,8 +45,11 @@ void ShowErrorLog(QWidget* parent, LogWriter& writer,
 void RunLogViewer(QWidget* parent, LogWriter& writer, const QString& logPath,
                   IDialogPrompt& prompt = DefaultDialogPrompt());
 
+enum class SendResult { Sent, Failed, Cancelled };
+
 // Sends one message on a worker thread while a modal progress box shows; the UI thread keeps
-// painting and handling timers meanwhile. Returns SendMail's result.
-bool SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString& sender,
-                          const QString& recipient, const QString& subject, const QString& body,
-                          const QString& progressText);
+// handling events meanwhile. The box's Cancel abandons the exchange. On failure `failure` gets
+// the client's text (the client shows nothing itself).
+SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString& sender,
+                                const QString& recipient, const QString& subject,
+                                const QString& body, const QString& progressText, QString* failure);

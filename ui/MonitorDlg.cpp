@@ -14,6 +14,7 @@
 #include "ui/DialogCommands.h"
 #include "ui/HelpWindow.h"
 #include "ui/LogonStart.h"
+#include "ui/MailPasswordKeyring.h"
 #include "ui/NoticeBox.h"
 #include "ui/UpDown.h"
 
@@ -84,6 +85,7 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
                                        [notice](LogWriter* p) { delete p; });
     m_smtp = std::shared_ptr<SmtpClient>(new SmtpClient(notice.get()),
                                          [notice](SmtpClient* p) { delete p; });
+    m_keyring = new MailPasswordKeyring(this);
     m_monitor = std::make_unique<SlotMonitor>(this, m_log, m_smtp);
     m_scheduler = std::make_unique<PollScheduler>(m_monitor.get(), this);
     m_commands = std::make_unique<CDatabaseCommands>(m_scheduler.get(), m_monitor.get(), this,
@@ -397,11 +399,16 @@ bool CMonitorDlg::OnInitDialog() {
     email.password = ReadString("SMTPPassword");
     email.server = ReadString("SMTP");
     email.authentication = ReadInt("SMTPAuth", 0) != 0;
+    email.security = ReadInt("SMTPSecurity", 0);
     email.alertRecipient = ReadString("SMTPAlert");
     email.returnAddress = ReadString("SMTPEmail");
     email.recoveryRecipient = ReadString("SMTPRecovery");
     m_monitor->SetEmailSettings(email);
     m_smtp->SetSender(email.senderName, email.returnAddress);
+    // A password moved to the keyring comes back in the background; no poll waits for it.
+    if (email.authentication && email.password.isEmpty())
+        m_keyring->StartRead(
+            [smtp = m_smtp](const QString& password) { smtp->SetPassword(password); });
 
     const QString logFolder = DefaultLogFolder(m_programDirectory);
     m_accessLogPath = ReadString("AccessLogFile");
@@ -669,7 +676,8 @@ void CMonitorDlg::OnEmailSettings() {
     EmailSettings email = m_monitor->Email();
     RunEmailSettings(
         this, email, *m_smtp, DefaultDialogPrompt(),
-        [this](const EmailSettings& accepted) { m_monitor->SetEmailSettings(accepted); });
+        [this](const EmailSettings& accepted) { m_monitor->SetEmailSettings(accepted); },
+        m_keyring);
 }
 
 void CMonitorDlg::OnTestEmail() {

@@ -22,6 +22,7 @@ class CStatusLabel;
 class CTrayIcon;
 class CUpDown;
 class LogWriter;
+class MailPasswordKeyring;
 class SlotMonitor;
 class SmtpClient;
 struct EmailSettings;
@@ -250,6 +251,7 @@ private:
     std::shared_ptr<CNoticeBox> m_notice;
     std::shared_ptr<LogWriter> m_log;
     std::shared_ptr<SmtpClient> m_smtp;
+    MailPasswordKeyring* m_keyring = nullptr; // a child: its answers end with the window
     std::unique_ptr<SlotMonitor> m_monitor;
     std::unique_ptr<PollScheduler> m_scheduler;
     std::unique_ptr<CDatabaseCommands> m_commands;

@@ -1,5 +1,5 @@
-// "Test Email Settings" and the e-mail settings command end to end, against a real SMTP server
-// (aiosmtpd on loopback), a refusing one and a silent one.
+// "Email settings" and "Test Email Settings" end to end, against a real SMTP server (aiosmtpd on
+// loopback), a refusing one and a silent one.
 #include "mail/SmtpClient.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/SilentListener.h"
@@ -10,6 +10,7 @@
 
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -18,40 +19,33 @@ using namespace DialogTest;
 
 namespace {
 
-const QString kAlertOk =
-    QStringLiteral("Alert Recipient tested successfully, look for Alert test email.");
-const QString kRecoveryOk =
-    QStringLiteral("Recovery Recipient tested successfully, look for Recovery test email.");
-
-QByteArray Header(const QByteArray& data, const QByteArray& name) {
-    const qsizetype end = data.indexOf("\r\n\r\n");
-    for (const QByteArray& raw : data.left(end).split('\n')) {
-        const QByteArray header = raw.trimmed();
-        if (header.startsWith(name + ": "))
-            return header.mid(name.size() + 2);
-    }
-    return {};
-}
-
-QString Body(const QByteArray& data) {
-    return QString::fromUtf8(data.mid(data.indexOf("\r\n\r\n") + 4))
-        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-        .trimmed();
-}
+const QString kAlertOk = "Alert Recipient tested successfully, look for Alert test email.";
+const QString kRecoveryOk = "Recovery Recipient tested successfully, look for Recovery test email.";
 
 class EmailTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetSettingsStore();
-        m_settings.alertRecipient = "alert@example.org";
-        m_settings.recoveryRecipient = "recovery@example.org";
-        m_settings.returnAddress = "bounce@example.org";
-        m_smtp.SetSender("Trellion", m_settings.returnAddress);
-        m_smtp.SetTimeouts(30000, 30000);
+        m_settings.userName = "me";
     }
-    void UseServer(const QString& text) {
-        m_settings.server = text;
-        SettingsStore::WriteString("Settings", "SMTP", text);
+    // The test while the UI thread's loop ticks; `onProgress` runs at each tick that finds the
+    // progress box up. Returns the ticks.
+    int RunTest(int port, const std::function<void(QProgressDialog*)>& onProgress = {}) {
+        SettingsStore::WriteString("Settings", "SMTP", QStringLiteral("127.0.0.1:%1").arg(port));
+        m_prompt.boxes.clear();
+        int ticks = 0;
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            ++ticks;
+            auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (progress && progress->isVisible() && onProgress)
+                onProgress(progress);
+        });
+        heartbeat.start(20);
+        TestEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_TRUE(m_notice.Texts().isEmpty()); // the test's own box holds the reason
+        return ticks;
     }
 
     EmailSettings m_settings;
@@ -60,121 +54,73 @@ protected:
     SmtpClient m_smtp{&m_notice};
 };
 
-TEST_F(EmailTest, SendsBothMessagesAndReportsEachInTurn) {
+TEST_F(EmailTest, AcceptedSettingsAreStoredAndTestedThenEachFailureIsOneBoxWithItsReason) {
     SmtpSink sink;
     ASSERT_TRUE(sink.Start());
-    UseServer(QStringLiteral("127.0.0.1:%1").arg(sink.Port()));
-
-    TestEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
-
-    EXPECT_EQ(m_prompt.Texts(), (QStringList{kAlertOk, kRecoveryOk}));
-    ASSERT_TRUE(sink.WaitForMessages(2, kWaitMs));
-    const QList<SmtpSink::Message> messages = sink.Messages();
-    ASSERT_EQ(messages.size(), 2);
-    EXPECT_EQ(messages[0].mailFrom, "bounce@example.org");
-    EXPECT_EQ(messages[0].rcptTos, QStringList{"alert@example.org"});
-    EXPECT_EQ(Header(messages[0].data, "Subject"), "Testing alert recipient settings");
-    EXPECT_EQ(Body(messages[0].data),
-              "This test email was sent to: alert@example.org\n\nIf you received this email it "
-              "means that your Alert Settings are correct and you will receive email alerts from "
-              "the tool.");
-    EXPECT_EQ(messages[1].mailFrom, "bounce@example.org");
-    EXPECT_EQ(messages[1].rcptTos, QStringList{"recovery@example.org"});
-    EXPECT_EQ(Header(messages[1].data, "Subject"), "Testing recovery recipient settings");
-    EXPECT_EQ(Body(messages[1].data),
-              "This test email was sent to: recovery@example.org\n\nIf you received this email it "
-              "means that your Recovery Settings are correct and you will receive recovery "
-              "notices from the tool.");
-    EXPECT_TRUE(m_notice.Texts().isEmpty());
-}
-
-TEST_F(EmailTest, FailedAlertTestSkipsTheRecoveryTest) {
-    SmtpSink sink;
-    ASSERT_TRUE(sink.Start(SmtpSink::Mode::RefuseRecipients));
-    UseServer(QStringLiteral("127.0.0.1:%1").arg(sink.Port()));
-
-    TestEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
-
-    // A recovery attempt would have been refused too and reported as failed.
-    EXPECT_EQ(m_prompt.Texts(), QStringList{"Failed Alert Recipient test"});
-    EXPECT_TRUE(sink.Messages().isEmpty());
-    // The client said why, once, before the test's own box.
-    ASSERT_EQ(m_notice.Texts().size(), 1);
-    EXPECT_TRUE(m_notice.Texts()[0].startsWith("The following was received from SMTP server(4)"))
-        << m_notice.Texts()[0].toStdString();
-}
-
-TEST_F(EmailTest, RecoveryFailureIsReportedAfterAlertSuccess) {
-    SmtpSink sink;
-    ASSERT_TRUE(sink.Start());
-    UseServer(QStringLiteral("127.0.0.1:%1").arg(sink.Port()));
-    // The server goes away between the two messages.
-    m_prompt.onBox = [&sink](const RecordingPrompt::Box& box) {
-        if (box.text == kAlertOk)
-            sink.Stop();
-    };
-
-    TestEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
-
-    EXPECT_EQ(m_prompt.Texts(), (QStringList{kAlertOk, "Failed Recovery Recipient test"}));
-    EXPECT_EQ(m_notice.Texts(), QStringList{"ERROR: Failed to connect to SMTP server"});
-}
-
-TEST_F(EmailTest, SilentServerKeepsTheWindowResponsiveBehindAModalProgress) {
-    SilentListener silent;
-    ASSERT_GT(silent.Port(), 0);
-    UseServer(QStringLiteral("127.0.0.1:%1").arg(silent.Port()));
-    m_smtp.SetTimeouts(5000, 1500);
-
-    // Ticks of the UI thread's event loop while the exchange waits on the server.
-    int ticks = 0;
-    bool progressSeen = false;
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        ++ticks;
-        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
-            progressSeen = progressSeen || progress->isVisible();
-    });
-    heartbeat.start(20);
-
-    TestEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
-    heartbeat.stop();
-
-    EXPECT_EQ(m_prompt.Texts(), QStringList{"Failed Alert Recipient test"});
-    EXPECT_GE(silent.AcceptedCount(), 1);
-    // 1.5 s of waiting at 20 ms a tick: a frozen loop would have given none.
-    EXPECT_GE(ticks, 10);
-    EXPECT_TRUE(progressSeen);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
-TEST_F(EmailTest, SettingsCommandStoresTheServerAndRunsTheTestOnYes) {
-    SmtpSink sink;
-    ASSERT_TRUE(sink.Start());
-    EmailSettings settings;
     const QString server = QStringLiteral("127.0.0.1:%1").arg(sink.Port());
+    WhenModal<CEmailSetupDlg>([](CEmailSetupDlg* dialog) { dialog->reject(); });
+    RunEmailSettings(nullptr, m_settings, m_smtp, m_prompt); // Cancel: nothing stored or asked
     WhenModal<CEmailSetupDlg>([server](CEmailSetupDlg* dialog) {
         dialog->AlertEdit()->setFocus();
         QTest::keyClicks(dialog->AlertEdit(), "oncall@example.org");
         dialog->ServerEdit()->setText(server);
+        dialog->PasswordEdit()->setText("pw");
         dialog->accept();
     });
-    m_prompt.answers = {true};
-
-    RunEmailSettings(nullptr, settings, m_smtp, m_prompt);
-
+    RunEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
+    EXPECT_EQ(m_prompt.Texts().mid(1), (QStringList{kAlertOk, kRecoveryOk}));
     ASSERT_EQ(m_prompt.boxes.size(), 3);
-    EXPECT_TRUE(m_prompt.boxes[0].question);
-    EXPECT_EQ(m_prompt.boxes[1].text, kAlertOk);
-    EXPECT_EQ(m_prompt.boxes[2].text, kRecoveryOk);
-    EXPECT_EQ(settings.returnAddress, "oncall@example.org");
-    EXPECT_EQ(SettingsStore::ReadString("Settings", "SMTP"), server);
+    const QStringList keys = {"SMTPName", "SMTPEmail", "SMTPUsername", "SMTPPassword",
+                              "SMTP",     "SMTPAlert", "SMTPRecovery"};
+    const QStringList values = {"Trellion",           "oncall@example.org", "me", "pw", server,
+                                "oncall@example.org", "oncall@example.org"};
+    for (int i = 0; i < keys.size(); ++i) // no keyring: the settings file keeps the password
+        EXPECT_EQ(SettingsStore::ReadString("Settings", keys[i]), values[i])
+            << keys[i].toStdString();
+    EXPECT_EQ(SettingsStore::ReadInt("Settings", "SMTPAuth", -1), 0);
+    EXPECT_EQ(SettingsStore::ReadInt("Settings", "SMTPSecurity", -1), 0);
     ASSERT_TRUE(sink.WaitForMessages(2, kWaitMs));
-    for (const SmtpSink::Message& message : sink.Messages()) {
-        EXPECT_EQ(message.rcptTos, QStringList{"oncall@example.org"});
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray data = sink.Messages()[i].data;
+        EXPECT_EQ(sink.Messages()[i].rcptTos, QStringList{"oncall@example.org"});
+        EXPECT_TRUE(data.contains(i ? "Testing recovery recipient" : "Testing alert recipient"));
+        EXPECT_TRUE(data.contains("This test email was sent to: oncall@example.org"));
         // The client got the accepted sender at once.
-        EXPECT_EQ(Header(message.data, "From"), "Trellion <oncall@example.org>");
+        EXPECT_TRUE(data.contains("From: Trellion <oncall@example.org>\r\n"));
     }
+
+    m_prompt.onBox = [&sink](const RecordingPrompt::Box& box) {
+        if (box.text == kAlertOk)
+            sink.Stop(); // the server goes away between the two messages
+    };
+    RunTest(sink.Port());
+    ASSERT_EQ(m_prompt.boxes.size(), 2);
+    EXPECT_TRUE(m_prompt.boxes[1].text.startsWith("Failed Recovery Recipient test\n\n"));
+
+    SmtpSink refusing;
+    ASSERT_TRUE(refusing.Start(SmtpSink::Mode::RefuseRecipients));
+    RunTest(refusing.Port());
+    ASSERT_EQ(m_prompt.boxes.size(), 1); // the recovery test never ran
+    EXPECT_TRUE(m_prompt.boxes[0].text.startsWith("Failed Alert Recipient test\n\n"));
+    EXPECT_TRUE(m_prompt.boxes[0].text.contains("554")) << m_prompt.boxes[0].text.toStdString();
+}
+
+TEST_F(EmailTest, SilentServerEndsInOneBoxBehindAResponsiveProgressWhoseCancelStopsTheTest) {
+    SilentListener silent;
+    m_smtp.SetTimeouts(5000, 1500);
+    bool progressSeen = false;
+    EXPECT_GE(RunTest(silent.Port(), [&](QProgressDialog*) { progressSeen = true; }), 10);
+    EXPECT_TRUE(progressSeen);
+    ASSERT_EQ(m_prompt.boxes.size(), 1);
+    EXPECT_GT(m_prompt.boxes[0].text.size(), QString("Failed Alert Recipient test\n\n").size());
+    EXPECT_TRUE(m_prompt.boxes[0].text.startsWith("Failed Alert Recipient test\n\n"));
+
+    RunTest(silent.Port(), [&](QProgressDialog* progress) {
+        if (silent.AcceptedCount() == 2)
+            progress->findChild<QPushButton*>()->click();
+    });
+    EXPECT_TRUE(m_prompt.boxes.isEmpty()); // cancelled is not failed
+    EXPECT_EQ(silent.AcceptedCount(), 2);  // and no recovery test follows
 }
 
 } // namespace
