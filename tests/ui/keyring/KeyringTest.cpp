@@ -1,6 +1,4 @@
-// The e-mail password and the desktop's keyring: a real GNOME keyring in a D-Bus session of its
-// own (the "Keyring" tests), and no session bus at all (the "NoKeyring" tests).
-#include "mail/SmtpClient.h"
+// The e-mail password with a real GNOME keyring ("Keyring") and with no session bus ("NoKeyring").
 #include "settings/SettingsStore.h"
 #include "tests/ui/dialogs/DialogTestSupport.h"
 #include "ui/DialogCommands.h"
@@ -15,77 +13,44 @@ using namespace DialogTest;
 
 namespace {
 
-class KeyringTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetSettingsStore(); }
-    static QString FilePassword() {
-        return SettingsStore::ReadString("Settings", "SMTPPassword", "<unset>");
-    }
-    // "Email settings" as the window runs it, with the password the settings file held; the
-    // user may retype the password. Returns what the dialog showed.
-    QString RunDialog(MailPasswordKeyring& keyring, const QString& filePassword,
-                      const QString& retype = {}) {
-        SettingsStore::WriteString("Settings", "SMTPPassword", filePassword);
-        EmailSettings settings;
-        settings.alertRecipient = settings.recoveryRecipient = "ops@example.org";
-        settings.returnAddress = "bounce@example.org";
-        settings.server = "mail.example.org:587";
-        settings.authentication = true;
-        settings.password = filePassword;
-        QString shown;
-        WhenModal<CEmailSetupDlg>([&](CEmailSetupDlg* dialog) {
-            shown = dialog->PasswordEdit()->text();
-            if (!retype.isEmpty())
-                dialog->PasswordEdit()->setText(retype);
-            dialog->accept();
-        });
-        m_prompt.answers = {false};
-        RunEmailSettings(nullptr, settings, m_smtp, m_prompt, {}, &keyring);
-        return shown;
-    }
-
-    RecordingPrompt m_prompt;
-    RecordingNotice m_notice;
-    SmtpClient m_smtp{&m_notice};
-};
-
-using Keyring = KeyringTest;
-using NoKeyring = KeyringTest;
-
-TEST_F(Keyring, FilePasswordMovesThereAtOkAndComesBackInTheBackgroundAtTheNextStart) {
-    MailPasswordKeyring first;
-    bool answered = false;
-    QString kept = "<none>";
-    first.StartRead([&](const QString& password) {
-        answered = true;
-        kept = password;
+// A start of the program with `filePassword` in the settings file: the keyring is read in the
+// background, then "Email settings" runs and the user may retype the password. Returns what the
+// dialog showed, what the file holds after OK, and what the read handed over.
+QStringList StartAndRunDialog(const QString& filePassword, const QString& retype = {}) {
+    SettingsStore::WriteString("Settings", "SMTPPassword", filePassword);
+    MailPasswordKeyring keyring;
+    QString handed = "<none>";
+    keyring.StartRead([&](const QString& password) { handed = password; });
+    EXPECT_EQ(handed, "<none>"); // nothing waits for the keyring
+    EmailSettings settings;
+    settings.alertRecipient = settings.recoveryRecipient = settings.returnAddress = "a@b.org";
+    settings.server = "mail.example.org:587";
+    settings.password = filePassword;
+    QString shown;
+    WhenModal<CEmailSetupDlg>([&](CEmailSetupDlg* dialog) {
+        shown = dialog->PasswordEdit()->text();
+        if (!retype.isEmpty())
+            dialog->PasswordEdit()->setText(retype);
+        dialog->accept();
     });
-    EXPECT_FALSE(answered); // nothing waits for the keyring
-    ASSERT_TRUE(WaitUntil([&] { return answered; }));
-    EXPECT_EQ(kept, "");
-
-    EXPECT_EQ(RunDialog(first, "pässwort 1"), "pässwort 1");
-    EXPECT_EQ(FilePassword(), "");
-
-    MailPasswordKeyring second;
-    second.StartRead();
-    EXPECT_EQ(RunDialog(second, "", "new one"), "pässwort 1");
-    EXPECT_EQ(FilePassword(), "");
-    MailPasswordKeyring third;
-    third.StartRead();
-    ASSERT_TRUE(third.WaitForRead(&kept));
-    EXPECT_EQ(kept, "new one");
+    RecordingPrompt prompt;
+    prompt.answers = {false};
+    SmtpClient smtp(nullptr);
+    RunEmailSettings(nullptr, settings, smtp, prompt, {}, &keyring);
+    return {shown, SettingsStore::ReadString("Settings", "SMTPPassword", "<unset>"), handed};
 }
 
-TEST_F(NoKeyring, TheSettingsFileKeepsThePassword) {
-    MailPasswordKeyring keyring;
-    bool answered = false;
-    keyring.StartRead([&](const QString&) { answered = true; });
-    QString kept;
-    EXPECT_FALSE(keyring.WaitForRead(&kept));
-    EXPECT_FALSE(answered);
-    EXPECT_EQ(RunDialog(keyring, "pw"), "pw");
-    EXPECT_EQ(FilePassword(), "pw");
+TEST(Keyring, FilePasswordMovesThereAtOkAndComesBackAtTheNextStart) {
+    ResetSettingsStore();
+    EXPECT_EQ(StartAndRunDialog("pässwort 1"), (QStringList{"pässwort 1", "", ""}));
+    EXPECT_EQ(StartAndRunDialog("", "new one"), (QStringList{"pässwort 1", "", "pässwort 1"}));
+    EXPECT_EQ(StartAndRunDialog(""), (QStringList{"new one", "", "new one"}));
+}
+
+TEST(NoKeyring, TheSettingsFileKeepsThePassword) {
+    ResetSettingsStore();
+    EXPECT_EQ(StartAndRunDialog(""), (QStringList{"", "", "<none>"})); // the read ends unanswered
+    EXPECT_EQ(StartAndRunDialog("pw"), (QStringList{"pw", "pw", "<none>"}));
 }
 
 } // namespace
