@@ -62,9 +62,9 @@ TEST_F(WindowCommandTest, ALateTrayCloseEscapeAndHideOnlyHideTrayClicksOpenExitE
         w.Action(CMonitorDlg::ID_EXIT)->trigger();
     });
     w.RunModal();
-    EXPECT_EQ(seen.join(u'|'), "start hidden minimised|open shown|close minimised|tray comes shown|"
-                               "close hidden|click shown|escape hidden|double click shown|"
-                               "hide hidden|running");
+    EXPECT_EQ(seen.join(u'|').toStdString(),
+              "start hidden minimised|open shown|close minimised|tray comes shown|close hidden|"
+              "click shown|escape hidden|double click shown|hide hidden|running");
     EXPECT_TRUE(w.HasEnded());
     EXPECT_EQ(ReadInt(QStringLiteral("NumOpen"), -1), 1);
     EXPECT_EQ(ReadInt(QStringLiteral("LocX"), -1), 150);
