@@ -23,7 +23,7 @@ bool CRecordingTrayShell::Record(Action action, const TrayRecord& record) {
     bool ok = false;
     if (m_failures > 0) {
         --m_failures;
-    } else {
+    } else if (m_host) {
         switch (action) {
         case Action::Add:
             ok = shown == m_icons.end();
@@ -66,6 +66,12 @@ void CRecordingTrayShell::FailNextCalls(int count) {
 
 void CRecordingTrayShell::Restart() {
     std::lock_guard guard(m_lock);
+    m_icons.clear();
+}
+
+void CRecordingTrayShell::SetHostPresent(bool present) {
+    std::lock_guard guard(m_lock);
+    m_host = present;
     m_icons.clear();
 }
 

@@ -26,6 +26,8 @@ public:
     void FailNextCalls(int count);
     // Forgets every icon, as a restarted task bar does.
     void Restart();
+    // Without a tray host every call fails and nothing is shown; a host coming back starts empty.
+    void SetHostPresent(bool present);
     // A mouse event on icon id; reaches the handler only while that icon is shown with the
     // message flag. Returns whether it was delivered.
     bool SendEvent(unsigned id, unsigned event);
@@ -43,4 +45,5 @@ private:
     std::vector<Call> m_calls;
     EventHandler m_handler;
     int m_failures = 0;
+    bool m_host = true;
 };

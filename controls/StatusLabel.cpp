@@ -41,11 +41,18 @@ void CStatusLabel::ApplyPendingColour() {
         std::lock_guard guard(m_lock);
         colour = m_pending;
     }
-    if (colour == kDefaultColour)
-        m_background = QApplication::palette(this).color(QPalette::Button);
-    else
+    if (colour == kDefaultColour) {
+        const QPalette system = QApplication::palette(this);
+        m_background = system.color(QPalette::Button);
+        m_text = system.color(QPalette::ButtonText);
+    } else {
+        // The status faces are bright whatever the theme: a dark theme's light text would
+        // vanish on them.
         m_background = QColor::fromRgb(static_cast<QRgb>(colour) & 0xFFFFFFu);
+        m_text = Qt::black;
+    }
     QPalette own = palette();
+    own.setColor(QPalette::WindowText, m_text);
     own.setColor(QPalette::Window, m_background);
     setPalette(own);
     update();

@@ -16,6 +16,7 @@ public:
     static constexpr int kDefaultColour = -1;
 
     // Text in the palette's button-text colour and face in its button colour, both as they are now.
+    // A status colour has black text; the default takes both palette colours again.
     explicit CStatusLabel(QWidget* parent = nullptr);
     ~CStatusLabel() override;
 

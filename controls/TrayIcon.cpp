@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCursor>
 #include <QMenu>
+#include <QTimer>
 #include <QWidget>
 
 #include <utility>
@@ -76,10 +77,13 @@ bool CTrayIcon::Update(const QIcon& icon, int iconNumber, const std::optional<QS
     m_record.flags = 0;
     if (!icon.isNull()) {
         action = m_record.icon.isNull() ? Action::Add : Action::Modify;
+        m_wanted = icon;
+        m_wantedNumber = iconNumber;
         m_record.icon = icon;
         m_record.iconNumber = iconNumber;
         m_record.flags |= TrayFlag::Icon;
     } else {
+        m_wanted = QIcon();
         if (m_record.icon.isNull())
             return true;
         action = Action::Delete;
@@ -112,6 +116,37 @@ bool CTrayIcon::Update(const QIcon& icon, int iconNumber, const std::optional<QS
     return ok;
 }
 
+bool CTrayIcon::IsShown() const {
+    std::lock_guard guard(m_lock);
+    return !m_record.icon.isNull();
+}
+
+bool CTrayIcon::ShowAgain() {
+    QIcon icon;
+    int number;
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_record.icon.isNull() || m_wanted.isNull())
+            return !m_record.icon.isNull();
+        icon = m_wanted;
+        number = m_wantedNumber;
+    }
+    return Update(icon, number, std::nullopt);
+}
+
+void CTrayIcon::LookForTray(int everyMs, int forMs) {
+    if (!m_lookTimer) {
+        m_lookTimer = new QTimer(this);
+        connect(m_lookTimer, &QTimer::timeout, this, [this] {
+            if (ShowAgain() || m_lookUntil.hasExpired())
+                m_lookTimer->stop();
+        });
+    }
+    m_lookUntil.setRemainingTime(forMs);
+    if (!IsShown())
+        m_lookTimer->start(everyMs);
+}
+
 bool CTrayIcon::HandleTrayEvent(unsigned id, unsigned event) {
     QWidget* window;
     {
@@ -120,14 +155,17 @@ bool CTrayIcon::HandleTrayEvent(unsigned id, unsigned event) {
             return false;
         window = m_record.window;
     }
-    if (event != TrayEvent::RightButtonUp && event != TrayEvent::LeftDoubleClick)
+    // StatusNotifierItem hosts report a left click and never a double click; XEmbed trays
+    // report both. Either opens the window.
+    const bool opens = event == TrayEvent::LeftButtonUp || event == TrayEvent::LeftDoubleClick;
+    if (event != TrayEvent::RightButtonUp && !opens)
         return false;
     std::unique_ptr<QMenu> menu = LoadTrayMenu();
     if (!menu || menu->actions().isEmpty())
         return false;
     QAction* first = menu->actions().first();
 
-    if (event == TrayEvent::LeftDoubleClick) {
+    if (opens) {
         emit commandRequested(first->data().toInt());
         return true;
     }

@@ -2,6 +2,7 @@
 
 #include "controls/TrayShell.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 
 #include <memory>
@@ -9,9 +10,10 @@
 #include <optional>
 
 class QMenu;
+class QTimer;
 
 // The program's icon in the notification area: shown, changed and removed on request, with the
-// tray menu on a right click and its first command on a double click.
+// tray menu on a right click and its first command on a left click or double click.
 class CTrayIcon : public QObject {
     Q_OBJECT
 
@@ -40,8 +42,16 @@ public:
     // icon := icon resource number (none for 0), tip := tip.
     bool UpdateIconWithTip(int number, const QString& tip);
 
-    // event: a TrayEvent. Right button up opens the tray menu at the cursor, a double click emits
-    // the menu's first command. Returns true when handled. UI thread.
+    // Whether the shell took the last icon (false after a failure or a removal).
+    bool IsShown() const;
+    // Adds the last icon asked for again when the shell has not taken it, as a tray host that
+    // came late needs. Returns whether an icon is shown now.
+    bool ShowAgain();
+    // UI thread: ShowAgain every everyMs until an icon is shown or forMs have passed.
+    void LookForTray(int everyMs, int forMs);
+
+    // event: a TrayEvent. Right button up opens the tray menu at the cursor; a left click or
+    // double click emits the menu's first command. Returns true when handled. UI thread.
     virtual bool HandleTrayEvent(unsigned id, unsigned event);
 
     TrayRecord Record() const;
@@ -63,5 +73,9 @@ private:
     std::shared_ptr<ITrayShell> m_shell;
     mutable std::mutex m_lock; // guards m_record
     TrayRecord m_record;
+    QIcon m_wanted; // the icon last asked for, kept through a failed add
+    int m_wantedNumber = 0;
+    QTimer* m_lookTimer = nullptr;
+    QDeadlineTimer m_lookUntil;
     QMenu* m_openMenu = nullptr; // the popup on screen, deleted when it hides
 };

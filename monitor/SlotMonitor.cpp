@@ -471,24 +471,33 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
                 std::this_thread::sleep_for(std::chrono::milliseconds(frameMs));
         }
         Tray(kIconMain, tip);
+        TraySummary(std::nullopt);
+        trayBusy = false;
+    }
+
+    // The red or yellow mark for the slots as they are now; plain is shown when neither applies
+    // (none after a poll, which has just shown its own tip). Counting and showing under one lock
+    // keeps a summary from overtaking a later one.
+    void TraySummary(const std::optional<QString>& plain) {
+        std::lock_guard lock(mutex);
+        if (!view || closed)
+            return;
         int unreachable = 0;
         int slow = 0;
-        {
-            std::lock_guard lock(mutex);
-            for (const DatabaseSlot& s : slotData) {
-                if (!s.probe)
-                    continue;
-                const int status = s.probe->GetStatus();
-                unreachable += status == CDatabaseProbe::Unreachable;
-                slow += status == CDatabaseProbe::Slow;
-            }
+        for (const DatabaseSlot& s : slotData) {
+            if (!s.probe)
+                continue;
+            const int status = s.probe->GetStatus();
+            unreachable += status == CDatabaseProbe::Unreachable;
+            slow += status == CDatabaseProbe::Slow;
         }
         if (unreachable > 0)
-            Tray(kIconUnreachable,
-                 QStringLiteral("Trellion\nAt least one database in unreachable"));
+            view->SetTrayIcon(kIconUnreachable,
+                              QStringLiteral("Trellion\nAt least one database in unreachable"));
         else if (slow > 0)
-            Tray(kIconSlow, QStringLiteral("Trellion\nAt least one database in slow"));
-        trayBusy = false;
+            view->SetTrayIcon(kIconSlow, QStringLiteral("Trellion\nAt least one database in slow"));
+        else if (plain)
+            view->SetTrayIcon(kIconMain, *plain);
     }
 
     // The poll's last step: re-arm the slot's timer, unless the slot was emptied meanwhile.
@@ -663,6 +672,10 @@ void SlotMonitor::SetProbe(int slot, std::shared_ptr<CDatabaseProbe> probe) {
         s.connectionString = connection;
         ++m_core->generation[slot];
     }
+    // A database that leaves the slot takes its mark off the tray.
+    if (const int was = old ? old->GetStatus() : 0;
+        was == CDatabaseProbe::Unreachable || was == CDatabaseProbe::Slow)
+        m_core->TraySummary(QStringLiteral("Trellion"));
     // old goes out of scope here, outside the lock; a running poll still holds its own copy.
 }
 

@@ -88,9 +88,10 @@ CLogSettingsDlg::CLogSettingsDlg(const LogSettings& settings, QWidget* parent)
 QFileDialog* CLogSettingsDlg::MakeBrowseDialog(Log log) {
     auto* dialog = new LogFileDialog(this);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    // An existing file brings the overwrite question (Qt asks unless DontConfirmOverwrite is
-    // set); nothing is created or changed here, the writer appends to whatever is chosen.
+    // The writer only appends to the file chosen, so there is nothing to confirm about an
+    // existing one; nothing is created or changed here.
     dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
     dialog->setDefaultSuffix(QStringLiteral("log"));
     // "All Files" means every file, as "*.*" does on the desktop these names come from; "*.*"
     // in Qt would hide files without a dot.

@@ -38,9 +38,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+#include <QValidator>
 
 #include <unistd.h>
 
@@ -58,6 +58,32 @@ void WriteInt(const char* key, int value) {
     SettingsStore::WriteInt(kSettings, QLatin1String(key), value);
 }
 
+// Decimal digits only, at most top: a letter typed or pasted is refused in the box, so that no
+// typo can turn into a number the poll would take. Empty is allowed while typing; a box left
+// empty keeps the slot's value.
+class DigitsValidator : public QValidator {
+public:
+    DigitsValidator(int bottom, int top, QObject* parent)
+        : QValidator(parent), m_bottom(bottom), m_top(top) {}
+
+    State validate(QString& input, int&) const override {
+        if (input.isEmpty())
+            return Intermediate;
+        for (const QChar c : std::as_const(input))
+            if (c < u'0' || c > u'9')
+                return Invalid;
+        bool ok = false;
+        const qint64 value = input.toLongLong(&ok);
+        if (!ok || value > m_top || (value == 0 && m_bottom > 0))
+            return Invalid;
+        return value < m_bottom ? Intermediate : Acceptable;
+    }
+
+private:
+    const int m_bottom;
+    const int m_top;
+};
+
 // Geometry of one slot's group box. Four boxes fill the full height; the compact heights cut
 // the window below the first one, two or three.
 constexpr int kSlotTop = 4;
@@ -69,8 +95,7 @@ constexpr int kGraphMinWidth = 290;
 
 } // namespace
 
-CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
-    : QDialog(parent), m_customTrayShell(trayShell != nullptr) {
+CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Trellion"));
     setWindowIcon(TrellionIcon(IconId::Program));
     setProperty("controlId", 102);
@@ -99,6 +124,9 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
     connect(m_tray.get(), &CTrayIcon::commandRequested, this, [this](int id) { OnCommand(id); });
     m_tray->BindWindow(this, 0x400);
     m_tray->UpdateIconWithTip(IconId::Program, QStringLiteral("Trellion"));
+    // Started at logon, the program may come before the panel: until a tray takes the icon,
+    // look again every few seconds for a while (every later tray update looks as well).
+    m_tray->LookForTray(kTrayLookEveryMs, kTrayLookForMs);
 
     m_programDirectory = QCoreApplication::applicationDirPath();
     resize(kWidthDetails, kHeightFull);
@@ -145,11 +173,11 @@ void CMonitorDlg::BuildMenus() {
     AddCommand(trellion, QStringLiteral("Compact Mode"), ID_COMPACT_MODE, true);
     trellion->addSeparator();
     AddCommand(trellion, QStringLiteral("Start Hidden"), ID_START_HIDDEN, true);
-    AddCommand(trellion, QStringLiteral("Auto Start with Windows"), ID_AUTO_START, true);
+    AddCommand(trellion, QStringLiteral("Start at Login"), ID_AUTO_START, true);
     AddCommand(trellion, QStringLiteral("&Hide"), ID_HIDE);
     AddCommand(trellion, QStringLiteral("&Always on Top"), ID_ALWAYS_ON_TOP, true);
     trellion->addSeparator();
-    AddCommand(trellion, QStringLiteral("E&xit\tESC"), ID_EXIT);
+    AddCommand(trellion, QStringLiteral("E&xit"), ID_EXIT);
 
     QMenu* view = m_menuBar->addMenu(QStringLiteral("View"));
     AddCommand(view, QStringLiteral("Access log"), ID_ACCESS_LOG);
@@ -228,6 +256,7 @@ void CMonitorDlg::BuildSlots() {
         commands->addWidget(new QLabel(QStringLiteral("Polling interval"), s.details), 2, 0, 1, 4);
         s.interval = new QLineEdit(s.details);
         s.interval->setFixedWidth(40);
+        s.interval->setValidator(new DigitsValidator(1, kIntervalMax, s.interval));
         Tag(s.interval, IDC_INTERVAL[i]);
         s.spin = new CUpDown(s.details);
         s.spin->setFixedSize(16, s.interval->sizeHint().height());
@@ -239,6 +268,7 @@ void CMonitorDlg::BuildSlots() {
         commands->addWidget(new QLabel(QStringLiteral("Warning over"), s.details), 4, 0, 1, 4);
         s.threshold = new QLineEdit(s.details);
         s.threshold->setFixedWidth(62);
+        s.threshold->setValidator(new DigitsValidator(0, kThresholdMax, s.threshold));
         Tag(s.threshold, IDC_THRESHOLD[i]);
         commands->addWidget(s.threshold, 5, 0, 1, 2);
         commands->addWidget(new QLabel(QStringLiteral("ms"), s.details), 5, 2, 1, 2);
@@ -273,6 +303,8 @@ void CMonitorDlg::BuildSlots() {
         fields->setRowStretch(5, 1);
         cols->addLayout(fields);
 
+        s.poll->setEnabled(false);
+        s.del->setEnabled(false);
         connect(s.select, &QPushButton::clicked, this, [this, i] { OnCommand(IDC_SELECT[i]); });
         connect(s.poll, &QPushButton::clicked, this, [this, i] { OnCommand(IDC_POLL[i]); });
         connect(s.del, &QPushButton::clicked, this, [this, i] { OnCommand(IDC_DEL[i]); });
@@ -334,9 +366,7 @@ INotice* CMonitorDlg::Notice() const {
 }
 
 bool CMonitorDlg::TrayAvailable() const {
-    if (m_trayAvailableOverride >= 0)
-        return m_trayAvailableOverride != 0;
-    return m_customTrayShell || QSystemTrayIcon::isSystemTrayAvailable();
+    return m_tray->IsShown();
 }
 
 QString CMonitorDlg::DefaultLogFolder(const QString& programDirectory) {
@@ -374,7 +404,8 @@ bool CMonitorDlg::OnInitDialog() {
 
     const int x = ReadInt("LocX", -32);
     const int y = ReadInt("LocY", -32);
-    if (x != -32 && y != -32 && x > 0 && x < 2000 && y > 0 && y < 2000) {
+    const bool placed = x != -32 && y != -32 && x > 0 && x < 2000 && y > 0 && y < 2000;
+    if (placed) {
         move(x, y);
         raise();
     }
@@ -431,8 +462,19 @@ bool CMonitorDlg::OnInitDialog() {
     // No connection attempt here: a database that does not answer must not hold the window
     // back. The first poll, on its own thread, is the first contact.
     m_monitor->RestoreSlots();
+    for (int i = 0; i < 4; ++i)
+        EnableSlotCommands(i);
 
     OnShowDetails();
+    // No stored place: the middle of the primary screen, where the desktop would put a new
+    // window, rather than its corner.
+    if (const QScreen* primary = QGuiApplication::primaryScreen(); !placed && primary) {
+        const QRect desktop = primary->availableGeometry();
+        QRect frame(QPoint(), m_outerSize);
+        frame.moveCenter(desktop.center());
+        // A window larger than the screen keeps its title bar and left edge on it.
+        move(std::max(frame.left(), desktop.left()), std::max(frame.top(), desktop.top()));
+    }
 
     m_scheduler->Start();
     m_slots[0].select->setFocus();
@@ -508,7 +550,9 @@ void CMonitorDlg::accept() {
 }
 
 void CMonitorDlg::reject() {
-    done(QDialog::Rejected);
+    // A stray Escape must not stop the monitoring: it does what the close box does.
+    if (!m_ended)
+        HideToTray();
 }
 
 void CMonitorDlg::keyPressEvent(QKeyEvent* event) {
@@ -744,20 +788,24 @@ void CMonitorDlg::ApplyWindowLayout() {
     } else {
         r.setWidth(kWidthNarrow);
     }
+    m_compactSlots = 0;
     if (m_compact) {
         Action(ID_COMPACT_MODE)->setChecked(true);
+        // Cut below the last slot in use before the free ones at the end (slot 1 always shows).
         if (!SlotHasProbe(3)) {
-            r.setHeight(kHeightCompact3);
+            m_compactSlots = 3;
             if (!SlotHasProbe(2)) {
-                r.setHeight(kHeightCompact2);
+                m_compactSlots = 2;
                 if (!SlotHasProbe(1))
-                    r.setHeight(kHeightCompact1);
+                    m_compactSlots = 1;
             }
         }
     } else {
         Action(ID_COMPACT_MODE)->setChecked(false);
         r.setHeight(kHeightFull);
     }
+    if (m_compactSlots > 0)
+        r.setHeight(CompactInnerHeight() + frameGeometry().height() - geometry().height());
     for (const SlotWidgets& s : m_slots)
         s.details->setVisible(m_details);
 
@@ -774,8 +822,17 @@ void CMonitorDlg::FitOuterSize() {
     // The sizes are the outer window's; the frame, if the desktop draws one, comes off. A
     // window not shown yet has no frame, so this runs again when it is shown.
     const QSize frame = frameGeometry().size() - geometry().size();
-    if (size() != m_outerSize - frame)
-        resize(m_outerSize - frame);
+    QSize inner = m_outerSize - frame;
+    if (m_compactSlots > 0)
+        inner.setHeight(CompactInnerHeight());
+    if (size() != inner)
+        resize(inner);
+}
+
+int CMonitorDlg::CompactInnerHeight() const {
+    // The cut lies in the margin under the last slot shown, whatever the menu bar's and the
+    // frame's heights, so that no strip of the next slot shows.
+    return m_menuBar->sizeHint().height() + m_compactSlots * kSlotPitch + kSlotTop;
 }
 
 void CMonitorDlg::showEvent(QShowEvent* event) {
@@ -860,6 +917,14 @@ void CMonitorDlg::SetSlotCaptions(int slot, const QString& group, const QString&
         select->width() - 2 * select->style()->pixelMetric(QStyle::PM_ButtonMargin) - 4;
     select->setText(select->fontMetrics().elidedText(button, Qt::ElideRight, room));
     select->setToolTip(button);
+    EnableSlotCommands(slot);
+}
+
+void CMonitorDlg::EnableSlotCommands(int slot) {
+    // Select is the only thing to do with an empty slot.
+    const bool configured = m_monitor->IsConfigured(slot);
+    m_slots[slot].poll->setEnabled(configured);
+    m_slots[slot].del->setEnabled(configured);
 }
 
 QString CMonitorDlg::ThresholdText(int slot) const {

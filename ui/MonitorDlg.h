@@ -38,7 +38,7 @@ class QWidget;
 
 // The main window: four database slots, the menu bar, the tray icon, and the program's life
 // from initialisation to destruction. Run modally for the whole life of the program; closing
-// it only hides it, Exit, Terminate and Escape end it.
+// it or pressing Escape only hides it; Exit and Terminate end it.
 //
 // Every menu item, button and field carries its fixed command or control id as the property
 // "controlId", and OnCommand dispatches by that id.
@@ -87,9 +87,15 @@ public:
     static constexpr int kWidthDetails = 812;
     static constexpr int kWidthNarrow = 398;
     static constexpr int kHeightFull = 652;
-    static constexpr int kHeightCompact1 = 207;
-    static constexpr int kHeightCompact2 = 353;
-    static constexpr int kHeightCompact3 = 499;
+
+    // Largest values of the interval box (minutes whose milliseconds fit an int) and of
+    // "Warning over" (ms).
+    static constexpr int kIntervalMax = 35791;
+    static constexpr int kThresholdMax = 999999;
+
+    // Looking for a tray host that was not there at start.
+    static constexpr int kTrayLookEveryMs = 3000;
+    static constexpr int kTrayLookForMs = 5 * 60000;
 
     // trayShell: null for the desktop's tray; tests pass a recording one.
     explicit CMonitorDlg(std::unique_ptr<ITrayShell> trayShell = nullptr,
@@ -114,10 +120,10 @@ public:
 
     // Restores settings and slots, arms the timers. Called once, before the window is shown.
     bool OnInitDialog();
-    // Initialises, shows the window and returns when it has ended (Exit, Terminate, Escape,
+    // Initialises, shows the window and returns when it has ended (Exit, Terminate,
     // EndProgram); the destruction steps have run by then.
     int RunModal();
-    // Ends the program the orderly way Escape does (signals, end of the desktop session).
+    // Ends the program at once, the orderly way (signals, end of the desktop session).
     void EndProgram();
     bool HasEnded() const { return m_ended; }
 
@@ -125,7 +131,7 @@ public:
     void OnCommand(int id);
     // The OK action (Enter): polls "Database 1" now.
     void accept() override;
-    // The cancel action (Escape): the dialog ends at once.
+    // The cancel action (Escape): hides the window as the close box does.
     void reject() override;
     void done(int r) override;
 
@@ -157,10 +163,9 @@ public:
     bool DoAccessLog() const { return m_doAccessLog; }
     bool DoErrorLog() const { return m_doErrorLog; }
 
-    // Whether hiding leaves the program reachable (a tray is shown). Without one, hiding
-    // minimises instead.
+    // Whether hiding leaves the program reachable (the tray shows the icon). Without one,
+    // hiding minimises instead.
     bool TrayAvailable() const;
-    void SetTrayAvailableForTest(int available) { m_trayAvailableOverride = available; }
 
     // IMonitorView.
     void SetLabelColour(int slot, int rgb) override;
@@ -237,9 +242,11 @@ private:
     void OnDestroy();
     void HideToTray();
     bool SlotHasProbe(int slot) const;
+    void EnableSlotCommands(int slot);
     void LayoutContent();
     // Gives the window the outer size of the last layout once the desktop's frame is known.
     void FitOuterSize();
+    int CompactInnerHeight() const;
     // Runs f on the UI thread after what is queued already; never blocks the caller.
     template <typename F> void Queue(F&& f);
 
@@ -256,7 +263,6 @@ private:
     std::unique_ptr<PollScheduler> m_scheduler;
     std::unique_ptr<CDatabaseCommands> m_commands;
     std::unique_ptr<CTrayIcon> m_tray;
-    bool m_customTrayShell = false;
 
     QString m_accessLogPath;
     QString m_errorLogPath;
@@ -271,11 +277,11 @@ private:
     QString m_programDirectory;
     bool m_exitRequested = false;
     QSize m_outerSize;
+    int m_compactSlots = 0; // slots a compact window shows; 0 when its height is not cut
 
     bool m_initialised = false;
     bool m_destroyed = false;
     bool m_ended = false;
     QEventLoop* m_loop = nullptr;
-    int m_trayAvailableOverride = -1;
     std::function<void(quint32, int)> m_helpHook;
 };

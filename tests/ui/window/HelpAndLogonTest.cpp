@@ -204,10 +204,10 @@ TEST_F(HelpAndLogonTest, EveryHelpLinkHasItsTopicAndEveryMenuIsExplained) {
     EXPECT_GE(links, 8);
     auto w = MakeWindow();
     for (const char* item :
-         {"Show Details", "Compact Mode", "Start Hidden", "Auto Start with Windows",
-          "Always on Top", "Email settings", "Test Email Settings", "Log settings",
-          "Select Database", "Poll", "Del", "Last access", "Best access", "Worst access",
-          "Last alert", "Last recovery", "Warning over", "Polling interval"})
+         {"Show Details", "Compact Mode", "Start Hidden", "Start at Login", "Always on Top",
+          "Email settings", "Test Email Settings", "Log settings", "Select Database", "Poll", "Del",
+          "Last access", "Best access", "Worst access", "Last alert", "Last recovery",
+          "Warning over", "Polling interval"})
         EXPECT_TRUE(html.contains(QLatin1String(item))) << item;
 }
 
