@@ -10,6 +10,7 @@ PACKAGES=(
   postgresql-15 python3-aiosmtpd
   libgtest-dev
   xvfb xauth trayer x11-utils imagemagick
+  dbus # dbus-daemon: the private session bus of the desktop notification tests
 )
 
 missing=()
