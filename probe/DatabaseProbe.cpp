@@ -520,6 +520,7 @@ QString CDatabaseProbe::DeriveTitle(const QString& completedConnectionString,
 }
 
 QString CDatabaseProbe::DatabaseFileOf(const QString& connectionString) {
-    const Attribute* file = FindAttribute(ParseAttributes(connectionString), {"Database", "DBQ"});
+    const QList<Attribute> attributes = ParseAttributes(connectionString);
+    const Attribute* file = FindAttribute(attributes, {"Database", "DBQ"});
     return file ? file->value.trimmed() : QString();
 }
