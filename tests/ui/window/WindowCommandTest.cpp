@@ -62,10 +62,10 @@ TEST_F(WindowCommandTest, MenuBarHasEveryItemWithItsIdInOrder) {
                            "Auto Start with Windows 32789", "&Hide 32774", "&Always on Top 1116",
                            "-", "E&xit\tESC 32773"}));
     EXPECT_EQ(items[1], (QStringList{"Access log 32777", "Error log 32778"}));
-    EXPECT_EQ(items[2], (QStringList{"Email settings 32771", "Test Email Settings 32790", "-",
-                                     "Log settings 32776", "-", "Reset Database 1 32781",
-                                     "Reset Database 2 32784", "Reset Database 3 32785",
-                                     "Reset Database 4 32786"}));
+    EXPECT_EQ(items[2], (QStringList{"Email settings 32771", "Test Email Settings 32790",
+                                     "Desktop Notifications 0", "-", "Log settings 32776", "-",
+                                     "Reset Database 1 32781", "Reset Database 2 32784",
+                                     "Reset Database 3 32785", "Reset Database 4 32786"}));
     EXPECT_EQ(items[3], (QStringList{"Contents 57670", "-", "On the web... 32779", "-",
                                      "Tell a friend... 32783", "-", "&About 57664"}));
     // Lookup by id reaches the same actions.
