@@ -1,8 +1,10 @@
 #include "monitor/SlotMonitor.h"
 
 #include "log/LogWriter.h"
+#include "monitor/DesktopNotice.h"
 #include "monitor/MonitorView.h"
 #include "monitor/SlotStatus.h"
+#include "platform/Notice.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
 
@@ -29,6 +31,13 @@ using Clock = std::chrono::steady_clock;
 using Field = IMonitorView::SlotField;
 
 constexpr double kFailed = -99.0;
+
+// Keys of a database's own section.
+const QString kWarned = QStringLiteral("Warned");
+const QString kDown = QStringLiteral("Down");
+const QString kAlertPending = QStringLiteral("alertPending");
+const QString kMissingAlert = QStringLiteral("(alert not sent, missing email setup)");
+const QString kMissingRecovery = QStringLiteral("(recovery not sent, missing email setup)");
 
 const QString& Settings() {
     static const QString s = QString::fromLatin1(SettingsStore::kSettings);
@@ -81,6 +90,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
 
     std::shared_ptr<LogWriter> log;
     std::shared_ptr<SmtpClient> smtp;
+    std::shared_ptr<IDesktopNotifier> desktop; // under mutex
+    std::atomic<INotice*> notice{nullptr};
 
     std::atomic<bool> accepting{true};
     std::atomic<bool> closed{false};
@@ -138,10 +149,42 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         if (!closed && log)
             log->WriteLogLine(line, log->Settings().errorLogPath, false);
     }
-    bool Send(const QString& from, const QString& to, const QString& subject, const QString& body) {
+    // One mail of a poll from the return address. A failure is shown as the client would show
+    // it, goes to the error log with its reason (unless no mail server is set up at all, as for
+    // the warnings that are tried anyway), and the reason, on one line, comes back.
+    bool Send(const EmailSettings& mail, const QString& to, const QString& subject,
+              const QString& body, QString* reason = nullptr) {
         if (closed || !smtp)
             return false;
-        return smtp->SendMail(from, to, subject, body);
+        QString failure;
+        if (smtp->SendMail(mail.returnAddress, to, subject, body, SendOptions{&failure, &closed}))
+            return true;
+        if (closed)
+            return false;
+        if (INotice* n = notice.load(); n && !failure.isEmpty())
+            n->ShowNotice(failure);
+        const QString why = failure.isEmpty()
+                                ? QStringLiteral("The mail server did not accept the message.")
+                                : failure.simplified();
+        if (!mail.server.isEmpty())
+            WriteErrorLog(QStringLiteral("Mail not sent (") + subject + QStringLiteral("): ") +
+                          why);
+        if (reason)
+            *reason = why;
+        return false;
+    }
+
+    // A desktop notification with the mail's subject and the first line of its body.
+    void Desktop(const QString& subject, const QString& body, IDesktopNotifier::Urgency urgency) {
+        std::shared_ptr<IDesktopNotifier> notifier;
+        {
+            std::lock_guard lock(mutex);
+            notifier = desktop;
+        }
+        if (!notifier || closed ||
+            SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) == 0)
+            return;
+        notifier->Notify(subject, body.section(u'\n', 0, 0), urgency);
     }
 
     EmailSettings Email() const {
@@ -364,26 +407,41 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         WriteErrorLog(QStringLiteral("Database unreachable: ") + title);
         const std::shared_ptr<std::mutex> state = StateLock(title);
         std::lock_guard stateLock(*state);
-        if (closed || SettingsStore::ReadInt(title, QStringLiteral("Warned"), 0) != 0)
+        if (closed)
+            return;
+        const int warned = SettingsStore::ReadInt(title, kWarned, 0);
+        const QString pending = SettingsStore::ReadString(title, kAlertPending);
+        const QString subject = QStringLiteral("Alert - ") + title;
+        const QString body =
+            QStringLiteral("Database unreachable") + stampA + QStringLiteral("\n\n") + errorText;
+        // The desktop hears of an outage once, at its first poll, whatever becomes of the mail.
+        if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) == 0) {
+            SettingsStore::WriteInt(title, kDown, 1);
+            Desktop(subject, body, IDesktopNotifier::Urgency::Critical);
+        }
+        if (warned != 0)
             return;
         const EmailSettings mail = Email();
-        const bool setUp = !mail.server.isEmpty();
-        const QString alert =
-            setUp ? stampA : QStringLiteral("(alert not sent, missing email setup)");
-        WithSlot(t.slot, t.generation,
-                 [&](DatabaseSlot& s, IMonitorView*) { s.lastAlert = alert; });
-        SettingsStore::WriteString(title, QStringLiteral("lastAlert"), alert);
-        WithSlot(t.slot, t.generation,
-                 [&](DatabaseSlot& s, IMonitorView*) { s.lastRecovery.clear(); });
-        SettingsStore::WriteString(title, QStringLiteral("lastRecovery"), QString());
-        if (!setUp) {
-            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 1);
+        SetTexts(t, nullptr, QString());
+        if (mail.server.isEmpty()) {
+            SetTexts(t, &kMissingAlert, std::nullopt);
+            SettingsStore::WriteString(title, kAlertPending, QString());
+            SettingsStore::WriteInt(title, kWarned, 1);
             return;
         }
-        if (Send(mail.returnAddress, mail.alertRecipient, QStringLiteral("Alert - ") + title,
-                 QStringLiteral("Database unreachable") + stampA + QStringLiteral("\n\n") +
-                     errorText))
-            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 1);
+        QString reason;
+        if (Send(mail, mail.alertRecipient, subject, body, &reason)) {
+            SetTexts(t, &stampA, std::nullopt);
+            if (!pending.isEmpty())
+                SettingsStore::WriteString(title, kAlertPending, QString());
+            SettingsStore::WriteInt(title, kWarned, 1);
+            return;
+        }
+        // "Warned" stays 0: the next unreachable poll tries again.
+        const QString notSent = QStringLiteral("(alert not sent: ") + reason + u')';
+        SetTexts(t, &notSent, std::nullopt);
+        if (pending.isEmpty())
+            SettingsStore::WriteString(title, kAlertPending, stampA);
     }
 
     void Slow(const PollTicket& t, double elapsed, const QString& stampA) {
@@ -392,11 +450,13 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
             QStringLiteral("WARNING ") + t.title + u' ' + FormatMs(elapsed) + QStringLiteral("ms");
         WriteAccessLog(line);
         WriteErrorLog(line);
+        const QString subject = QStringLiteral("Warning - ") + t.title;
+        const QString body = QStringLiteral("Slow response from database (") + FormatMs(elapsed) +
+                             QStringLiteral("ms)") + stampA;
+        Desktop(subject, body, IDesktopNotifier::Urgency::Normal);
         // Every slow poll warns, whether or not e-mail is set up; the result does not matter.
         const EmailSettings mail = Email();
-        Send(mail.returnAddress, mail.alertRecipient, QStringLiteral("Warning - ") + t.title,
-             QStringLiteral("Slow response from database (") + FormatMs(elapsed) +
-                 QStringLiteral("ms)") + stampA);
+        Send(mail, mail.alertRecipient, subject, body);
     }
 
     void Reachable(const PollTicket& t, double elapsed) {
@@ -409,23 +469,64 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         const QString& title = t.title;
         const std::shared_ptr<std::mutex> state = StateLock(title);
         std::lock_guard stateLock(*state);
-        if (closed || SettingsStore::ReadInt(title, QStringLiteral("Warned"), 0) == 0)
+        if (closed)
             return;
+        const int warned = SettingsStore::ReadInt(title, kWarned, 0);
+        const QString pending = SettingsStore::ReadString(title, kAlertPending);
+        const QString subject = QStringLiteral("Recovery - ") + title;
         const QString stampR = TimeStamp();
+        if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) != 0) {
+            SettingsStore::WriteInt(title, kDown, 0);
+            Desktop(subject, QStringLiteral("Database recovered") + stampR,
+                    IDesktopNotifier::Urgency::Normal);
+        }
+        if (warned == 0 && pending.isEmpty())
+            return;
         const EmailSettings mail = Email();
-        const bool setUp = !mail.server.isEmpty();
-        const QString recovery =
-            setUp ? stampR : QStringLiteral("(recovery not sent, missing email setup)");
-        WithSlot(t.slot, t.generation,
-                 [&](DatabaseSlot& s, IMonitorView*) { s.lastRecovery = recovery; });
-        SettingsStore::WriteString(title, QStringLiteral("lastRecovery"), recovery);
-        if (!setUp) {
-            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 0);
+        if (mail.server.isEmpty()) {
+            SetTexts(t, nullptr, kMissingRecovery);
+            SettingsStore::WriteString(title, kAlertPending, QString());
+            SettingsStore::WriteInt(title, kWarned, 0);
             return;
         }
-        if (Send(mail.returnAddress, mail.recoveryRecipient, QStringLiteral("Recovery - ") + title,
-                 QStringLiteral("Database recovered") + stampR))
-            SettingsStore::WriteInt(title, QStringLiteral("Warned"), 0);
+        SetTexts(t, nullptr, stampR);
+        QString body = QStringLiteral("Database recovered") + stampR;
+        // The alert never went out: this mail is the only word of the outage.
+        if (warned == 0)
+            body += QStringLiteral("\n\nThe database became unreachable") + pending +
+                    QStringLiteral("; the alert could not be sent then.");
+        QString reason;
+        if (Send(mail, mail.recoveryRecipient, subject, body, &reason)) {
+            if (warned == 0) {
+                SetTexts(t, &stampR, std::nullopt);
+                SettingsStore::WriteString(title, kAlertPending, QString());
+            }
+            SettingsStore::WriteInt(title, kWarned, 0);
+        } else if (warned == 0) {
+            // Tried again at the next answer, like a recovery that failed.
+            const QString notSent = QStringLiteral("(alert not sent: ") + reason + u')';
+            SetTexts(t, &notSent, std::nullopt);
+        }
+    }
+
+    // An outage that began before "Down" was kept is still one.
+    static int Down(int warned, const QString& pending) {
+        return warned != 0 || !pending.isEmpty() ? 1 : 0;
+    }
+
+    // The slot's Last alert and Last recovery texts, in the slot and in the database's section;
+    // a null alert or a missing recovery is left as it is.
+    void SetTexts(const PollTicket& t, const QString* alert, std::optional<QString> recovery) {
+        WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
+            if (alert)
+                s.lastAlert = *alert;
+            if (recovery)
+                s.lastRecovery = *recovery;
+        });
+        if (alert)
+            SettingsStore::WriteString(t.title, QStringLiteral("lastAlert"), *alert);
+        if (recovery)
+            SettingsStore::WriteString(t.title, QStringLiteral("lastRecovery"), *recovery);
     }
 
     void ShowSlotStatus(int slot, quint64 gen, double elapsed) {
@@ -575,6 +676,15 @@ void SlotMonitor::RestoreSlots() {
     }
 }
 
+void SlotMonitor::SetDesktopNotifier(std::shared_ptr<IDesktopNotifier> notifier) {
+    std::lock_guard lock(m_core->mutex);
+    m_core->desktop = std::move(notifier);
+}
+
+void SlotMonitor::SetNotice(INotice* notice) {
+    m_core->notice = notice;
+}
+
 void SlotMonitor::SetEmailSettings(const EmailSettings& settings) {
     std::lock_guard lock(m_core->mutex);
     m_core->email = settings;
@@ -607,6 +717,12 @@ QString SlotMonitor::Title(int slot) const {
     Core::CheckSlot(slot);
     std::lock_guard lock(m_core->mutex);
     return m_core->slotData[slot].title;
+}
+
+QString SlotMonitor::ConnectionString(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->slotData[slot].connectionString;
 }
 
 int SlotMonitor::Interval(int slot) const {

@@ -11,12 +11,19 @@
 #include <memory>
 
 class CDatabaseProbe;
+class IDesktopNotifier;
 class IMonitorView;
+class INotice;
 class LogWriter;
 
 // The four database slots and the poll that checks one of them: timing a connection,
 // classifying it, the access and error logs, the alert state machine on the database's
 // persisted "Warned" value, the notices, the slot display and the tray status.
+//
+// An alert mail that fails leaves "Warned" at 0 and the alert pending: "alertPending" in the
+// database's section keeps when the outage began (so a restart does not lose it), and Last
+// alert reads "(alert not sent: <reason>)". The next unreachable poll tries again; a recovery
+// that comes first sends the recovery mail with the missed alert in it.
 //
 // Every method is safe to call from any thread. Polls run on worker threads (the scheduler
 // starts them); the slot commands run on the UI thread while polls may be running. A poll keeps
@@ -61,6 +68,16 @@ public:
     // without any connection attempt, and prepares the four graphs.
     void RestoreSlots();
 
+    // --- Alert channels ---
+    // Desktop notifications beside the mail (none until set): one at the first unreachable
+    // poll of an outage, one at the recovery that ends it, one at every slow poll, while the
+    // "DesktopNotify" setting is not 0. "Down" in the database's section remembers the outage,
+    // so that a restart during it raises no second one.
+    void SetDesktopNotifier(std::shared_ptr<IDesktopNotifier> notifier);
+    // Where a poll's mail failures are shown, as the SMTP client would show them itself; the
+    // polls also log them and keep the reason. Must outlive every poll, like the client's own.
+    void SetNotice(INotice* notice);
+
     // --- Settings the window holds ---
     void SetEmailSettings(const EmailSettings& settings);
     EmailSettings Email() const;
@@ -71,6 +88,8 @@ public:
     bool HasProbe(int slot) const;
     bool IsConfigured(int slot) const;
     QString Title(int slot) const;
+    // The connection string the slot's database was stored with; empty for an empty slot.
+    QString ConnectionString(int slot) const;
     int Interval(int slot) const;
     void SetInterval(int slot, int minutes);
     int Threshold(int slot) const;

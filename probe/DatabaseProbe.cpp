@@ -3,8 +3,11 @@
 #include "platform/Notice.h"
 #include "probe/DataSourceChooser.h"
 
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <climits>
@@ -222,6 +225,76 @@ QString StorableString(const QString& completed, const QString& input) {
     return completed;
 }
 
+// A value of odbc.ini (section = data source) or odbcinst.ini (section = driver); empty when
+// there is none.
+QString ProfileString(const QString& section, const char* key, const char* file) {
+    char value[1024] = {};
+    const QByteArray name = section.toUtf8();
+    if (SQLGetPrivateProfileString(name.constData(), key, "", value, sizeof value, file) <= 0)
+        return QString();
+    return QString::fromUtf8(value);
+}
+
+// The driver of a DRIVER= value or of a data source's "Driver": a name from odbcinst.ini or the
+// library itself.
+bool IsSqliteDriver(QString driver) {
+    driver = driver.trimmed();
+    if (driver.startsWith(u'{') && driver.endsWith(u'}'))
+        driver = driver.mid(1, driver.size() - 2);
+    if (driver.isEmpty())
+        return false;
+    if (driver.contains(QLatin1String("sqlite"), Qt::CaseInsensitive))
+        return true;
+    return QFileInfo(ProfileString(driver, "Driver", "ODBCINST.INI"))
+        .fileName()
+        .contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
+}
+
+// How the SQLite drivers read a switch.
+bool IsTrue(const QString& value) {
+    const QString v = value.trimmed();
+    return !v.isEmpty() && QStringLiteral("Yy123456789Tt").contains(v[0]);
+}
+
+// The SQLite drivers create a database file that is missing, and a poll would then find an
+// empty new database reachable. NoCreat=1 makes them fail instead. It goes first: the driver
+// takes the first of two values, and stops reading at an attribute without '='.
+QString WithNoCreat(const QString& connectionString) {
+    const QList<Attribute> attributes = ParseAttributes(connectionString);
+    const Attribute* driver = FindAttribute(attributes, {"DRIVER"});
+    const Attribute* dsn = FindAttribute(attributes, {"DSN"});
+    const QString dsnName = dsn ? dsn->value.trimmed() : QString();
+    bool sqlite = driver && IsSqliteDriver(driver->value);
+    if (!driver && !dsnName.isEmpty())
+        sqlite = IsSqliteDriver(ProfileString(dsnName, "Driver", "ODBC.INI"));
+    if (!sqlite)
+        return connectionString;
+    if (const Attribute* noCreat = FindAttribute(attributes, {"NoCreat"})) {
+        if (IsTrue(noCreat->value))
+            return connectionString;
+    } else if (!dsnName.isEmpty() && IsTrue(ProfileString(dsnName, "NoCreat", "ODBC.INI"))) {
+        return connectionString;
+    }
+    return QStringLiteral("NoCreat=1;") + connectionString;
+}
+
+// One connection with the string and nothing else, to see that it still connects.
+bool ConnectsWith(SQLHENV env, const QString& connectionString) {
+    DbcHandle dbc;
+    if (!dbc.Allocate(env))
+        return false;
+    SQLSetConnectAttr(
+        dbc.Get(), SQL_ATTR_LOGIN_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(CDatabaseProbe::LoginTimeoutSeconds())),
+        0);
+    QByteArray in = WithNoCreat(connectionString).toUtf8();
+    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc.Get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
+                                        SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
+        return false;
+    dbc.SetConnected();
+    return true;
+}
+
 enum class Listing { Schemas, Catalogs };
 
 QStringList ListNames(SQLHDBC dbc, Listing which) {
@@ -328,7 +401,8 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
         input = *chosen;
     }
 
-    QByteArray in = input.toUtf8(); // Handed over whole, whatever its length.
+    const QString sent = WithNoCreat(input);
+    QByteArray in = sent.toUtf8(); // Handed over whole, whatever its length.
     std::vector<SQLCHAR> out(kInitialOutputBytes);
     SQLSMALLINT outLength = 0;
     bool connected = false;
@@ -364,7 +438,12 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
     const SQLLEN completedBytes =
         static_cast<SQLLEN>(qstrnlen(reinterpret_cast<const char*>(out.data()), out.size()));
     const QString completed = FromDriver(out.data(), completedBytes);
-    m_connectionString = StorableString(completed, input);
+    m_connectionString = StorableString(completed, sent);
+    // A selection keeps what it stores only if that connects too: the SQLite driver completes a
+    // string it misread to one naming a data source that does not exist.
+    if (!m_hasConnection && m_connectionString != sent &&
+        !ConnectsWith(handles->env.Get(), m_connectionString))
+        m_connectionString = sent;
     // The names still follow the driver's own completion where there is one.
     const QString& naming = completed.isEmpty() ? input : completed;
     m_dataSourceName = DataSourceNameOf(naming);
@@ -432,5 +511,16 @@ QString CDatabaseProbe::DeriveTitle(const QString& completedConnectionString,
     // No user: the first attribute's value, and the server name is dropped.
     const QString first = completedConnectionString.section(u';', 0, 0);
     const qsizetype equals = first.indexOf(u'=');
-    return equals < 0 ? first : first.mid(equals + 1);
+    title = equals < 0 ? first : first.mid(equals + 1);
+    // A database file's driver completes to "DSN=;Database=...": an empty title would blank the
+    // captions and put every such database into one shared section. The file names it instead.
+    if (title.isEmpty())
+        title = QFileInfo(DatabaseFileOf(completedConnectionString)).fileName();
+    return title;
+}
+
+QString CDatabaseProbe::DatabaseFileOf(const QString& connectionString) {
+    const QList<Attribute> attributes = ParseAttributes(connectionString);
+    const Attribute* file = FindAttribute(attributes, {"Database", "DBQ"});
+    return file ? file->value.trimmed() : QString();
 }

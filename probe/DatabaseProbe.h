@@ -38,7 +38,10 @@ public:
     // first diagnostic message goes to *errorText when given. An empty string asks the chooser.
     // On success ConnectionString() is the driver's completed string, whole; where that could
     // not connect again (no driver named in it, a password the driver mangled) the part that
-    // did connect is kept, so the stored string always works for the next poll.
+    // did connect is kept, so the stored string always works for the next poll; a selection
+    // also tries the string it keeps once more and falls back to the one that connected.
+    // Through a SQLite driver the string is sent with NoCreat=1 unless it or its data source
+    // already says so: a database file that has gone is unreachable, never made anew.
     bool Connect(const QString& connectionString, QString* errorText);
     // Always true; frees the handles of the last successful Connect.
     bool Disconnect();
@@ -66,6 +69,9 @@ public:
 
     // The rules that name a database, on a completed connection string (pure, for tests).
     static QString DataSourceNameOf(const QString& completedConnectionString);
+    // The database file a connection string names ("Database=" or "DBQ="), as written there;
+    // empty when it names none.
+    static QString DatabaseFileOf(const QString& connectionString);
     static QString DeriveTitle(const QString& completedConnectionString,
                                const QString& dataSourceName, const QString& serverName,
                                const QString& userName);

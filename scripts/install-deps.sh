@@ -12,7 +12,7 @@ PACKAGES=(
   xvfb xauth trayer x11-utils imagemagick
   qtkeychain-qt6-dev  # the e-mail password in the desktop's keyring
   libsecret-1-0       # loaded at run time by QtKeychain to reach the Secret Service
-  gnome-keyring dbus  # the keyring test runs a keyring in a D-Bus session of its own
+  gnome-keyring dbus  # keyring and desktop-notification tests run a D-Bus session of their own
 )
 
 missing=()

@@ -5,6 +5,8 @@
 #include "probe/DatabaseProbe.h"
 #include "ui/DataSourceChooserDlg.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QWidget>
 
 #include <utility>
@@ -38,7 +40,40 @@ void CDatabaseCommands::SelectDatabase(int slot) {
     m_selecting = true;
     std::unique_ptr<CDatabaseProbe> probe = m_makeProbe(m_notice);
     m_selecting = false;
+    if (probe && probe->HasConnection())
+        probe->SetTitle(DistinctTitle(slot, probe->Title(), probe->ConnectionString()));
     m_scheduler->SelectDatabase(slot, std::shared_ptr<CDatabaseProbe>(std::move(probe)));
+}
+
+QString CDatabaseCommands::DistinctTitle(int slot, const QString& title,
+                                         const QString& connectionString) const {
+    const QString file = CDatabaseProbe::DatabaseFileOf(connectionString);
+    if (file.isEmpty() || title != QFileInfo(file).fileName())
+        return title;
+    const auto where = [](const QString& path) {
+        const QFileInfo info(path);
+        const QString canonical = info.canonicalFilePath();
+        return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    };
+    const QString mine = where(file);
+    // The title names the section that holds "Warned": another file of the same name must not
+    // share it. Parent folders are added until the title is the slot's own.
+    const QStringList parts = QDir::cleanPath(mine).split(u'/', Qt::SkipEmptyParts);
+    QString candidate = title;
+    for (qsizetype used = 1;; ++used) {
+        bool taken = false;
+        for (int other = 0; other < SlotMonitor::kSlotCount && !taken; ++other) {
+            if (other == slot || !m_monitor->HasProbe(other) ||
+                m_monitor->Title(other) != candidate)
+                continue;
+            const QString otherFile =
+                CDatabaseProbe::DatabaseFileOf(m_monitor->ConnectionString(other));
+            taken = otherFile.isEmpty() || where(otherFile) != mine;
+        }
+        if (!taken || used >= parts.size())
+            return candidate;
+        candidate = parts.mid(parts.size() - used - 1).join(u'/');
+    }
 }
 
 void CDatabaseCommands::RemoveDatabase(int slot) {

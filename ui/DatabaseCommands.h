@@ -56,6 +56,11 @@ public:
 
     static QString RemoveQuestion(const QString& title);
 
+    // The title a selected database takes in the slot: a database file named by its file's name
+    // gets as many parent folders as it needs to differ from another file's title in another
+    // slot ("sales/ledger.db"); any other title is kept.
+    QString DistinctTitle(int slot, const QString& title, const QString& connectionString) const;
+
 private:
     static bool ValidSlot(int slot);
 

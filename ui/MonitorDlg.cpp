@@ -10,6 +10,7 @@
 #include "mail/SmtpClient.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
+#include "notify/DesktopNotifier.h"
 #include "settings/SettingsStore.h"
 #include "ui/DialogCommands.h"
 #include "ui/HelpWindow.h"
@@ -112,6 +113,10 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
                                          [notice](SmtpClient* p) { delete p; });
     m_keyring = new MailPasswordKeyring(this);
     m_monitor = std::make_unique<SlotMonitor>(this, m_log, m_smtp);
+    // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
+    m_monitor->SetDesktopNotifier(
+        std::make_shared<DesktopNotifier>(TrellionIcon(IconId::Program).pixmap(64, 64).toImage()));
+    m_monitor->SetNotice(m_notice.get());
     m_scheduler = std::make_unique<PollScheduler>(m_monitor.get(), this);
     m_commands = std::make_unique<CDatabaseCommands>(m_scheduler.get(), m_monitor.get(), this,
                                                      m_notice.get(), this);
@@ -186,6 +191,13 @@ void CMonitorDlg::BuildMenus() {
     QMenu* setup = m_menuBar->addMenu(QStringLiteral("Setup"));
     AddCommand(setup, QStringLiteral("Email settings"), ID_EMAIL_SETTINGS);
     AddCommand(setup, QStringLiteral("Test Email Settings"), ID_TEST_EMAIL);
+    // The polls read "DesktopNotify" whenever they would notify: no member to keep in step.
+    QAction* desktop = setup->addAction(QStringLiteral("Desktop Notifications"));
+    desktop->setObjectName(QStringLiteral("desktopNotifications"));
+    desktop->setCheckable(true);
+    desktop->setChecked(ReadInt("DesktopNotify", 1) != 0);
+    connect(desktop, &QAction::toggled, this,
+            [](bool on) { WriteInt("DesktopNotify", on ? 1 : 0); });
     setup->addSeparator();
     AddCommand(setup, QStringLiteral("Log settings"), ID_LOG_SETTINGS);
     setup->addSeparator();

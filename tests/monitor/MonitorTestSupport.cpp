@@ -243,6 +243,7 @@ void MonitorRig::Restart() {
     monitor.reset();
     monitor = std::make_unique<SlotMonitor>(&view, log, smtp);
     monitor->SetTrayFrameMs(0);
+    monitor->SetNotice(&notice);
     monitor->SetEmailSettings(email);
     monitor->LoadIntervalsAndThresholds();
     monitor->RestoreSlots();

@@ -53,7 +53,7 @@ TEST(ProbeTitle, WithoutDataSourceNameTheUserOrTheFirstAttributeNames) {
     // The value keeps everything after the first '=', and a string without ';' is one attribute.
     EXPECT_EQ(Title("Database=/a=b.db", "", ""), "/a=b.db");
     EXPECT_EQ(Title("NoEqualsHere;X=1", "", ""), "NoEqualsHere");
-    EXPECT_EQ(Title("DSN=;Database=/data/x.db;StepAPI=", "/data/x.db", ""), "");
+    EXPECT_EQ(Title("DSN=;Database=/data/x.db;StepAPI=", "/data/x.db", ""), "x.db");
     EXPECT_EQ(Title("", "", ""), "");
 }
 

@@ -76,9 +76,9 @@ TEST_F(ProbeSqliteTest, DriverStringIsStoredAsGivenAndTitledByTheFirstAttribute)
     // The driver completes to "DSN=;Database=...;" without the DRIVER, which cannot connect
     // again; the string that did connect is stored instead.
     EXPECT_EQ(probe.ConnectionString(), in);
-    // The title follows the driver's completion: its first attribute, DSN=, is empty.
+    // The completion's first attribute, DSN=, is empty: the file names the database.
     EXPECT_EQ(probe.DataSourceName(), "");
-    EXPECT_EQ(probe.Title(), "");
+    EXPECT_EQ(probe.Title(), "monitored.db");
     EXPECT_TRUE(probe.Schemas().isEmpty());
 
     std::unique_ptr<CDatabaseProbe> polled(CDatabaseProbe::FromStored(in, probe.Title()));

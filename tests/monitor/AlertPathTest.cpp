@@ -1,0 +1,225 @@
+// Outages reported on every channel: real polls of a SQLite file, a real SMTP server that refuses
+// and then accepts, and a notification service recorded on a private D-Bus.
+#include "notify/DesktopNotifier.h"
+#include "probe/DatabaseProbe.h"
+#include "settings/SettingsStore.h"
+#include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SmtpSink.h"
+#include "tests/common/TestSupport.h"
+#include "tests/monitor/MonitorTestSupport.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/prctl.h>
+
+#include <csignal>
+
+namespace {
+
+QString g_address;
+
+// A session bus of the test's own with nothing to start on demand; every D-Bus user in this
+// process finds it through DBUS_SESSION_BUS_ADDRESS.
+class PrivateBus : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const QString dir = TestSupport::MakeTempDir(QStringLiteral("bus"));
+        QFile conf(dir + QStringLiteral("/bus.conf"));
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly) &&
+                    conf.write("<busconfig><listen>unix:dir=" + dir.toUtf8() +
+                               "</listen><policy context=\"default\"><allow send_destination="
+                               "\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
+                               "own=\"*\"/></policy></busconfig>") > 0);
+        conf.close();
+        m_daemon = std::make_unique<QProcess>();
+        m_daemon->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_daemon->start(QStringLiteral("dbus-daemon"),
+                        {QStringLiteral("--config-file=") + conf.fileName(),
+                         QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        ASSERT_TRUE(m_daemon->waitForStarted(30000)) << "dbus-daemon (package dbus) is missing";
+        m_daemon->waitForReadyRead(30000);
+        g_address = QString::fromUtf8(m_daemon->readLine().trimmed());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", g_address.toUtf8());
+    }
+    void TearDown() override { m_daemon->kill(), m_daemon->waitForFinished(); }
+
+private:
+    std::unique_ptr<QProcess> m_daemon;
+};
+const auto* const g_bus = ::testing::AddGlobalTestEnvironment(new PrivateBus);
+
+// The desktop's notification service: keeps every Notify it is sent.
+class NotificationRecorder : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Note {
+        QString app, summary, body;
+        int urgency = -1, imageWidth = 0;
+    };
+    QList<Note> notes;
+
+public slots:
+    uint Notify(const QString& app, uint, const QString&, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap& hints, int) {
+        Note note{app, summary, body, hints.value(QStringLiteral("urgency")).toInt()};
+        if (hints.contains(QStringLiteral("image-data"))) {
+            const auto image = hints.value(QStringLiteral("image-data")).value<QDBusArgument>();
+            image.beginStructure();
+            image >> note.imageWidth;
+        }
+        notes << note;
+        return static_cast<uint>(notes.size());
+    }
+};
+
+class AlertPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        notifier = std::make_shared<DesktopNotifier>(QImage(16, 16, QImage::Format_RGB32));
+        rig.monitor->SetDesktopNotifier(notifier);
+        ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                           &recorder, QDBusConnection::ExportAllSlots));
+        rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(dbPath), title);
+    }
+    void TearDown() override { QDBusConnection::disconnectFromBus(QStringLiteral("recorder")); }
+
+    // The summaries shown since the last call. A marker sent last arrives after everything the
+    // polls sent before it, so nothing still on its way is missed.
+    std::string NewNotes() {
+        const QString marker = QStringLiteral("marker %1").arg(seen);
+        notifier->Notify(marker, QString(), IDesktopNotifier::Urgency::Normal);
+        EXPECT_TRUE(WaitUntil(
+            [&] { return !recorder.notes.isEmpty() && recorder.notes.last().summary == marker; },
+            20000));
+        QStringList out;
+        for (qsizetype i = seen; i < recorder.notes.size() - 1; ++i)
+            out << recorder.notes[i].summary;
+        seen = recorder.notes.size();
+        return out.join(" | ").toStdString();
+    }
+    void Poll() { rig.monitor->PollSlot(0); }
+    void Restart() {
+        rig.Restart();
+        rig.monitor->SetDesktopNotifier(notifier);
+    }
+    int Warned() { return SettingsStore::ReadInt(title, QStringLiteral("Warned"), 0); }
+
+    MonitorRig rig;
+    NotificationRecorder recorder;
+    QDBusConnection service = QDBusConnection::connectToBus(g_address, QStringLiteral("recorder"));
+    std::shared_ptr<DesktopNotifier> notifier;
+    const QString title = QStringLiteral("ledger.db");
+    const QString dbPath = rig.dir + QStringLiteral("/ledger.db");
+    qsizetype seen = 0;
+};
+
+TEST_F(AlertPathTest, AnAlertThatCouldNotBeSentGoesOutWithTheRecovery) {
+    SmtpSink refusing;
+    ASSERT_TRUE(refusing.Start(SmtpSink::Mode::RefuseRecipients));
+    rig.SetUpEmail(refusing.Port());
+    Poll();
+    EXPECT_EQ(NewNotes(), "Alert - ledger.db");
+    const NotificationRecorder::Note alert = recorder.notes.first();
+    EXPECT_TRUE(alert.app == "Trellion" && alert.urgency == 2 && alert.imageWidth == 16 &&
+                IsStamp(alert.body.mid(20))) // the first line of the mail
+        << alert.body.toStdString();
+    EXPECT_EQ(Warned(), 0);
+    const QString began = SettingsStore::ReadString(title, "alertPending");
+    ASSERT_TRUE(IsStamp(began)) << began.toStdString();
+    EXPECT_TRUE(rig.monitor->LastAlert(0).startsWith("(alert not sent: ") &&
+                rig.monitor->LastAlert(0).contains("554"))
+        << rig.monitor->LastAlert(0).toStdString();
+    EXPECT_TRUE(rig.ErrorLines().value(1).startsWith("Mail not sent (Alert - ledger.db): "));
+    EXPECT_EQ(rig.notice.Texts().size(), 1) << "the user still sees the refusal";
+    // A restart during the outage: no second notification, the pending alert is kept and tried.
+    Restart();
+    EXPECT_TRUE(rig.monitor->LastAlert(0).startsWith("(alert not sent: "));
+    Poll();
+    EXPECT_EQ(NewNotes(), "");
+    SmtpSink accepting;
+    ASSERT_TRUE(accepting.Start());
+    rig.SetUpEmail(accepting.Port());
+    ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(dbPath).isEmpty());
+    Poll();
+    ASSERT_TRUE(accepting.WaitForMessages(1, 10000));
+    const SmtpSink::Message mail = accepting.Messages().first();
+    EXPECT_EQ(SubjectOf(mail.data), "Recovery - ledger.db");
+    EXPECT_EQ(mail.rcptTos, QStringList({kRecoveryTo}));
+    const QString body = BodyOf(mail.data);
+    EXPECT_TRUE(body.startsWith("Database recovered on ") &&
+                body.contains("The database became unreachable" + began +
+                              "; the alert could not be sent then."))
+        << body.toStdString();
+    EXPECT_EQ(NewNotes(), "Recovery - ledger.db");
+    EXPECT_EQ(recorder.notes[seen - 2].urgency, 1);
+    EXPECT_TRUE(IsStamp(rig.monitor->LastAlert(0)) && IsStamp(rig.monitor->LastRecovery(0)));
+    EXPECT_EQ(SettingsStore::ReadString(title, "alertPending") + QString::number(Warned()), "0");
+    Poll();
+    EXPECT_EQ(NewNotes(), "");
+    EXPECT_FALSE(accepting.WaitForMessages(2, 1000));
+}
+
+TEST_F(AlertPathTest, OneNotificationPerOutageAndRecoveryAndOneAtEverySlowPoll) {
+    SmtpSink accepting;
+    ASSERT_TRUE(accepting.Start());
+    rig.SetUpEmail(accepting.Port());
+    Poll();
+    ASSERT_TRUE(accepting.WaitForMessages(1, 10000));
+    EXPECT_EQ(accepting.Messages().first().rcptTos, QStringList({kAlertTo}));
+    EXPECT_EQ(Warned(), 1);
+    EXPECT_EQ(NewNotes(), "Alert - ledger.db");
+    // Slow answers while the recovery mail is refused: the recovery is shown once, the mail
+    // is tried at every poll, the warning is shown every time.
+    SmtpSink refusing;
+    ASSERT_TRUE(refusing.Start(SmtpSink::Mode::RefuseData));
+    rig.SetUpEmail(refusing.Port());
+    ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(dbPath).isEmpty());
+    rig.monitor->SetThreshold(0, 0);
+    CDatabaseProbe::SetConnectHookForTesting([] { QThread::msleep(3); });
+    Poll();
+    EXPECT_EQ(NewNotes(), "Warning - ledger.db | Recovery - ledger.db");
+    Poll();
+    CDatabaseProbe::SetConnectHookForTesting(nullptr);
+    EXPECT_EQ(NewNotes(), "Warning - ledger.db");
+    EXPECT_EQ(rig.ErrorLines().filter("Mail not sent (Recovery - ledger.db): ").size(), 2);
+    EXPECT_EQ(Warned(), 1);
+    EXPECT_EQ(recorder.notes[2].urgency, 1) << "a warning is no alert";
+}
+
+TEST_F(AlertPathTest, NoServiceNoBusOrSwitchedOffShowsNothingAndTheMailStillGoes) {
+    SmtpSink accepting;
+    ASSERT_TRUE(accepting.Start());
+    rig.SetUpEmail(accepting.Port());
+    SettingsStore::WriteInt(SettingsStore::kSettings, "DesktopNotify", 0);
+    Poll();
+    EXPECT_EQ(NewNotes(), "");
+    SettingsStore::WriteInt(SettingsStore::kSettings, "DesktopNotify", 1);
+    ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(dbPath).isEmpty());
+    Poll();
+    EXPECT_EQ(NewNotes(), "Recovery - ledger.db");
+    // Nobody owns the service name, then there is no bus at all.
+    ASSERT_TRUE(service.unregisterService(QStringLiteral("org.freedesktop.Notifications")));
+    ASSERT_TRUE(QFile::remove(dbPath));
+    Poll();
+    rig.monitor->SetDesktopNotifier(std::make_shared<DesktopNotifier>(
+        QImage(), QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
+                                                QStringLiteral("nobus"))));
+    ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(dbPath).isEmpty());
+    Poll();
+    ASSERT_TRUE(accepting.WaitForMessages(4, 10000));
+    EXPECT_EQ(SubjectOf(accepting.Messages()[3].data), "Recovery - ledger.db");
+    EXPECT_EQ(Warned(), 0);
+    EXPECT_TRUE(rig.notice.Texts().isEmpty());
+}
+
+} // namespace
+
+#include "AlertPathTest.moc"
