@@ -10,6 +10,12 @@ PACKAGES=(
   postgresql-15 python3-aiosmtpd
   libgtest-dev
   xvfb xauth trayer x11-utils imagemagick
+  librsvg2-bin        # icon sizes rendered from the vector icon
+  dpkg-dev            # package: build flags and computed dependencies
+  file                # package: CPack finds the binaries to compute dependencies for
+  desktop-file-utils  # package check: the launcher
+  appstream           # package check: the metadata
+  lintian             # package check: the package as a whole
 )
 
 missing=()
