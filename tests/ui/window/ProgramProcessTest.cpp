@@ -45,9 +45,9 @@ bool Ends(QProcess* p, int signal) {
 }
 
 TEST(ProgramProcessTest, CommandLineAnswersWithoutADisplayAndNeverStartsTheMonitor) {
-    const QString version = QStringLiteral("Trellion " TRELLION_VERSION "\n");
+    const std::string version = "Trellion " TRELLION_VERSION "\n";
     // Arguments, exit status, standard output (whole; of the help its start), a part of stderr.
-    const std::tuple<QStringList, int, QString, QString> cases[] = {
+    const std::tuple<QStringList, int, std::string, QString> cases[] = {
         {{"--version"}, 0, version, {}},
         {{"-platform", "offscreen", "-v"}, 0, version, {}}, // Qt's own options pass
         {{"--help"}, 0, "Usage: trellion [options]\n", {}},
@@ -59,10 +59,10 @@ TEST(ProgramProcessTest, CommandLineAnswersWithoutADisplayAndNeverStartsTheMonit
         const std::unique_ptr<QProcess> p = Start(args, false);
         ASSERT_TRUE(p->waitForFinished(30000));
         EXPECT_EQ(p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, exitCode);
-        const QString printed = QString::fromLocal8Bit(p->readAllStandardOutput());
-        EXPECT_EQ(printed.left(args[0] == "--help" ? out.size() : -1), out);
+        const std::string printed = p->readAllStandardOutput().toStdString();
+        EXPECT_EQ(printed.substr(0, args[0] == "--help" ? out.size() : printed.size()), out);
         EXPECT_TRUE(QString::fromLocal8Bit(p->readAllStandardError()).contains(err));
-        EXPECT_FALSE(printed.contains("platform")) << "Qt's options stay out of the help";
+        EXPECT_EQ(printed.find("platform"), std::string::npos) << "Qt's options stay out of help";
     }
     EXPECT_FALSE(QFile::exists(Entry())) << "no window was made";
 }
