@@ -1,5 +1,6 @@
 #include "app/MonitorApp.h"
 
+#include "app/ProductInfo.h"
 #include "settings/SettingsStore.h"
 #include "ui/HelpWindow.h"
 #include "ui/MonitorDlg.h"
@@ -36,6 +37,7 @@ CMonitorApp::CMonitorApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QLatin1String(SettingsStore::kApplication));
     setOrganizationName(QLatin1String(SettingsStore::kOrganisation));
     setApplicationVersion(QLatin1String(TRELLION_VERSION));
+    setDesktopFileName(QLatin1String(ProductInfo::kDesktopFileName));
     // The window lives in the tray when hidden; only its end ends the program.
     setQuitOnLastWindowClosed(false);
 }

@@ -1,7 +1,9 @@
 #include "controls/Icons.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHash>
+#include <QThread>
 
 #include <mutex>
 
@@ -38,7 +40,11 @@ const QHash<int, QIcon>& Icons() {
 } // namespace
 
 QIcon TrellionIcon(int id) {
-    return Icons().value(id);
+    const QIcon builtIn = Icons().value(id);
+    // The icon theme may only be asked from the UI thread.
+    if (id == IconId::Program && qApp && QThread::currentThread() == qApp->thread())
+        return QIcon::fromTheme(QLatin1String(kThemeIconName), builtIn);
+    return builtIn;
 }
 
 QString TrellionString(int id) {

@@ -14,7 +14,11 @@ inline constexpr int Unreachable = 138; // drum with a red mark
 inline constexpr int Slow = 142;        // drum with a yellow mark
 } // namespace IconId
 
-// Null icon for a number without an icon. Safe from any thread.
+// The program's icon in the desktop's icon theme, as installed with the launcher.
+inline constexpr const char* kThemeIconName = "org.brenhollow.Trellion";
+
+// Null icon for a number without an icon. Safe from any thread; on the UI thread the program's
+// icon comes from the icon theme when installed there, the built-in one otherwise.
 QIcon TrellionIcon(int id);
 // Empty for a number without a string.
 QString TrellionString(int id);

@@ -125,8 +125,9 @@ bool LogFile::AppendWhole(const QByteArray& data) {
                 // O_APPEND leaves the offset at the end of what went out; cut back to where this
                 // write began. Best effort: shrinking a regular file does not need free space.
                 const off_t end = ::lseek(m_fd, 0, SEEK_CUR);
-                if (end >= written)
-                    (void)::ftruncate(m_fd, end - written);
+                if (end >= written) {
+                    [[maybe_unused]] const int cut = ::ftruncate(m_fd, end - written);
+                }
             }
             errno = saved;
             return false;

@@ -13,6 +13,12 @@ PACKAGES=(
   qtkeychain-qt6-dev  # the e-mail password in the desktop's keyring
   libsecret-1-0       # loaded at run time by QtKeychain to reach the Secret Service
   gnome-keyring dbus  # keyring and desktop-notification tests run a D-Bus session of their own
+  librsvg2-bin        # icon sizes rendered from the vector icon
+  dpkg-dev            # package: build flags and computed dependencies
+  file                # package: CPack finds the binaries to compute dependencies for
+  desktop-file-utils  # package check: the launcher
+  appstream           # package check: the metadata
+  lintian             # package check: the package as a whole
 )
 
 missing=()

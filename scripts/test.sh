@@ -19,6 +19,8 @@ run_suite() {
 # Options given in full: the build folder is shared with the run command.
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELLION_SANITIZE=OFF -DTRELLION_TESTS=ON \
     -DTRELLION_BENCH=ON
+# The Debian package: built, launcher and metadata validated, its file list compared.
+bash scripts/check-package.sh
 if [ "${TRELLION_SKIP_SANITIZERS:-0}" != 1 ]; then
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

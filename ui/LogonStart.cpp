@@ -1,6 +1,7 @@
 #include "ui/LogonStart.h"
 
 #include "app/ProductInfo.h"
+#include "controls/Icons.h"
 #include "platform/Notice.h"
 
 #include <QDir>
@@ -53,16 +54,17 @@ bool Apply(bool on, const QString& programPath, INotice* notice) {
         QFile::remove(entry);
         return true;
     }
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Name=%1\n"
-                                        "Comment=%2\n"
-                                        "Exec=%3\n"
-                                        "Icon=trellion\n"
-                                        "Terminal=false\n"
-                                        "X-GNOME-Autostart-enabled=true\n")
-                             .arg(QLatin1String(ProductInfo::kProgramName),
-                                  QLatin1String(ProductInfo::kDescription), ExecField(programPath));
+    const QString text =
+        QStringLiteral("[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Name=%1\n"
+                       "Comment=%2\n"
+                       "Exec=%3\n"
+                       "Icon=%4\n"
+                       "Terminal=false\n"
+                       "X-GNOME-Autostart-enabled=true\n")
+            .arg(QLatin1String(ProductInfo::kProgramName), QLatin1String(ProductInfo::kDescription),
+                 ExecField(programPath), QLatin1String(kThemeIconName));
     bool ok = QDir().mkpath(QFileInfo(entry).absolutePath());
     if (ok) {
         QSaveFile file(entry);

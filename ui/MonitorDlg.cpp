@@ -383,8 +383,12 @@ bool CMonitorDlg::TrayAvailable() const {
 
 QString CMonitorDlg::DefaultLogFolder(const QString& programDirectory) {
     const QByteArray dir = QFile::encodeName(programDirectory);
+    // The installed program never logs into a system folder, not even as root.
+    const QString installed =
+        QFileInfo(QStringLiteral(TRELLION_INSTALL_BINDIR)).canonicalFilePath();
     if (!programDirectory.isEmpty() && QFileInfo(programDirectory).isDir() &&
-        ::access(dir.constData(), W_OK) == 0)
+        ::access(dir.constData(), W_OK) == 0 &&
+        (installed.isEmpty() || QFileInfo(programDirectory).canonicalFilePath() != installed))
         return programDirectory;
     // XDG_STATE_HOME, default ~/.local/state (Qt 6.4 has no standard location for it).
     QString stateHome = qEnvironmentVariable("XDG_STATE_HOME");

@@ -183,7 +183,8 @@ public:
     void RunEmailSettingsPrompt() override;
 
     // The default folder of the two logs for a program folder: the folder itself when the user
-    // may write there, otherwise $XDG_STATE_HOME/Trellion (created).
+    // may write there and it is not the installed program's, otherwise $XDG_STATE_HOME/Trellion
+    // (created).
     static QString DefaultLogFolder(const QString& programDirectory);
 
 protected:
