@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -108,10 +109,16 @@ static void LoadLogFile(std::shared_ptr<LogLoadTask> task) {
             task->tail = std::move(tail);
             task->Notify();
         }
-        lines.Reserve(stat.size);
-        while (!task->stop && ReadLogBytes(file, lines.Size(), kReadBytes, &piece) &&
-               !piece.isEmpty())
-            lines.Append(piece);
+        try {
+            lines.Reserve(stat.size);
+            while (!task->stop && ReadLogBytes(file, lines.Size(), kReadBytes, &piece) &&
+                   !piece.isEmpty())
+                lines.Append(piece);
+        } catch (const std::bad_alloc&) {
+            // A log larger than the memory left is reported like one that cannot be opened.
+            opened = false;
+            lines.Clear();
+        }
         stat.size = lines.Size();
         file.Close();
     }
@@ -119,6 +126,7 @@ static void LoadLogFile(std::shared_ptr<LogLoadTask> task) {
         std::lock_guard guard(task->mutex);
         task->lines = std::move(lines);
         task->stat = stat;
+        task->openFailed = !opened;
         task->done = opened && !task->stop;
         task->loading = false;
         task->Notify();
@@ -328,6 +336,9 @@ void CLogViewDlg::ShowLines(const LogLines* lines, qsizetype shift) {
         m_find ? std::optional<bool>(m_findForward) : std::nullopt;
     CancelFind();
     m_view->SetLines(lines, shift);
+    // Other content opens at its end, where Follow is on.
+    if (shift < 0)
+        m_follow->setChecked(true);
     emit LinesAdded(lines->Count());
     if (findForward)
         StartFind(*findForward);
@@ -392,10 +403,11 @@ void CLogViewDlg::OpenFindBar() {
 }
 
 void CLogViewDlg::StartFind(bool forward) {
-    if (m_findBar->isHidden() || m_findEdit->text().isEmpty()) {
+    if (m_findEdit->text().isEmpty()) {
         OpenFindBar();
         return;
     }
+    m_findBar->show();
     CancelFind();
     const LogLines& lines = m_showingTail ? m_tail : m_lines;
     // From the current line, or else from the edge of the screen the find moves away from.
