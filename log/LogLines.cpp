@@ -15,8 +15,9 @@ void LogLines::Clear() {
     m_longest = 0;
 }
 
-void LogLines::Reserve(qsizetype bytes) {
+void LogLines::Reserve(qsizetype bytes, qsizetype lines) {
     m_bytes.reserve(bytes);
+    m_starts.reserve(static_cast<size_t>(lines) + 1);
 }
 
 void LogLines::Append(QByteArrayView bytes) {

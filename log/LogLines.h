@@ -18,7 +18,8 @@ class LogFile;
 class LogLines {
 public:
     void Clear();
-    void Reserve(qsizetype bytes);
+    // Room for this many bytes and lines, so that a whole file is read without regrowing.
+    void Reserve(qsizetype bytes, qsizetype lines = 0);
     void Append(QByteArrayView bytes);
 
     // The lines of a piece cut from the end of a file: its first line is left out unless the

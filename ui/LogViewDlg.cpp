@@ -102,15 +102,19 @@ static void LoadLogFile(std::shared_ptr<LogLoadTask> task) {
     LogLines lines;
     if (opened) {
         QByteArray piece;
+        qsizetype expectedLines = 0;
         if (stat.size > kTailBytes &&
             ReadLogBytes(file, stat.size - kTailBytes, kTailBytes, &piece)) {
             LogLines tail = LogLines::FromTail(piece, false);
+            // Lines like the last ones, with a tenth to spare.
+            if (tail.Count() > 0)
+                expectedLines = stat.size / (tail.Size() / tail.Count() + 1) * 11 / 10;
             std::lock_guard guard(task->mutex);
             task->tail = std::move(tail);
             task->Notify();
         }
         try {
-            lines.Reserve(stat.size);
+            lines.Reserve(stat.size, expectedLines);
             while (!task->stop && ReadLogBytes(file, lines.Size(), kReadBytes, &piece) &&
                    !piece.isEmpty())
                 lines.Append(piece);
