@@ -3,38 +3,47 @@
 #include "log/LogFile.h"
 #include "log/LogWriter.h"
 #include "ui/DialogPrompt.h"
+#include "ui/LogLinesView.h"
 
-#include <QDialogButtonBox>
+#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QFontDatabase>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QShowEvent>
-#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 
 namespace {
 
-// Lines the loader gathers before handing them over, and how far it may run ahead of the text
-// control: enough to keep the UI thread busy, little enough that a year of polls never sits in
-// memory twice and that a stop is seen at once.
-constexpr qsizetype kHandOverLines = 1024;
-constexpr size_t kMaxWaitingLines = 64 * 1024;
-// The UI thread appends in chunks and gives the event loop back after this much work, so a
-// million-line log never stalls the window for longer than about one chunk beyond it.
-constexpr qsizetype kChunkLines = 512;
-constexpr qint64 kDrainBudgetMs = 8;
+// The end of the file read first, so that the newest lines show at once however long the log.
+constexpr qint64 kTailBytes = 64 * 1024;
+// The loader reads in pieces of this size and looks at its stop flag between them.
+constexpr qint64 kReadBytes = 4 * 1024 * 1024;
+// Appended bytes are read on the UI thread, this much at a time between events.
+constexpr qint64 kAppendBytes = 1024 * 1024;
+// The end of what was read before must still be in the file, or the log was cleared and written
+// again past its old size while nobody looked.
+constexpr qint64 kCheckBytes = 64;
+// Writers touch the file in bursts; one look after a burst is enough.
+constexpr int kTailDelayMs = 20;
+// A log that is missing or held by another program is looked for again this often.
+constexpr int kRetryMs = 1000;
+// A find gives the event loop back after this long.
+constexpr qint64 kFindSliceMs = 8;
+constexpr qsizetype kFindBatch = 4096;
 // Ending the viewer waits this long for the loader, as ten looks 100 ms apart would.
 constexpr auto kStopWait = std::chrono::milliseconds(1000);
 
@@ -47,7 +56,6 @@ struct LogLoadTask {
     std::mutex* writerLock = nullptr;
     std::atomic<bool> stop{false};
     std::atomic<bool> loading{true};
-    std::atomic<bool> holdsFile{false};
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -55,10 +63,13 @@ struct LogLoadTask {
     std::function<void()> post;
     bool attached = false;
     bool newsPending = false;
+    // What the loader found, kept under mutex until the viewer takes it.
     bool openFailed = false;
-    bool readDone = false;
+    bool done = false;
     QString fullPath;
-    std::deque<QString> lines;
+    std::optional<LogLines> tail;
+    LogLines lines;
+    LogFileStat stat;
 
     // Caller holds mutex.
     void Notify() {
@@ -67,24 +78,11 @@ struct LogLoadTask {
             post();
         }
     }
-
-    // Waits while the viewer is far behind; false when told to stop.
-    bool HandOver(QStringList& batch) {
-        std::unique_lock guard(mutex);
-        changed.wait(guard, [this] { return stop.load() || lines.size() < kMaxWaitingLines; });
-        if (stop)
-            return false;
-        for (QString& line : batch)
-            lines.push_back(std::move(line));
-        batch.clear();
-        Notify();
-        return true;
-    }
 };
 
 // The loading task: opens the log exclusively (under the writers' lock, so that it never cuts
-// into a line being written) and hands its lines over in batches until the end of the file or
-// until told to stop, which it looks at before every line.
+// into a line being written), hands over the lines of its last piece, then indexes the whole
+// file and lets it go. Writers meanwhile find the file held and queue their lines.
 static void LoadLogFile(std::shared_ptr<LogLoadTask> task) {
     LogFile file;
     bool opened;
@@ -92,33 +90,48 @@ static void LoadLogFile(std::shared_ptr<LogLoadTask> task) {
         std::lock_guard writers(*task->writerLock);
         opened = file.Open(task->path, LogFile::Mode::Read);
     }
+    LogFileStat stat;
+    opened = opened && StatLogFile(file, &stat);
     {
         std::lock_guard guard(task->mutex);
-        task->holdsFile = opened;
         task->openFailed = !opened;
         if (opened)
             task->fullPath = file.FullPath();
         task->Notify();
     }
+    LogLines lines;
     if (opened) {
-        QStringList batch;
-        batch.reserve(kHandOverLines);
-        QString line;
-        bool more = true;
-        while (more && !task->stop) {
-            more = file.ReadLine(&line);
-            if (more)
-                batch.append(std::move(line));
-            if ((batch.size() >= kHandOverLines || (!more && !batch.isEmpty())) &&
-                !task->HandOver(batch))
-                break;
+        QByteArray piece;
+        qsizetype expectedLines = 0;
+        if (stat.size > kTailBytes &&
+            ReadLogBytes(file, stat.size - kTailBytes, kTailBytes, &piece)) {
+            LogLines tail = LogLines::FromTail(piece, false);
+            // Lines like the last ones, with a tenth to spare.
+            if (tail.Count() > 0)
+                expectedLines = stat.size / (tail.Size() / tail.Count() + 1) * 11 / 10;
+            std::lock_guard guard(task->mutex);
+            task->tail = std::move(tail);
+            task->Notify();
         }
+        try {
+            lines.Reserve(stat.size, expectedLines);
+            while (!task->stop && ReadLogBytes(file, lines.Size(), kReadBytes, &piece) &&
+                   !piece.isEmpty())
+                lines.Append(piece);
+        } catch (const std::bad_alloc&) {
+            // A log larger than the memory left is reported like one that cannot be opened.
+            opened = false;
+            lines.Clear();
+        }
+        stat.size = lines.Size();
         file.Close();
     }
     {
         std::lock_guard guard(task->mutex);
-        task->holdsFile = false;
-        task->readDone = !task->stop;
+        task->lines = std::move(lines);
+        task->stat = stat;
+        task->openFailed = !opened;
+        task->done = opened && !task->stop;
         task->loading = false;
         task->Notify();
     }
@@ -129,12 +142,25 @@ CLogViewDlg::CLogViewDlg(LogWriter& writer, IDialogPrompt& prompt, QWidget* pare
     : QDialog(parent), m_writer(writer), m_prompt(prompt) {
     setWindowTitle(QStringLiteral("Log"));
 
-    m_text = new QPlainTextEdit;
-    m_text->setObjectName(QStringLiteral("logText"));
-    m_text->setReadOnly(true);
-    m_text->setUndoRedoEnabled(false);
-    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_view = new LogLinesView;
+    m_view->setObjectName(QStringLiteral("logText"));
+
+    m_findEdit = new QLineEdit;
+    m_findEdit->installEventFilter(this);
+    m_matchCase = new QCheckBox(QStringLiteral("Match case"));
+    m_findStatus = new QLabel;
+    m_findBar = new QWidget;
+    auto* findRow = new QHBoxLayout(m_findBar);
+    findRow->setContentsMargins(0, 0, 0, 0);
+    findRow->addWidget(new QLabel(QStringLiteral("Find:")));
+    findRow->addWidget(m_findEdit, 1);
+    findRow->addWidget(m_matchCase);
+    findRow->addWidget(m_findStatus);
+    m_findBar->hide();
+    connect(m_findEdit, &QLineEdit::textEdited, m_findStatus, &QLabel::clear);
+    new QShortcut(QKeySequence::Find, this, this, &CLogViewDlg::OpenFindBar);
+    new QShortcut(QKeySequence(Qt::Key_F3), this, this, &CLogViewDlg::FindNext);
+    new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this, this, &CLogViewDlg::FindPrevious);
 
     m_pathEdit = new QLineEdit;
     m_pathEdit->setObjectName(QStringLiteral("currentLogFile"));
@@ -147,6 +173,8 @@ CLogViewDlg::CLogViewDlg(LogWriter& writer, IDialogPrompt& prompt, QWidget* pare
     m_refresh->setAutoDefault(false);
     m_clear = new QPushButton(QStringLiteral("Clear Log"));
     m_clear->setAutoDefault(false);
+    m_follow = new QCheckBox(QStringLiteral("Follow"));
+    m_follow->setChecked(true);
     m_close = new QPushButton(QStringLiteral("Close"));
     m_close->setDefault(true);
     connect(m_refresh, &QPushButton::clicked, this, &CLogViewDlg::Refresh);
@@ -155,11 +183,28 @@ CLogViewDlg::CLogViewDlg(LogWriter& writer, IDialogPrompt& prompt, QWidget* pare
     auto* buttonRow = new QHBoxLayout;
     buttonRow->addWidget(m_refresh);
     buttonRow->addWidget(m_clear);
+    buttonRow->addWidget(m_follow);
     buttonRow->addStretch(1);
     buttonRow->addWidget(m_close);
 
+    // Follow is on exactly while the view is at the end: scrolling away stops it, coming back to
+    // the end (or ticking it) starts it again.
+    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { m_follow->setChecked(m_view->AtEnd()); });
+    connect(m_follow, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_view->ScrollToEnd();
+    });
+    m_watcher = new QFileSystemWatcher(this);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this,
+            [this] { ScheduleTail(kTailDelayMs); });
+    m_tailTimer = new QTimer(this);
+    m_tailTimer->setSingleShot(true);
+    connect(m_tailTimer, &QTimer::timeout, this, &CLogViewDlg::ReadTail);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_text, 1);
+    layout->addWidget(m_view, 1);
+    layout->addWidget(m_findBar);
     layout->addLayout(pathRow);
     layout->addLayout(buttonRow);
     resize(720, 480);
@@ -173,27 +218,23 @@ bool CLogViewDlg::IsLoading() const {
     return m_task && m_task->loading;
 }
 
-bool CLogViewDlg::LoaderHoldsFile() const {
-    return m_task && m_task->holdsFile;
-}
-
 void CLogViewDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A window the desktop merely restores keeps its load; a new showing starts one.
-    if (event->spontaneous() || m_task)
+    if (event->spontaneous() || m_started)
         return;
+    m_started = true;
     m_reopen = false;
-    m_text->setFocus(Qt::OtherFocusReason);
+    m_view->setFocus(Qt::OtherFocusReason);
     StartLoad();
 }
 
 void CLogViewDlg::StartLoad() {
     StopLoad();
-    m_text->clear();
-    m_pathEdit->clear();
-    m_linesShown = 0;
-    m_fullyShown = false;
-    m_drainScheduled = false;
+    CancelFind();
+    m_tailTimer->stop();
+    m_loaded = false;
+    m_tracking = false;
 
     auto task = std::make_shared<LogLoadTask>();
     task->path = m_logPath;
@@ -225,8 +266,6 @@ void CLogViewDlg::StopLoad() {
         std::unique_lock guard(task->mutex);
         task->attached = false;
         task->stop = true;
-        task->lines.clear();
-        task->changed.notify_all();
         stopped = task->changed.wait_for(guard, kStopWait, [&] { return !task->loading; });
     }
     if (m_loader.joinable()) {
@@ -238,85 +277,205 @@ void CLogViewDlg::StopLoad() {
     }
 }
 
-void CLogViewDlg::ScheduleDrain(const std::shared_ptr<LogLoadTask>& task) {
-    const std::weak_ptr<LogLoadTask> weak = task;
-    QTimer::singleShot(0, this, [this, weak] {
-        if (auto news = weak.lock())
-            TakeNews(news);
-    });
-}
-
 void CLogViewDlg::TakeNews(const std::shared_ptr<LogLoadTask>& task) {
     if (task != m_task)
         return; // a load that has been stopped or replaced
-    QElapsedTimer spent;
-    spent.start();
-
     bool openFailed;
+    bool done;
     QString fullPath;
+    std::optional<LogLines> tail;
+    LogLines lines;
+    LogFileStat stat;
     {
         std::lock_guard guard(task->mutex);
-        openFailed = task->openFailed;
+        task->newsPending = false;
+        openFailed = task->openFailed && !task->loading;
+        done = task->done;
         fullPath = task->fullPath;
+        tail.swap(task->tail);
+        if (done) {
+            lines = std::move(task->lines);
+            stat = task->stat;
+        }
     }
     if (openFailed) {
-        {
-            std::lock_guard guard(task->mutex);
-            task->newsPending = false;
-        }
-        m_text->setPlainText(QStringLiteral("Could not open log '") + m_logPath + u'\'');
-        m_fullyShown = true;
+        StopLoad();
+        m_lines.Clear();
+        m_lines.Append((QStringLiteral("Could not open log '") + m_logPath + u'\'').toUtf8());
+        m_pathEdit->clear();
+        ShowLines(&m_lines, -1);
+        m_loaded = true;
         emit LoadFinished();
         return;
     }
-    if (m_pathEdit->text().isEmpty() && !fullPath.isEmpty())
+    if (!fullPath.isEmpty() && m_pathEdit->text() != fullPath)
         m_pathEdit->setText(fullPath);
-
-    QTextCursor cursor(m_text->document());
-    cursor.movePosition(QTextCursor::End);
-    const qsizetype before = m_linesShown;
-    while (spent.elapsed() < kDrainBudgetMs) {
-        QStringList chunk;
-        {
-            std::lock_guard guard(task->mutex);
-            const qsizetype take = std::min<qsizetype>(kChunkLines, task->lines.size());
-            chunk.reserve(take);
-            for (qsizetype i = 0; i < take; ++i) {
-                chunk.append(std::move(task->lines.front()));
-                task->lines.pop_front();
-            }
-        }
-        if (chunk.isEmpty())
-            break;
-        task->changed.notify_all();
-        QString text = chunk.join(u'\n');
-        if (m_linesShown > 0)
-            text.prepend(u'\n');
-        cursor.insertText(text);
-        m_linesShown += chunk.size();
+    if (tail && !done) {
+        m_tail = std::move(*tail);
+        m_showingTail = true;
+        ShowLines(&m_tail, -1);
     }
+    if (!done)
+        return;
+    StopLoad(); // the loader has finished; this only joins it
+    m_lines = std::move(lines);
+    // The last lines on screen are the whole log's last lines: keep the place and selection.
+    const qsizetype shift = m_showingTail ? m_lines.Count() - m_tail.Count() : -1;
+    m_showingTail = false;
+    ShowLines(&m_lines, shift);
+    m_tail.Clear();
+    m_indexed = stat;
+    m_indexedKnown = true;
+    m_tracking = true;
+    m_loaded = true;
+    if (!m_watcher->files().contains(m_logPath))
+        m_watcher->addPath(m_logPath);
+    emit LoadFinished();
+    ScheduleTail(0); // anything written since the loader let go
+}
 
-    bool finished = false;
+void CLogViewDlg::ShowLines(const LogLines* lines, qsizetype shift) {
+    // A find runs over the lines it started on: start it again on the new ones.
+    const std::optional<bool> findForward =
+        m_find ? std::optional<bool>(m_findForward) : std::nullopt;
+    CancelFind();
+    m_view->SetLines(lines, shift);
+    // Other content opens at its end, where Follow is on.
+    if (shift < 0)
+        m_follow->setChecked(true);
+    emit LinesAdded(lines->Count());
+    if (findForward)
+        StartFind(*findForward);
+}
+
+void CLogViewDlg::ScheduleTail(int delayMs) {
+    if (m_tracking && !m_tailTimer->isActive())
+        m_tailTimer->start(delayMs);
+}
+
+void CLogViewDlg::ReadTail() {
+    if (!m_tracking)
+        return;
+    LogFileStat now;
+    QByteArray bytes;
+    bool opened;
+    bool restart = false;
+    const qint64 known = m_indexed.size;
     {
-        std::lock_guard guard(task->mutex);
-        if (!task->lines.empty()) {
-            // More is waiting: come back after the events that queued up meanwhile.
-            ScheduleDrain(task);
-        } else {
-            task->newsPending = false;
-            finished = task->readDone && !m_fullyShown;
+        // Under the writers' lock, so that following never turns a writer's line into a missed
+        // entry; the file is closed again before the lock is released.
+        std::lock_guard writers(m_writer.Lock());
+        LogFile file;
+        opened = file.Open(m_logPath, LogFile::Mode::Read) && StatLogFile(file, &now);
+        if (opened && m_indexedKnown &&
+            (now.device != m_indexed.device || now.inode != m_indexed.inode || now.size < known)) {
+            restart = true;
+        } else if (opened && now.size > known) {
+            const qint64 check = std::min(kCheckBytes, known);
+            opened = ReadLogBytes(file, known - check,
+                                  check + std::min(now.size - known, kAppendBytes), &bytes);
+            if (opened && (bytes.size() < check ||
+                           QByteArrayView(bytes).first(check) != m_lines.Bytes().last(check)))
+                restart = true;
+            bytes.remove(0, check);
         }
     }
-    if (m_linesShown != before)
-        emit LinesAdded(m_linesShown);
-    if (finished && task == m_task) {
-        m_fullyShown = true;
-        emit LoadFinished();
+    if (!opened) {
+        // Gone for now, or held by another opener: look again later.
+        ScheduleTail(kRetryMs);
+        return;
     }
+    if (restart) {
+        StartLoad();
+        return;
+    }
+    m_indexed = {known + bytes.size(), now.device, now.inode};
+    m_indexedKnown = true;
+    if (bytes.isEmpty())
+        return;
+    m_lines.Append(bytes);
+    m_view->LinesAppended(m_follow->isChecked());
+    emit LinesAdded(m_lines.Count());
+    if (m_indexed.size < now.size)
+        ScheduleTail(0);
+}
+
+void CLogViewDlg::OpenFindBar() {
+    m_findBar->show();
+    m_findEdit->setFocus(Qt::ShortcutFocusReason);
+    m_findEdit->selectAll();
+}
+
+void CLogViewDlg::StartFind(bool forward) {
+    if (m_findEdit->text().isEmpty()) {
+        OpenFindBar();
+        return;
+    }
+    m_findBar->show();
+    CancelFind();
+    const LogLines& lines = m_showingTail ? m_tail : m_lines;
+    // From the current line, or else from the edge of the screen the find moves away from.
+    qsizetype from = m_view->CurrentLine();
+    if (from < 0)
+        from = forward ? m_view->TopLine() - 1 : m_view->TopLine() + m_view->PageRows();
+    const Qt::CaseSensitivity cs =
+        m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    m_find.emplace(m_findEdit->text(), cs, forward, from, lines.Count());
+    m_findForward = forward;
+    m_findStatus->clear();
+    RunFind(m_findGeneration);
+}
+
+void CLogViewDlg::RunFind(quint64 generation) {
+    if (generation != m_findGeneration || !m_find)
+        return;
+    const LogLines& lines = m_showingTail ? m_tail : m_lines;
+    QElapsedTimer spent;
+    spent.start();
+    while (m_find->Current() == LogFind::State::Searching && spent.elapsed() < kFindSliceMs)
+        m_find->Run(lines, kFindBatch);
+    if (m_find->Current() == LogFind::State::Searching) {
+        QTimer::singleShot(0, this, [this, generation] { RunFind(generation); });
+        return;
+    }
+    const bool found = m_find->Current() == LogFind::State::Found;
+    const qsizetype match = m_find->Match();
+    CancelFind();
+    if (found)
+        m_view->SetCurrentLine(match, false, true);
+    m_findStatus->setText(found ? QString() : QStringLiteral("Not found"));
+    emit FindFinished(found);
+}
+
+void CLogViewDlg::CancelFind() {
+    m_find.reset();
+    ++m_findGeneration;
+}
+
+bool CLogViewDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_findEdit && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            // Enter finds; it must not reach the dialog, whose default button closes it.
+            StartFind(!(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            CancelFind();
+            m_findBar->hide();
+            m_view->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CLogViewDlg::done(int result) {
     StopLoad();
+    CancelFind();
+    m_tailTimer->stop();
+    m_tracking = false;
+    m_started = false;
     QDialog::done(result);
 }
 
@@ -338,10 +497,18 @@ void CLogViewDlg::ClearLog() {
         m_prompt.Tell(this, QStringLiteral("Could not clear log file'") + m_logPath + u'\'');
         return;
     }
-    // The loader had let go of the file, or the clear would have failed: what it has not shown
-    // yet is gone from the file too.
+    // The loader had let go of the file, or the clear would have failed. The log starts over:
+    // whatever is written from now on is followed from its first byte.
     StopLoad();
-    m_text->clear();
-    m_linesShown = 0;
-    m_fullyShown = true;
+    m_lines.Clear();
+    m_tail.Clear();
+    m_showingTail = false;
+    ShowLines(&m_lines, -1);
+    m_indexed = {};
+    m_indexedKnown = false;
+    m_tracking = true;
+    m_loaded = true;
+    if (!m_watcher->files().contains(m_logPath))
+        m_watcher->addPath(m_logPath);
+    ScheduleTail(0);
 }
