@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,26 +27,30 @@ public:
         QString mailFrom;
         QStringList rcptTos;
         QByteArray data; // as received, dots un-stuffed, terminator removed
+        // As Python's email library reads it: "subject", "from", "message_id", "date" (ISO),
+        // "defects", "body"
+        QJsonObject parsed;
     };
 
     SmtpSink();
     ~SmtpSink();
-    SmtpSink(const SmtpSink&) = delete;
-    SmtpSink& operator=(const SmtpSink&) = delete;
 
-    // Starts the server and waits until it listens; false (with a gtest-visible reason on
-    // stderr) when python3 or aiosmtpd is missing.
-    bool Start(Mode mode = Mode::Accept);
+    // Starts the server and waits until it listens; false (with a reason on stderr) when
+    // python3 or aiosmtpd is missing. `options` go to the script: TLS, login and certificate
+    // (see its usage text); the certificates come from the test CA in CaFile().
+    bool Start(Mode mode = Mode::Accept, const QStringList& options = {});
     void Stop();
 
     int Port() const { return m_port; }
-    QString Folder() const { return m_folder; }
+    static QString CaFile(); // one per test process
 
     // The messages stored so far, in the order they were accepted.
     QList<Message> Messages() const;
-
     // Waits until at least `count` messages are stored; false after timeoutMs.
     bool WaitForMessages(int count, int timeoutMs);
+    // One line per ended connection: its commands in order, "+tls" on those sent encrypted.
+    // Waits up to timeoutMs for `count` lines.
+    QStringList Sessions(int count, int timeoutMs = 30000) const;
 
 private:
     std::unique_ptr<QProcess> m_process;
