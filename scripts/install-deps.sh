@@ -9,6 +9,9 @@ PACKAGES=(
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc
   postgresql-15 python3-aiosmtpd
   libgtest-dev
+  libssl-dev  # TLS for the mail client
+  openssl  # the mail tests' certificate authority
+  curl  # bench_mail's baseline delivery
   xvfb xauth trayer x11-utils imagemagick
 )
 

@@ -1,7 +1,5 @@
 #include "tests/common/ScriptedSmtpPeer.h"
 
-#include <QThread>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -30,7 +28,7 @@ ScriptedSmtpPeer::~ScriptedSmtpPeer() {
 
 QList<QByteArray> ScriptedSmtpPeer::Finish() {
     for (int waited = 0; !m_done && waited < 60000; waited += 10)
-        QThread::msleep(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::lock_guard lock(m_mutex);
     return m_heard;
 }
@@ -65,7 +63,7 @@ void ScriptedSmtpPeer::Run(const QList<QByteArray>& script) {
         else if (step == kData)
             open = take("\r\n.\r\n", 5);
         else if (step == kPause)
-            QThread::msleep(100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         else
             open = step != kDrop &&
                    ::send(fd, step.constData(), step.size(), MSG_NOSIGNAL) == step.size();

@@ -4,12 +4,9 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QThread>
-
-#include <cstdio>
 
 namespace {
 
@@ -43,8 +40,7 @@ bool SmtpSink::Start(Mode mode, const QStringList& options) {
     m_folder = TestSupport::MakeTempDir(QStringLiteral("smtp-sink"));
     const char* refuse[] = {"none", "rcpt", "data"};
     m_process = std::make_unique<QProcess>();
-    // stdin stays an open pipe: the script ends when it closes, so no server outlives a
-    // crashed test.
+    // stdin stays an open pipe: the script ends when it closes, so no server outlives a test.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process->start(QStringLiteral("/usr/bin/python3"),
                      QStringList{TRELLION_SOURCE_DIR "/scripts/smtp-sink.py", "--dir", m_folder,
@@ -60,7 +56,7 @@ bool SmtpSink::Start(Mode mode, const QStringList& options) {
     m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
     if (m_port > 0)
         return true;
-    std::fprintf(stderr, "SmtpSink: no port from the server (got '%s')\n", line.constData());
+    qWarning("SmtpSink: no port from the server (got '%s')", line.constData());
     Stop();
     return false;
 }
@@ -83,14 +79,10 @@ QList<SmtpSink::Message> SmtpSink::Messages() const {
     // Names are zero-padded counters, so name order is arrival order.
     for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
         const QJsonObject meta = QJsonDocument::fromJson(ReadFile(dir.filePath(name))).object();
-        Message message{meta.value("helo").toString(),
-                        meta.value("mail_from").toString(),
-                        {},
-                        ReadFile(dir.filePath(name.chopped(5) + ".eml")),
-                        meta.value("parsed").toObject()};
-        for (const QJsonValue& rcpt : meta.value("rcpt_tos").toArray())
-            message.rcptTos << rcpt.toString();
-        messages << message;
+        messages << Message{meta.value("helo").toString(), meta.value("mail_from").toString(),
+                            meta.value("rcpt_tos").toVariant().toStringList(),
+                            ReadFile(dir.filePath(name.chopped(5) + ".eml")),
+                            meta.value("parsed").toObject()};
     }
     return messages;
 }

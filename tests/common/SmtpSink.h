@@ -2,8 +2,6 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QList>
-#include <QString>
 #include <QStringList>
 
 #include <memory>
@@ -16,15 +14,11 @@ class QProcess;
 // object, or on its own when the test process dies.
 class SmtpSink {
 public:
-    enum class Mode {
-        Accept,           // stores every message, answers 250
-        RefuseRecipients, // answers every RCPT TO with 554
-        RefuseData,       // answers the end of every message with 554
-    };
+    // RefuseRecipients answers every RCPT TO with 554, RefuseData every message.
+    enum class Mode { Accept, RefuseRecipients, RefuseData };
 
     struct Message {
-        QString helo; // the HELO (or EHLO) argument of the session
-        QString mailFrom;
+        QString helo, mailFrom; // the HELO (or EHLO) argument, the envelope sender
         QStringList rcptTos;
         QByteArray data; // as received, dots un-stuffed, terminator removed
         // As Python's email library reads it: "subject", "from", "message_id", "date" (ISO),
@@ -44,13 +38,11 @@ public:
     int Port() const { return m_port; }
     static QString CaFile(); // one per test process
 
-    // The messages stored so far, in the order they were accepted.
-    QList<Message> Messages() const;
+    QList<Message> Messages() const; // those stored so far, in order
     // Waits until at least `count` messages are stored; false after timeoutMs.
     bool WaitForMessages(int count, int timeoutMs);
-    // One line per ended connection: its commands in order, "+tls" on those sent encrypted.
-    // Waits up to timeoutMs for `count` lines.
-    QStringList Sessions(int count, int timeoutMs = 30000) const;
+    // A line per ended connection (waits for `count`): its commands, "+tls" if encrypted.
+    QStringList Sessions(int count, int timeoutMs) const;
 
 private:
     std::unique_ptr<QProcess> m_process;

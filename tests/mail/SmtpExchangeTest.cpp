@@ -12,8 +12,6 @@
 #include <QElapsedTimer>
 #include <QSet>
 
-#include <thread>
-
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
@@ -24,6 +22,7 @@ using Peer = ScriptedSmtpPeer;
 const QString kPassword = "pässwörd";
 
 void UseSettings(const QString& server, int security, bool auth, const QString& password) {
+    qputenv("SSL_CERT_FILE", SmtpSink::CaFile().toLocal8Bit());
     SettingsStore::WriteString("Settings", "SMTP", server);
     SettingsStore::WriteInt("Settings", "SMTPSecurity", security);
     SettingsStore::WriteInt("Settings", "SMTPAuth", auth ? 1 : 0);
@@ -32,7 +31,6 @@ void UseSettings(const QString& server, int security, bool auth, const QString& 
 }
 
 TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
-    qputenv("SSL_CERT_FILE", SmtpSink::CaFile().toLocal8Bit());
     const QStringList tls{"--tls", "starttls"}, implicit{"--tls", "implicit"};
     const QStringList login{"--login", "watch:" + kPassword};
     const QString session = "EHLO STARTTLS EHLO+tls AUTH+tls MAIL+tls RCPT+tls RCPT+tls DATA+tls";
@@ -58,18 +56,15 @@ TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
          "The mail server's certificate could not be verified: hostname mismatch", {}},
         {tls, M::RefuseRecipients, "localhost", 1, false, {}, "The following was received from SMTP server(4) for ops@example.com:\n\n"
          "554 5.7.1 Recipient refused by the test sink\r\n", "EHLO STARTTLS EHLO+tls MAIL+tls RCPT+tls RSET+tls"},
-        {{}, M::RefuseData, "127.0.0.1", 0, false, {}, "The following was received from SMTP server(6):\n\n"
-         "554 5.7.1 Message refused by the test sink\r\n", "HELO MAIL RCPT RCPT DATA RSET"},
     };
     // clang-format on
-    RecordingNotice notice;
-    SmtpClient client(&notice);
+    SmtpClient client(nullptr); // every failure goes to `failure`
     client.SetSender("Surveillé, équipe", "monitor@example.org");
     client.SetTimeouts(30000, 30000); // a loaded machine must not turn into a failure
     client.SetPassword(kPassword);
     for (const auto& row : rows) {
-        SCOPED_TRACE(
-            (row.sink.join(' ') + " security " + QString::number(row.security)).toStdString());
+        SCOPED_TRACE(row.sink.join(' ').toStdString() + " security " +
+                     std::to_string(row.security));
         SmtpSink sink;
         ASSERT_TRUE(sink.Start(row.mode, row.sink));
         UseSettings(row.host + ':' + QString::number(sink.Port()), row.security, row.auth,
@@ -84,7 +79,7 @@ TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
                   row.session.isEmpty() ? QStringList() : QStringList{row.session});
         const QList<SmtpSink::Message> messages = sink.Messages();
         ASSERT_EQ(messages.size(), row.failure.isEmpty() ? 1 : 0);
-        if (messages.isEmpty())
+        if (!row.failure.isEmpty())
             continue;
         EXPECT_EQ(messages[0].helo, row.host == "localhost" ? row.host : "[127.0.0.1]");
         EXPECT_EQ(messages[0].rcptTos, QStringList({"ops@example.com", "second@example.org"}));
@@ -98,11 +93,9 @@ TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
         EXPECT_TRUE(messages[0].data.contains(
             row.security || row.auth ? "Encoding: 8bit\r\n" : "Encoding: quoted-printable\r\n"));
     }
-    EXPECT_TRUE(notice.Texts().isEmpty());
 }
 
 TEST(SmtpDelivery, ConcurrentTlsDeliveriesEachUseTheirOwnConnection) {
-    qputenv("SSL_CERT_FILE", SmtpSink::CaFile().toLocal8Bit());
     SmtpSink sink;
     ASSERT_TRUE(sink.Start(SmtpSink::Mode::Accept, {"--tls", "starttls", "--login", "watch:pw"}));
     UseSettings("localhost:" + QString::number(sink.Port()), 1, true, "pw");
@@ -121,24 +114,21 @@ TEST(SmtpDelivery, ConcurrentTlsDeliveriesEachUseTheirOwnConnection) {
         thread.join();
     EXPECT_TRUE(notice.Texts().isEmpty());
     ASSERT_TRUE(sink.WaitForMessages(12, 30000));
-    QSet<QString> subjects, ids;
+    QSet<QString> ids;
     for (const SmtpSink::Message& message : sink.Messages()) {
         const QString subject = message.parsed["subject"].toString();
-        subjects.insert(subject);
         ids.insert(message.parsed["message_id"].toString());
         // No crossed dialogues: each message went to its own recipient with its own body.
         EXPECT_EQ(message.rcptTos, QStringList{QString("slot%1@example.com").arg(subject[5])});
         EXPECT_EQ(message.parsed["body"].toString(), subject[5] + QString("\r\n"));
     }
-    EXPECT_EQ(subjects.size(), 12);
     EXPECT_EQ(ids.size(), 12);
 }
 
-QString Received(int number, const QString& reply) {
-    return QString("The following was received from SMTP server(%1):\n\n").arg(number) + reply;
-}
-
 TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
+    const auto Received = [](int n, const QString& reply) {
+        return QString("The following was received from SMTP server(%1):\n\n").arg(n) + reply;
+    };
     using Script = QList<QByteArray>;
     const QByteArray hear = Peer::kHear, helo = "HELO [127.0.0.1]", ehlo = "EHLO [127.0.0.1]";
     const QByteArray mail = "MAIL FROM: alerts@example.org", rcpt = "RCPT TO: ops@example.com";
@@ -146,9 +136,10 @@ TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
     const Script upToData = upToMail + Script{"250 ok\r\n", hear, "250 ok\r\n", hear};
     const Script tls{"220 ready\r\n", hear, "250-hi\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n", hear};
     const QString noAnswer = "No answer from the mail server within 1 s";
+    const QString contact = "ERROR: Failed to contact SMTP server";
     // No `failure`: delivered; `heard` has the message as "<message>"
     // clang-format off
-    const struct { int security; Script script; QString failure; QList<QByteArray> heard; int cancelMs = 0; } rows[] = {
+    const struct { int security; Script script; QString failure; QList<QByteArray> heard; int cancelMs = 0; QString server = {}, to = "ops@example.com"; } rows[] = {
         {0, upToData + Script{"354 go\r\n", Peer::kData, "250 queued\r\n"}, {}, {helo, mail, rcpt, "DATA", "<message>"}},
         {0, {"554-this server\r\n554 takes no mail\r\n"}, Received(1, "554-this server\r\n554 takes no mail\r\n"), {}},
         {0, {"220 ready\r\n", hear, "501 bad name\r\n"}, Received(2, "501 bad name\r\n"), {helo}},
@@ -178,12 +169,25 @@ TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
         {1, tls + Script{"220 go\r\n"}, "Sending was cancelled", {ehlo, "STARTTLS"}, 300},
         // Lines pushed in before the handshake would pass as encrypted.
         {1, tls + Script{"220 go\r\n250 injected\r\n"}, "The mail server sent data before the TLS handshake", {ehlo, "STARTTLS"}},
+        // Nothing is sent where it cannot go right.
+        {0, {}, "ERROR: Failed to connect to SMTP server", {}, 0, "127.0.0.1:1"},
+        {0, {}, contact, {}, 0, "no-such-host.invalid:2525"},
+        {0, {}, contact, {}, 0, "127.0.0.1:65536"},
+        {0, {}, contact, {}, 0, "127.0.0.1\r\nNOOP:25"},
+        {0, {}, "The server requires authentication, but the connection is not encrypted. Choose STARTTLS or SSL/TLS in the "
+                "e-mail settings.", {}, 0, "192.0.2.1:587"},
+        {0, {}, "\"not an email\" is not an e-mail address", {}, 0, {}, "ops@example.com, not an email"},
+        {0, {}, "\"ops@example.com RCPT TO:<evil@example.org>\" is not an e-mail address", {}, 0, {}, "ops@example.com\nRCPT TO:<evil@example.org>"},
+        {0, {}, "No recipient address is set", {}, 0, {}, " ; "},
+        {3, {}, "The connection security setting \"SMTPSecurity\" is 3; it must be 0, 1 or 2", {}},
     };
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.failure.toStdString());
         Peer peer(row.script);
-        UseSettings("127.0.0.1:" + QString::number(peer.Port()), row.security, row.security, "pw");
+        const bool peerServer = row.server.isEmpty();
+        UseSettings(peerServer ? "127.0.0.1:" + QString::number(peer.Port()) : row.server,
+                    row.security, row.security == 1 || !peerServer, "pw");
         RecordingNotice notice;
         SmtpClient client(&notice);
         client.SetTimeouts(5000, row.cancelMs ? 60000 : 1000);
@@ -194,44 +198,18 @@ TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
         });
         QElapsedTimer timer;
         timer.start();
-        EXPECT_EQ(client.SendMail("alerts@example.org", "ops@example.com", "Subject", "Body",
-                                  {nullptr, &cancel}),
-                  row.failure.isEmpty());
+        EXPECT_EQ(
+            client.SendMail("alerts@example.org", row.to, "Subject", "Body", {nullptr, &cancel}),
+            row.failure.isEmpty());
         stopper.join();
         EXPECT_LT(timer.elapsed(), 10000);
         EXPECT_EQ(notice.Texts(), row.failure.isEmpty() ? QStringList() : QStringList{row.failure});
+        if (!peerServer || row.to != "ops@example.com" || row.security > 2)
+            continue; // the peer is never reached
         QList<QByteArray> heard = peer.Finish();
         for (QByteArray& line : heard)
             line = line.endsWith("\r\nBody\r\n.\r\n") ? "<message>" : line;
         EXPECT_EQ(heard, row.heard);
-    }
-}
-
-TEST(SmtpFailures, NothingIsSentWhereItCannotGoRight) {
-    const QString contact = "ERROR: Failed to contact SMTP server";
-    // clang-format off
-    const struct { QString server; int security; bool auth; QString recipient, failure; } rows[] = {
-        {"127.0.0.1:1", 0, false, "ops@example.com", "ERROR: Failed to connect to SMTP server"},
-        {"no-such-host.invalid:2525", 0, false, "ops@example.com", contact},
-        {"127.0.0.1:65536", 0, false, "ops@example.com", contact},
-        {"127.0.0.1\r\nNOOP:25", 0, false, "ops@example.com", contact},
-        {"192.0.2.1:587", 0, true, "ops@example.com", "The server requires authentication, but the connection is not "
-                                                      "encrypted. Choose STARTTLS or SSL/TLS in the e-mail settings."},
-        {"192.0.2.1", 0, false, "ops@example.com, not an email", "\"not an email\" is not an e-mail address"},
-        {"192.0.2.1", 0, false, "ops@example.com\nRCPT TO:<evil@example.org>",
-         "\"ops@example.com RCPT TO:<evil@example.org>\" is not an e-mail address"},
-        {"192.0.2.1", 0, false, " ; ", "No recipient address is set"},
-        {"192.0.2.1", 3, false, "ops@example.com", "The connection security setting \"SMTPSecurity\" is 3; it must be 0, 1 or 2"},
-    };
-    // clang-format on
-    SmtpClient client(nullptr);
-    client.SetTimeouts(2000, 2000);
-    for (const auto& row : rows) {
-        UseSettings(row.server, row.security, row.auth, "pw");
-        QString failure;
-        EXPECT_FALSE(
-            client.SendMail("a@example.org", row.recipient, "s", "b", {&failure, nullptr}));
-        EXPECT_EQ(failure, row.failure);
     }
 }
 
