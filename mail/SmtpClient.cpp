@@ -1,19 +1,19 @@
 #include "mail/SmtpClient.h"
 
+#include "mail/MailAddress.h"
+#include "mail/MailMessage.h"
+#include "mail/SmtpReply.h"
 #include "platform/Notice.h"
 #include "settings/SettingsStore.h"
 
-#include <QDateTime>
-#include <QRandomGenerator>
-#include <QSysInfo>
+#include <QStringList>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
+#include <memory>
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -22,193 +22,382 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
 namespace {
 
 const char kContactFailed[] = "ERROR: Failed to contact SMTP server";
 const char kConnectFailed[] = "ERROR: Failed to connect to SMTP server";
+const char kPlainPassword[] =
+    "The server requires authentication, but the connection is not encrypted. Choose STARTTLS "
+    "or SSL/TLS in the e-mail settings.";
 
-QString ReceivedText(int number, const QString& reply) {
+QString ReceivedText(int number, const QByteArray& reply) {
+    // The text ends at a NUL byte, if one came.
+    const qsizetype nul = reply.indexOf('\0');
     return QStringLiteral("The following was received from SMTP server(%1):\n\n").arg(number) +
-           reply;
+           QString::fromUtf8(nul >= 0 ? reply.left(nul) : reply);
 }
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+Clock::time_point After(int ms) {
+    return Clock::now() + std::chrono::milliseconds(ms);
 }
 
-// Waits for `events` on fd until the deadline; false on time-out or error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int result = ::poll(&p, 1, RemainingMs(deadline));
-        if (result > 0)
-            return true;
-        if (result == 0)
-            return false;
-        if (errno != EINTR)
-            return false;
-    }
-}
-
-// One SMTP connection: a non-blocking socket driven with poll, so every step has a limit.
-// After a failed receive the connection is broken: the peer's state is unknown, and nothing
-// more is sent on it.
+// One SMTP connection over a non-blocking socket, plain or with TLS, driven with poll so that
+// every step has its limit and a cancel is seen within a tenth of a second. After any failure
+// the connection is broken: the peer's state is unknown, and nothing more is sent on it.
 class Connection {
 public:
-    Connection(int fd, int replyTimeoutMs) : m_fd(fd), m_replyTimeoutMs(replyTimeoutMs) {}
-    ~Connection() { ::close(m_fd); }
+    Connection(int fd, int replyTimeoutMs, const std::atomic<bool>* cancel)
+        : m_fd(fd), m_replyTimeoutMs(replyTimeoutMs), m_cancel(cancel) {}
+    ~Connection() {
+        SSL_free(m_ssl);
+        SSL_CTX_free(m_context);
+        ::close(m_fd);
+    }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    bool Broken() const { return m_broken; }
+    const QString& Failure() const { return m_failure; }
+
+    // False with the failure text set: the first reason, unless `replace`.
+    bool Fail(const QString& text, bool replace = false) {
+        m_broken = true;
+        if (m_failure.isEmpty() || replace)
+            m_failure = text;
+        return false;
+    }
+
     bool Connect(const sockaddr_in& address, int timeoutMs) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
             return true;
         if (errno != EINPROGRESS && errno != EINTR)
-            return false;
-        if (!WaitFor(m_fd, POLLOUT, deadline))
+            return Fail(QString::fromLatin1(kConnectFailed));
+        if (!Wait(POLLOUT, After(timeoutMs), kConnectFailed))
             return false;
         int error = 0;
         socklen_t length = sizeof error;
-        return ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            return Fail(QString::fromLatin1(kConnectFailed));
+        return true;
     }
 
-    bool Broken() const { return m_broken; }
+    // The TLS handshake; the certificate must chain to a trusted root and name `host`.
+    bool StartTls(const QString& host) {
+        if (m_reader.Pending() > 0)
+            return Fail(QStringLiteral("The mail server sent data before the TLS handshake"));
+        ERR_clear_error();
+        m_context = SSL_CTX_new(TLS_client_method());
+        if (!m_context || !SSL_CTX_set_min_proto_version(m_context, TLS1_2_VERSION) ||
+            !SSL_CTX_set_default_verify_paths(m_context))
+            return Fail(TlsFailure(QStringLiteral("no TLS context")));
+        SSL_CTX_set_verify(m_context, SSL_VERIFY_PEER, nullptr);
+        m_ssl = SSL_new(m_context);
+        const QByteArray name = host.toUtf8();
+        in_addr ip{};
+        const bool isAddress = ::inet_pton(AF_INET, name.constData(), &ip) == 1;
+        if (!m_ssl || !SSL_set_fd(m_ssl, m_fd) ||
+            !(isAddress ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), name.constData())
+                        : SSL_set1_host(m_ssl, name.constData()) &&
+                              SSL_set_tlsext_host_name(m_ssl, name.constData())))
+            return Fail(TlsFailure(QStringLiteral("no TLS session")));
+        SSL_set_mode(m_ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        const auto deadline = After(m_replyTimeoutMs);
+        for (;;) {
+            ERR_clear_error();
+            const int result = SSL_connect(m_ssl);
+            if (result == 1)
+                return true;
+            const int error = SSL_get_error(m_ssl, result);
+            if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+                if (!Wait(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline))
+                    return false;
+                continue;
+            }
+            const long verify = SSL_get_verify_result(m_ssl);
+            if (verify != X509_V_OK)
+                return Fail(
+                    QStringLiteral("The mail server's certificate could not be verified: ") +
+                    QString::fromUtf8(X509_verify_cert_error_string(verify)));
+            return Fail(TlsFailure(QStringLiteral("the mail server closed the connection")));
+        }
+    }
 
     // Sends all of `data`; a peer that stops reading for longer than a reply's limit fails it.
     bool Send(const QByteArray& data) {
         if (m_broken)
             return false;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(m_replyTimeoutMs);
+        const auto deadline = After(m_replyTimeoutMs);
         qsizetype sent = 0;
         while (sent < data.size()) {
-            const ssize_t n = ::send(m_fd, data.constData() + sent,
-                                     static_cast<size_t>(data.size() - sent), MSG_NOSIGNAL);
-            if (n > 0) {
-                sent += n;
-                continue;
+            const int size = static_cast<int>(std::min<qsizetype>(data.size() - sent, 1 << 20));
+            short wait = 0;
+            if (m_ssl) {
+                ERR_clear_error();
+                const int n = SSL_write(m_ssl, data.constData() + sent, size);
+                if (n > 0) {
+                    sent += n;
+                    continue;
+                }
+                const int error = SSL_get_error(m_ssl, n);
+                if (error == SSL_ERROR_WANT_READ)
+                    wait = POLLIN;
+                else if (error == SSL_ERROR_WANT_WRITE)
+                    wait = POLLOUT;
+                else
+                    return Fail(QStringLiteral("The mail server closed the connection"));
+            } else {
+                const ssize_t n = ::send(m_fd, data.constData() + sent, size, MSG_NOSIGNAL);
+                if (n > 0) {
+                    sent += n;
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                    return Fail(SystemFailure(errno));
+                wait = POLLOUT;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-                WaitFor(m_fd, POLLOUT, deadline))
-                continue;
-            m_broken = true;
-            return false;
+            if (!Wait(wait, deadline))
+                return false;
         }
         return true;
     }
 
-    // One whole reply: every "NNN-" line up to the last line, across as many receives as it
-    // takes. The text ends at a NUL byte if one came. Empty when the reply does not come
-    // within the limit, the connection ends, or the reply grows past kMaxReplyBytes.
-    QString ReadReply() {
+    // One whole reply, across as many receives as it takes.
+    bool Read(SmtpReply* reply) {
         if (m_broken)
-            return {};
-        const auto deadline = Clock::now() + std::chrono::milliseconds(m_replyTimeoutMs);
-        qsizetype scanned = 0; // m_buffer[0, scanned) holds complete continuation lines
+            return false;
+        const auto deadline = After(m_replyTimeoutMs);
         for (;;) {
-            qsizetype newline;
-            while ((newline = m_buffer.indexOf('\n', scanned)) >= 0) {
-                const qsizetype lineStart = scanned;
-                scanned = newline + 1;
-                if (scanned > SmtpClient::kMaxReplyBytes)
-                    return Fail();
-                if (!IsContinuation(lineStart, newline)) {
-                    QByteArray reply = m_buffer.left(scanned);
-                    m_buffer.remove(0, scanned);
-                    const qsizetype nul = reply.indexOf('\0');
-                    if (nul >= 0)
-                        reply.truncate(nul);
-                    return QString::fromUtf8(reply);
-                }
+            switch (m_reader.Next(reply)) {
+            case SmtpReplyReader::Result::Reply:
+                return true;
+            case SmtpReplyReader::Result::TooLong:
+                return Fail(QStringLiteral("The mail server's reply is longer than %1 bytes")
+                                .arg(SmtpReplyReader::kMaxReplyBytes));
+            case SmtpReplyReader::Result::Malformed:
+                return Fail(QStringLiteral("The mail server's reply is not SMTP: ") +
+                            QString::fromUtf8(m_reader.Unread(200)).trimmed());
+            case SmtpReplyReader::Result::NeedMore:
+                break;
             }
-            if (m_buffer.size() > SmtpClient::kMaxReplyBytes)
-                return Fail();
-            if (!WaitFor(m_fd, POLLIN, deadline))
-                return Fail();
             char chunk[4096];
-            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-            if (n > 0)
-                m_buffer.append(chunk, n);
-            else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
-                return Fail();
+            short wait = 0;
+            if (m_ssl) {
+                ERR_clear_error();
+                const int n = SSL_read(m_ssl, chunk, sizeof chunk);
+                if (n > 0) {
+                    m_reader.Feed(chunk, n);
+                    continue;
+                }
+                const int error = SSL_get_error(m_ssl, n);
+                if (error == SSL_ERROR_WANT_READ)
+                    wait = POLLIN;
+                else if (error == SSL_ERROR_WANT_WRITE)
+                    wait = POLLOUT;
+                else if (error == SSL_ERROR_ZERO_RETURN ||
+                         (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0))
+                    return Fail(QStringLiteral("The mail server closed the connection"));
+                else
+                    return Fail(TlsFailure(QStringLiteral("unknown error")));
+            } else {
+                const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+                if (n > 0) {
+                    m_reader.Feed(chunk, n);
+                    continue;
+                }
+                if (n == 0)
+                    return Fail(QStringLiteral("The mail server closed the connection"));
+                if (errno == EINTR)
+                    continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK)
+                    return Fail(SystemFailure(errno));
+                wait = POLLIN;
+            }
+            if (!Wait(wait, deadline))
+                return false;
         }
     }
 
 private:
-    bool IsContinuation(qsizetype start, qsizetype end) const {
-        if (end - start < 4)
-            return false;
-        for (qsizetype i = start; i < start + 3; ++i) {
-            if (m_buffer[i] < '0' || m_buffer[i] > '9')
-                return false;
+    // Waits for `events` in slices, so that a cancel is seen; false with the reason.
+    bool Wait(short events, Clock::time_point deadline, const char* timeoutText = nullptr) {
+        for (;;) {
+            if (m_cancel && m_cancel->load())
+                return Fail(QStringLiteral("Sending was cancelled"));
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0) {
+                if (timeoutText)
+                    return Fail(QString::fromLatin1(timeoutText));
+                return Fail(QStringLiteral("No answer from the mail server within %1 s")
+                                .arg((m_replyTimeoutMs + 999) / 1000));
+            }
+            pollfd p{m_fd, events, 0};
+            const int result = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
+            if (result > 0)
+                return true;
+            if (result < 0 && errno != EINTR)
+                return Fail(SystemFailure(errno));
         }
-        return m_buffer[start + 3] == '-';
     }
 
-    QString Fail() {
-        m_broken = true;
-        m_buffer.clear();
-        return {};
+    static QString SystemFailure(int error) {
+        if (error == ECONNRESET || error == EPIPE)
+            return QStringLiteral("The mail server closed the connection");
+        return QStringLiteral("The connection to the mail server failed: ") +
+               QString::fromLocal8Bit(std::strerror(error));
+    }
+
+    static QString TlsFailure(const QString& fallback) {
+        const unsigned long error = ERR_get_error();
+        const char* reason = error ? ERR_reason_error_string(error) : nullptr;
+        return QStringLiteral("The TLS handshake with the mail server failed: ") +
+               (reason ? QString::fromUtf8(reason) : fallback);
     }
 
     int m_fd;
     int m_replyTimeoutMs;
+    const std::atomic<bool>* m_cancel;
+    SSL_CTX* m_context = nullptr;
+    SSL* m_ssl = nullptr;
     bool m_broken = false;
-    QByteArray m_buffer;
+    QString m_failure;
+    SmtpReplyReader m_reader;
 };
 
-// After a refusal: RSET and one reply, whatever it says. Nothing on a broken connection.
-void Abandon(Connection& connection) {
-    if (connection.Send(QByteArrayLiteral("RSET\r\n")))
-        connection.ReadReply();
-}
-
-// The body with every line end (CR LF, lone CR, lone LF) as CR LF and a dot doubled at the
-// start of every line; ends with CR LF unless empty.
-QByteArray Transparent(const QByteArray& body) {
-    QByteArray out;
-    out.reserve(body.size() + body.size() / 16 + 4);
-    bool lineStart = true;
-    for (qsizetype i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
-                ++i;
-            out.append("\r\n");
-            lineStart = true;
-            continue;
-        }
-        if (lineStart && c == '.')
-            out.append('.');
-        out.append(c);
-        lineStart = false;
+// The keywords an EHLO reply offers, upper case, each with its parameters.
+QStringList Offers(const SmtpReply& reply) {
+    QStringList offers;
+    const QList<QByteArray> lines = reply.text.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i].size() > 4)
+            offers << QString::fromUtf8(lines[i].mid(4).trimmed()).toUpper();
     }
-    if (!out.isEmpty() && !out.endsWith("\r\n"))
-        out.append("\r\n");
-    return out;
+    return offers;
 }
 
-bool IsAtext(QChar c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-           c == u'-' || c == u'.';
+bool Offered(const QStringList& offers, const QString& keyword) {
+    return std::any_of(offers.begin(), offers.end(), [&](const QString& offer) {
+        return offer == keyword || offer.startsWith(keyword + u' ');
+    });
 }
 
-QByteArray IdHost() {
-    static const QByteArray host = [] {
-        const QString name = QSysInfo::machineHostName();
-        if (name.isEmpty() || name.startsWith(u'.') || name.endsWith(u'.') ||
-            !std::all_of(name.begin(), name.end(), IsAtext))
-            return QByteArrayLiteral("localhost");
-        return name.toLatin1();
-    }();
-    return host;
+// The mechanisms of "AUTH PLAIN LOGIN" (or the old "AUTH=PLAIN LOGIN").
+QStringList AuthMechanisms(const QStringList& offers) {
+    QStringList mechanisms;
+    for (const QString& offer : offers) {
+        if (offer.startsWith(QStringLiteral("AUTH ")) || offer.startsWith(QStringLiteral("AUTH=")))
+            mechanisms += offer.mid(5).split(u' ', Qt::SkipEmptyParts);
+    }
+    return mechanisms;
 }
+
+struct Exchange {
+    Connection& connection;
+    QString host;
+    int security;
+    bool authentication;
+    QString userName;
+    QString password;
+    SmtpReply reply;
+    QStringList offers;
+
+    bool Fail(const QString& text) { return connection.Fail(text); }
+
+    bool Command(const QByteArray& line) {
+        return connection.Send(line + "\r\n") && connection.Read(&reply);
+    }
+
+    // After a refusal: RSET and one reply, whatever it says (nothing on a broken connection);
+    // the refusal is the failure, not what became of the RSET.
+    bool Abandon(const QString& text) {
+        const QString refusal = text;
+        if (!connection.Broken() && connection.Send(QByteArrayLiteral("RSET\r\n")))
+            connection.Read(&reply);
+        return connection.Fail(refusal, true);
+    }
+
+    bool Ehlo(const QByteArray& argument) {
+        if (!Command("EHLO " + argument))
+            return false;
+        if (reply.code != 250)
+            return Fail(ReceivedText(2, reply.text));
+        offers = Offers(reply);
+        return true;
+    }
+
+    bool AuthFailed() {
+        return Fail(QStringLiteral("Authentication failed:\n\n") + QString::fromUtf8(reply.text));
+    }
+
+    bool Authenticate() {
+        const QStringList mechanisms = AuthMechanisms(offers);
+        const QByteArray user = userName.toUtf8();
+        const QByteArray secret = password.toUtf8();
+        if (mechanisms.contains(QStringLiteral("PLAIN"))) {
+            if (!Command("AUTH PLAIN " + ('\0' + user + '\0' + secret).toBase64()))
+                return false;
+            return reply.code == 235 || AuthFailed();
+        }
+        if (mechanisms.contains(QStringLiteral("LOGIN"))) {
+            if (!Command(QByteArrayLiteral("AUTH LOGIN")))
+                return false;
+            if (reply.code != 334)
+                return AuthFailed();
+            if (!Command(user.toBase64()))
+                return false;
+            if (reply.code != 334)
+                return AuthFailed();
+            if (!Command(secret.toBase64()))
+                return false;
+            return reply.code == 235 || AuthFailed();
+        }
+        return Fail(mechanisms.isEmpty()
+                        ? QStringLiteral("Authentication failed: the mail server offers no login")
+                        : QStringLiteral("Authentication failed: the mail server offers neither "
+                                         "AUTH PLAIN nor AUTH LOGIN, only ") +
+                              mechanisms.join(u' '));
+    }
+
+    // Greeting, HELO or EHLO, encryption and login; true when a MAIL command may follow.
+    bool Open(const QByteArray& argument, bool extended) {
+        if (security == 2 && !connection.StartTls(host))
+            return false;
+        if (!connection.Read(&reply))
+            return false;
+        if (reply.code != 220)
+            return Fail(ReceivedText(1, reply.text));
+        if (!extended) {
+            if (!Command("HELO " + argument))
+                return false;
+            return reply.code == 250 || Fail(ReceivedText(2, reply.text));
+        }
+        if (!Ehlo(argument))
+            return false;
+        if (security == 1) {
+            if (!Offered(offers, QStringLiteral("STARTTLS")))
+                return Fail(QStringLiteral("The mail server does not offer STARTTLS, so the "
+                                           "connection cannot be encrypted"));
+            if (!Command(QByteArrayLiteral("STARTTLS")))
+                return false;
+            if (reply.code != 220)
+                return Fail(QStringLiteral("The mail server refused STARTTLS:\n\n") +
+                            QString::fromUtf8(reply.text));
+            // Only what the server offers over the encrypted connection counts.
+            if (!connection.StartTls(host) || !Ehlo(argument))
+                return false;
+        }
+        return !authentication || Authenticate();
+    }
+};
 
 } // namespace
 
@@ -285,153 +474,119 @@ bool SmtpClient::ResolveServerAddress(const QString& host, quint16 port, int fam
     return true;
 }
 
-QString SmtpClient::OneLine(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    bool inBreak = false;
-    for (const QChar c : text) {
-        if (c == u'\r' || c == u'\n') {
-            if (!inBreak)
-                out.append(u' ');
-            inBreak = true;
-            continue;
-        }
-        out.append(c);
-        inBreak = false;
-    }
-    return out;
-}
-
-QByteArray SmtpClient::FormatDate(std::time_t when) {
-    // strftime_l with the C locale: English names without touching the process's locale,
-    // which other threads may be using.
-    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    std::tm local{};
-    ::localtime_r(&when, &local);
-    char text[128];
-    const size_t length =
-        ::strftime_l(text, sizeof text, "%a, %d %b %Y %I:%M:%S %p %Z", &local, cLocale);
-    return QByteArray(text, static_cast<qsizetype>(length));
-}
-
-QByteArray SmtpClient::NewMessageId() {
-    static std::atomic<quint32> counter{0};
-    const quint64 random = QRandomGenerator::system()->generate64();
-    return QByteArrayLiteral("<") + QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36) +
-           '.' + QByteArray::number(random, 36) + '.' + QByteArray::number(counter++, 36) + '.' +
-           QByteArray::number(static_cast<qint64>(::getpid()), 36) + '@' + IdHost() + '>';
-}
-
-QByteArray SmtpClient::BuildMessage(const QString& senderName, const QString& returnAddress,
-                                    const QString& recipient, const QString& subject,
-                                    const QString& body, std::time_t when) {
-    QByteArray message;
-    message += "Date: " + FormatDate(when) + "\r\n";
-    message += "Message-Id: " + NewMessageId() + "\r\n";
-    message +=
-        "From: " + OneLine(senderName).toUtf8() + " <" + OneLine(returnAddress).toUtf8() + ">\r\n";
-    message += "To: <" + OneLine(recipient).toUtf8() + ">\r\n";
-    message += "Subject: " + OneLine(subject).toUtf8() + "\r\n";
-    message += "\r\n";
-    message += Transparent(body.toUtf8());
-    message += ".\r\n";
-    return message;
+bool SmtpClient::IsLoopback(const sockaddr_in& address) {
+    return (ntohl(address.sin_addr.s_addr) >> 24) == 127;
 }
 
 bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const QString& subject,
                           const QString& body, const SendOptions& options) {
     QString senderName;
     QString returnAddress;
+    QString storedPassword;
     int connectTimeoutMs;
     int replyTimeoutMs;
     {
         std::lock_guard lock(m_mutex);
         senderName = m_senderName;
         returnAddress = m_returnAddress;
+        storedPassword = m_password;
         connectTimeoutMs = m_connectTimeoutMs;
         replyTimeoutMs = m_replyTimeoutMs;
     }
+    const QString section = QString::fromLatin1(SettingsStore::kSettings);
+    const QString serverText = SettingsStore::ReadString(section, QStringLiteral("SMTP"));
+    const int security = SettingsStore::ReadInt(section, QStringLiteral("SMTPSecurity"), 0);
+    const bool authentication = SettingsStore::ReadInt(section, QStringLiteral("SMTPAuth"), 0) != 0;
+    const QString userName = SettingsStore::ReadString(section, QStringLiteral("SMTPUsername"));
+    QString password = SettingsStore::ReadString(section, QStringLiteral("SMTPPassword"));
+    if (password.isEmpty())
+        password = storedPassword;
 
-    const QString serverText = SettingsStore::ReadString(
-        QString::fromLatin1(SettingsStore::kSettings), QStringLiteral("SMTP"));
-    const QByteArray helo = "HELO " + OneLine(serverText).toUtf8() + "\r\n";
+    const QString envelopeSender = MailMessage::OneLine(sender);
+    const QStringList recipients = SplitAddressList(MailMessage::OneLine(recipient));
+    auto fail = [&](const QString& text) {
+        Notify(options, text);
+        return false;
+    };
+    if (security < 0 || security > 2)
+        return fail(QStringLiteral("The connection security setting \"SMTPSecurity\" is %1; it "
+                                   "must be 0, 1 or 2")
+                        .arg(security));
+    if (recipients.isEmpty())
+        return fail(QStringLiteral("No recipient address is set"));
+    const QStringList addresses = QStringList(recipients) << envelopeSender;
+    for (const QString& address : addresses) {
+        if (!IsMailAddress(address))
+            return fail(QStringLiteral("\"%1\" is not an e-mail address").arg(address));
+    }
 
     QString host;
     quint16 port = kDefaultPort;
     sockaddr_in address{};
+    // A blank or a control character would end the greeting's line early.
     if (!SplitServerText(serverText, &host, &port) ||
-        !ResolveServerAddress(host, port, AF_INET, &address)) {
-        Notify(options, QString::fromLatin1(kContactFailed));
-        return false;
-    }
+        std::any_of(host.begin(), host.end(), [](QChar c) { return c.unicode() <= u' '; }) ||
+        !ResolveServerAddress(host, port, AF_INET, &address))
+        return fail(QString::fromLatin1(kContactFailed));
+    if (authentication && security == 0 && !IsLoopback(address))
+        return fail(QString::fromLatin1(kPlainPassword));
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        Notify(options, QString::fromLatin1(kContactFailed));
-        return false;
-    }
-    Connection connection(fd, replyTimeoutMs);
-    if (!connection.Connect(address, connectTimeoutMs)) {
-        Notify(options, QString::fromLatin1(kConnectFailed));
-        return false;
-    }
+    if (fd < 0)
+        return fail(QString::fromLatin1(kContactFailed));
 
-    QString reply = connection.ReadReply();
-    if (!reply.startsWith(u"220")) {
-        Notify(options, ReceivedText(1, reply));
-        return false;
-    }
+    Connection connection(fd, replyTimeoutMs, options.cancel);
+    // A dotted address is named as an address literal, "[192.0.2.1]".
+    in_addr literal{};
+    const QByteArray argument = ::inet_pton(AF_INET, host.toLatin1().constData(), &literal) == 1
+                                    ? '[' + host.toLatin1() + ']'
+                                    : host.toUtf8();
+    // Without encryption and login, the plain dialogue every server speaks.
+    const bool extended = security != 0 || authentication;
+    Exchange exchange{connection, host, security, authentication, userName, password, {}, {}};
+    if (!connection.Connect(address, connectTimeoutMs) || !exchange.Open(argument, extended))
+        return fail(connection.Failure());
 
-    if (!connection.Send(helo))
-        return false;
-    reply = connection.ReadReply();
-    if (!reply.startsWith(u"250")) {
-        Notify(options, ReceivedText(2, reply));
-        return false;
+    const MailMessage::Body encoded = MailMessage::EncodeBody(
+        body, extended && Offered(exchange.offers, QStringLiteral("8BITMIME")));
+    const QByteArray from = envelopeSender.toUtf8();
+    const SmtpReply& reply = exchange.reply;
+    if (!exchange.Command(extended ? "MAIL FROM:<" + from + '>' +
+                                         (encoded.encoding == "8bit" ? " BODY=8BITMIME" : "")
+                                   : "MAIL FROM: " + from))
+        return fail(connection.Failure());
+    if (reply.code != 250) {
+        exchange.Abandon(ReceivedText(3, reply.text));
+        return fail(connection.Failure());
     }
-
-    if (!connection.Send("MAIL FROM: " + OneLine(sender).toUtf8() + "\r\n"))
-        return false;
-    reply = connection.ReadReply();
-    if (!reply.startsWith(u"250")) {
-        Notify(options, ReceivedText(3, reply));
-        Abandon(connection);
-        return false;
-    }
-
-    const QByteArray to = OneLine(recipient).toUtf8();
-    if (!connection.Send("RCPT TO: " + to + "\r\n"))
-        return false;
-    reply = connection.ReadReply();
-    if (!reply.startsWith(u"250")) {
-        // A first reply that never came leaves nothing to try the second form on.
-        if (!connection.Broken()) {
-            if (!connection.Send("RCPT TO: <" + to + ">\r\n"))
-                return false;
-            reply = connection.ReadReply();
-        }
-        if (!reply.startsWith(u"250")) {
-            Notify(options, ReceivedText(4, reply));
-            Abandon(connection);
-            return false;
+    for (const QString& to : recipients) {
+        const QByteArray address8 = to.toUtf8();
+        // The plain dialogue first tries the form without angle brackets, as it always has.
+        if (!exchange.Command(extended ? "RCPT TO:<" + address8 + '>' : "RCPT TO: " + address8))
+            return fail(connection.Failure());
+        if (reply.code != 250 && !extended && !exchange.Command("RCPT TO: <" + address8 + '>'))
+            return fail(connection.Failure());
+        if (reply.code != 250) {
+            const qsizetype nul = reply.text.indexOf('\0');
+            exchange.Abandon(
+                QStringLiteral("The following was received from SMTP server(4) for %1:\n\n")
+                    .arg(to) +
+                QString::fromUtf8(nul >= 0 ? reply.text.left(nul) : reply.text));
+            return fail(connection.Failure());
         }
     }
-
-    if (!connection.Send(QByteArrayLiteral("DATA\r\n")))
-        return false;
-    reply = connection.ReadReply();
-    if (!reply.startsWith(u"354")) {
-        Notify(options, ReceivedText(5, reply));
-        Abandon(connection);
-        return false;
+    if (!exchange.Command(QByteArrayLiteral("DATA")))
+        return fail(connection.Failure());
+    if (reply.code != 354) {
+        exchange.Abandon(ReceivedText(5, reply.text));
+        return fail(connection.Failure());
     }
-
-    if (!connection.Send(
-            BuildMessage(senderName, returnAddress, recipient, subject, body, std::time(nullptr))))
-        return false;
-    reply = connection.ReadReply();
-    if (!reply.startsWith(u"250")) {
-        Abandon(connection);
-        return false;
+    if (!connection.Send(MailMessage::Build(senderName, returnAddress, recipients, subject, encoded,
+                                            std::time(nullptr))) ||
+        !connection.Read(&exchange.reply))
+        return fail(connection.Failure());
+    if (reply.code != 250) {
+        exchange.Abandon(ReceivedText(6, reply.text));
+        return fail(connection.Failure());
     }
     // No QUIT: the connection closes with `connection`.
     return true;

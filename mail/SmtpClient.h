@@ -34,22 +34,25 @@ struct SendOptions {
     const std::atomic<bool>* cancel = nullptr;
 };
 
-// Delivers one plain-text message per call over a new SMTP connection (HELO, MAIL, RCPT, DATA).
-// Safe to call from several threads at once; failures are reported through the notice.
+// Delivers one plain-text message per call over a new SMTP connection: HELO, MAIL, RCPT, DATA
+// when neither encryption nor a login is asked for; else EHLO, STARTTLS or TLS from the first
+// byte, AUTH PLAIN or LOGIN. Safe to call from several threads at once; every failure is
+// reported with its reason, through the notice or to the caller.
 class SmtpClient {
 public:
     static constexpr int kDefaultPort = 25;
     static constexpr int kConnectTimeoutMs = 30000;
     static constexpr int kReplyTimeoutMs = 60000;
-    static constexpr int kMaxReplyBytes = 64 * 1024;
 
     explicit SmtpClient(INotice* notice);
 
     void SetSender(const QString& senderName, const QString& returnAddress);
 
-    // Sends one message to `recipient`; `sender` is the envelope sender (MAIL FROM), the From
-    // header always names the configured sender. The server is the "SMTP" setting, read anew
-    // at every call. True when the server accepted the message.
+    // Sends one message to every address of `recipient` (separated by commas or semicolons);
+    // `sender` is the envelope sender (MAIL FROM), the From header always names the configured
+    // sender. The server and its "SMTPSecurity", "SMTPAuth", "SMTPUsername" and "SMTPPassword"
+    // are read from the settings store anew at every call. True when the server accepted the
+    // message.
     bool SendMail(const QString& sender, const QString& recipient, const QString& subject,
                   const QString& body, const SendOptions& options = {});
 
@@ -71,22 +74,8 @@ public:
     static bool ResolveServerAddress(const QString& host, quint16 port, int family,
                                      sockaddr_in* address);
 
-    // The message text sent after DATA, terminator included: headers, then the body with CR LF
-    // line ends and leading dots doubled.
-    static QByteArray BuildMessage(const QString& senderName, const QString& returnAddress,
-                                   const QString& recipient, const QString& subject,
-                                   const QString& body, std::time_t when);
-
-    // "Sat, 06 Dec 2003 02:05:09 PM EST": English names whatever the locale, the local zone's
-    // name (its daylight-saving name while that is in force).
-    static QByteArray FormatDate(std::time_t when);
-
-    // A new "<unique@host>" id on every call.
-    static QByteArray NewMessageId();
-
-    // The text with every run of CR and LF replaced by one blank, so that a value never starts
-    // a new header line or a new command.
-    static QString OneLine(const QString& text);
+    // True for an address in 127.0.0.0/8, where a password may travel unencrypted.
+    static bool IsLoopback(const sockaddr_in& address);
 
 private:
     void Notify(const SendOptions& options, const QString& text) const;

@@ -9,6 +9,9 @@ PACKAGES=(
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc
   postgresql-15 python3-aiosmtpd
   libgtest-dev
+  libssl-dev  # TLS for the mail client
+  openssl  # the mail tests' certificate authority
+  curl  # bench_mail's baseline delivery
   xvfb xauth trayer x11-utils imagemagick
   qtkeychain-qt6-dev  # the e-mail password in the desktop's keyring
   libsecret-1-0       # loaded at run time by QtKeychain to reach the Secret Service

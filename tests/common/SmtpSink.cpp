@@ -4,14 +4,26 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 
-#include <cstdio>
+namespace {
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Polls `done` every 20 ms until it holds or the time is up; its last answer.
+template <typename F> bool WaitUntil(int timeoutMs, F done) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QThread::msleep(20);
+    return done();
+}
+
+} // namespace
 
 SmtpSink::SmtpSink() = default;
 
@@ -19,45 +31,32 @@ SmtpSink::~SmtpSink() {
     Stop();
 }
 
-bool SmtpSink::Start(Mode mode) {
+QString SmtpSink::CaFile() {
+    return TestSupport::HomeDir() + QStringLiteral("/smtp-pki/ca.pem");
+}
+
+bool SmtpSink::Start(Mode mode, const QStringList& options) {
     Stop();
     m_folder = TestSupport::MakeTempDir(QStringLiteral("smtp-sink"));
-    QStringList args{QStringLiteral(TRELLION_SOURCE_DIR "/scripts/smtp-sink.py"),
-                     QStringLiteral("--dir"), m_folder};
-    if (mode == Mode::RefuseRecipients)
-        args << QStringLiteral("--refuse") << QStringLiteral("rcpt");
-    else if (mode == Mode::RefuseData)
-        args << QStringLiteral("--refuse") << QStringLiteral("data");
-
+    const char* refuse[] = {"none", "rcpt", "data"};
     m_process = std::make_unique<QProcess>();
-    // stdin stays an open pipe: the script ends when it closes, so no server outlives a
-    // crashed test.
+    // stdin stays an open pipe: the script ends when it closes, so no server outlives a test.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(QStringLiteral("/usr/bin/python3"), args);
-    if (!m_process->waitForStarted(30000)) {
-        std::fprintf(stderr, "SmtpSink: cannot start /usr/bin/python3\n");
-        m_process.reset();
-        return false;
-    }
-    // Python's start-up on a loaded machine can take seconds; wait generously.
-    QDeadlineTimer deadline(60000);
-    QByteArray line;
-    while (!deadline.hasExpired()) {
-        if (m_process->canReadLine()) {
-            line = m_process->readLine().trimmed();
-            break;
-        }
-        if (m_process->state() != QProcess::Running)
-            break;
-        m_process->waitForReadyRead(200);
-    }
-    if (line.startsWith("PORT ")) {
-        m_port = line.mid(5).toInt();
-        if (m_port > 0)
-            return true;
-    }
-    std::fprintf(stderr, "SmtpSink: the server did not report its port (got '%s')\n",
-                 line.constData());
+    m_process->start(QStringLiteral("/usr/bin/python3"),
+                     QStringList{TRELLION_SOURCE_DIR "/scripts/smtp-sink.py", "--dir", m_folder,
+                                 "--pki", QFileInfo(CaFile()).path(), "--refuse",
+                                 refuse[static_cast<int>(mode)]} +
+                         options);
+    // Python's start-up (and the first CA) on a loaded machine can take seconds.
+    WaitUntil(60000, [this] {
+        m_process->waitForReadyRead(100);
+        return m_process->canReadLine() || m_process->state() == QProcess::NotRunning;
+    });
+    const QByteArray line = m_process->readLine().trimmed();
+    m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
+    if (m_port > 0)
+        return true;
+    qWarning("SmtpSink: no port from the server (got '%s')", line.constData());
     Stop();
     return false;
 }
@@ -66,10 +65,9 @@ void SmtpSink::Stop() {
     if (m_process) {
         m_process->closeWriteChannel();
         m_process->terminate();
-        if (!m_process->waitForFinished(10000)) {
+        if (!m_process->waitForFinished(10000))
             m_process->kill();
-            m_process->waitForFinished(10000);
-        }
+        m_process->waitForFinished(10000);
         m_process.reset();
     }
     m_port = 0;
@@ -77,36 +75,27 @@ void SmtpSink::Stop() {
 
 QList<SmtpSink::Message> SmtpSink::Messages() const {
     QList<Message> messages;
-    if (m_folder.isEmpty())
-        return messages;
     const QDir dir(m_folder);
     // Names are zero-padded counters, so name order is arrival order.
-    const QStringList names = dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
-    for (const QString& name : names) {
-        QFile meta(dir.filePath(name));
-        if (!meta.open(QIODevice::ReadOnly))
-            continue;
-        const QJsonObject object = QJsonDocument::fromJson(meta.readAll()).object();
-        Message message;
-        message.helo = object.value(QStringLiteral("helo")).toString();
-        message.mailFrom = object.value(QStringLiteral("mail_from")).toString();
-        for (const QJsonValue& rcpt : object.value(QStringLiteral("rcpt_tos")).toArray())
-            message.rcptTos << rcpt.toString();
-        QFile data(dir.filePath(name.chopped(5) + QStringLiteral(".eml")));
-        if (data.open(QIODevice::ReadOnly))
-            message.data = data.readAll();
-        messages << message;
+    for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        const QJsonObject meta = QJsonDocument::fromJson(ReadFile(dir.filePath(name))).object();
+        messages << Message{meta.value("helo").toString(), meta.value("mail_from").toString(),
+                            meta.value("rcpt_tos").toVariant().toStringList(),
+                            ReadFile(dir.filePath(name.chopped(5) + ".eml")),
+                            meta.value("parsed").toObject()};
     }
     return messages;
 }
 
 bool SmtpSink::WaitForMessages(int count, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        if (Messages().size() >= count)
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
+    return WaitUntil(timeoutMs, [&] { return Messages().size() >= count; });
+}
+
+QStringList SmtpSink::Sessions(int count, int timeoutMs) const {
+    const auto lines = [this] {
+        return QString::fromUtf8(ReadFile(m_folder + "/sessions.log"))
+            .split(u'\n', Qt::SkipEmptyParts);
+    };
+    WaitUntil(timeoutMs, [&] { return lines().size() >= count; });
+    return lines();
 }

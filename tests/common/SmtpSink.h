@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QString>
+#include <QJsonObject>
 #include <QStringList>
 
 #include <memory>
@@ -15,37 +14,35 @@ class QProcess;
 // object, or on its own when the test process dies.
 class SmtpSink {
 public:
-    enum class Mode {
-        Accept,           // stores every message, answers 250
-        RefuseRecipients, // answers every RCPT TO with 554
-        RefuseData,       // answers the end of every message with 554
-    };
+    // RefuseRecipients answers every RCPT TO with 554, RefuseData every message.
+    enum class Mode { Accept, RefuseRecipients, RefuseData };
 
     struct Message {
-        QString helo; // the HELO (or EHLO) argument of the session
-        QString mailFrom;
+        QString helo, mailFrom; // the HELO (or EHLO) argument, the envelope sender
         QStringList rcptTos;
         QByteArray data; // as received, dots un-stuffed, terminator removed
+        // As Python's email library reads it: "subject", "from", "message_id", "date" (ISO),
+        // "defects", "body"
+        QJsonObject parsed;
     };
 
     SmtpSink();
     ~SmtpSink();
-    SmtpSink(const SmtpSink&) = delete;
-    SmtpSink& operator=(const SmtpSink&) = delete;
 
-    // Starts the server and waits until it listens; false (with a gtest-visible reason on
-    // stderr) when python3 or aiosmtpd is missing.
-    bool Start(Mode mode = Mode::Accept);
+    // Starts the server and waits until it listens; false (with a reason on stderr) when
+    // python3 or aiosmtpd is missing. `options` go to the script: TLS, login and certificate
+    // (see its usage text); the certificates come from the test CA in CaFile().
+    bool Start(Mode mode = Mode::Accept, const QStringList& options = {});
     void Stop();
 
     int Port() const { return m_port; }
-    QString Folder() const { return m_folder; }
+    static QString CaFile(); // one per test process
 
-    // The messages stored so far, in the order they were accepted.
-    QList<Message> Messages() const;
-
+    QList<Message> Messages() const; // those stored so far, in order
     // Waits until at least `count` messages are stored; false after timeoutMs.
     bool WaitForMessages(int count, int timeoutMs);
+    // A line per ended connection (waits for `count`): its commands, "+tls" if encrypted.
+    QStringList Sessions(int count, int timeoutMs) const;
 
 private:
     std::unique_ptr<QProcess> m_process;
