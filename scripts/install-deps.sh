@@ -10,6 +10,8 @@ PACKAGES=(
   postgresql-15 python3-aiosmtpd
   libgtest-dev
   xvfb xauth trayer x11-utils imagemagick
+  mariadb-server odbc-mariadb      # the third real database of the outage and probe tests
+  clang-14 libclang-rt-14-dev      # libFuzzer targets (scripts/fuzz.sh)
 )
 
 missing=()
