@@ -14,7 +14,7 @@
 
 namespace {
 
-TEST(SlotStatusTest, NumberTextsAndHistoryStatistics) {
+TEST(SlotStatusTest, NumberTexts) {
     const struct {
         double value;
         const char* text;
@@ -35,28 +35,6 @@ TEST(SlotStatusTest, NumberTextsAndHistoryStatistics) {
         {"  \t42ms", 42}, {"-7", -7}, {"+5x", 5}, {"- 3", 0}, {"", 0}, {"-99999999999", INT_MIN}};
     for (const auto& [text, value] : boxes)
         EXPECT_EQ(LeadingInt(text), value) << text;
-    const auto records = [](std::initializer_list<double> values) {
-        QList<AccessRecord> out;
-        for (double v : values)
-            out << AccessRecord{v, QString::number(out.size())};
-        return out;
-    };
-    const struct {
-        QList<AccessRecord> history;
-        double best, worst;
-        QString bestWhen; // the oldest of equal values; a zero sum before a record makes it best
-    } stats[] = {{{}, 0, 0, ""},
-                 {records({30, 10, 50, 10, 50}), 10, 50, "1"},
-                 {records({0, 40}), 40, 40, "1"},
-                 {records({-99, 99, 70}), 70, 99, "2"},
-                 {records({20, -99, 30}), -99, 30, "1"}};
-    for (const auto& c : stats) {
-        const AccessStatistics s = ComputeAccessStatistics(c.history, 60);
-        EXPECT_EQ(QList<double>({s.best.elapsed, s.worst.elapsed}),
-                  QList<double>({c.best, c.worst}));
-        EXPECT_EQ(s.best.when, c.bestWhen);
-        EXPECT_EQ(s.scaleCandidate, 60) << "the scale stays until the history is full";
-    }
 }
 
 using Field = IMonitorView::SlotField;

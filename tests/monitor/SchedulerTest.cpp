@@ -1,6 +1,5 @@
-// The scheduler's rules with short timers: start-up ticks and the first-start prompt, the
-// threshold and spin texts, one poll per slot at a time. (Selection and removal run through the
-// window's commands in their own tests.)
+// The scheduler's rules with short timers: the threshold and spin texts, one poll per slot at a
+// time, the end. (Start-up, selection and removal run through the window's own tests.)
 #include "monitor/PollScheduler.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
@@ -12,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <thread>
 
 namespace {
@@ -32,30 +30,12 @@ protected:
     bool Ended(int slot, int count) {
         return WaitUntil([&] { return ended[slot] >= count; }, 20000);
     }
-    int Count(const QString& what) const {
-        const auto calls = rig.view.Calls();
-        return std::count_if(calls.begin(), calls.end(),
-                             [&](const auto& c) { return c.what == what; });
-    }
-
     MonitorRig rig;
     QString db = rig.dir + "/sched.db";
     QString connection = OdbcTestEnv::SqliteConnectionString(db);
     std::unique_ptr<PollScheduler> scheduler;
     std::array<int, 4> started{}, ended{};
 };
-
-TEST_F(SchedulerTest, StartTicksEverySlotPromptsOnceAndReArms) {
-    rig.StoreSlot(2, connection, "Third");
-    scheduler->Start();
-    EXPECT_LE(scheduler->RemainingMs(3), 105);
-    ASSERT_TRUE(Ended(0, 1) && Ended(1, 1) && Ended(2, 1) && Ended(3, 1));
-    EXPECT_EQ(Count("prompt"), 1) << "no SMTP server: the first tick opens the settings";
-    EXPECT_EQ(rig.monitor->History(2).size(), 1);
-    // Empty slots re-arm at interval x minute; the probed one a second earlier.
-    EXPECT_GT(scheduler->RemainingMs(1), 15 * 4000 - 20000);
-    EXPECT_LE(scheduler->RemainingMs(2), 15 * 4000 - 1000 + 5);
-}
 
 TEST_F(SchedulerTest, ThresholdBoxAndSpinRules) {
     rig.StoreSlot(1, connection, "Thresholds");
