@@ -1,5 +1,7 @@
 #include "tests/common/DbServer.h"
 
+#include "tests/common/OdbcTestEnv.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -207,6 +209,7 @@ bool DbServer::Start() {
                             150000);
             continue;
         }
+        OdbcTestEnv::AddDriver(Driver(), "libmaodbc.so");
         // The user and database come from the init file, run at every start.
         QFile init(m_dir + "/init.sql");
         if (!init.open(QIODevice::WriteOnly) ||

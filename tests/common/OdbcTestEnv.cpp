@@ -23,6 +23,11 @@ QString g_dir;
 // File name -> section -> key -> value; each file is rewritten whole from here.
 QMap<QString, QMap<QString, QMap<QString, QString>>> g_files;
 
+QString DriverFolder() {
+    return QFileInfo::exists("/usr/lib/x86_64-linux-gnu/odbc") ? "/usr/lib/x86_64-linux-gnu/odbc/"
+                                                               : "/usr/lib/aarch64-linux-gnu/odbc/";
+}
+
 void WriteIni(const QString& name) {
     QByteArray text;
     for (auto section = g_files[name].cbegin(); section != g_files[name].cend(); ++section) {
@@ -39,14 +44,11 @@ QString InstallLocked() {
     if (!g_dir.isEmpty())
         return g_dir;
     g_dir = TestSupport::MakeTempDir(QStringLiteral("odbc"));
-    const QString lib = QFileInfo::exists("/usr/lib/x86_64-linux-gnu/odbc")
-                            ? "/usr/lib/x86_64-linux-gnu/odbc/"
-                            : "/usr/lib/aarch64-linux-gnu/odbc/";
+    const QString lib = DriverFolder();
     auto& drivers = g_files["odbcinst.ini"];
     drivers["SQLite3"] = {{"Driver", lib + "libsqlite3odbc.so"}};
     drivers["PostgreSQL Unicode"] = {
         {"Driver", lib + "psqlodbcw.so"}, {"Debug", "0"}, {"CommLog", "0"}};
-    drivers["MariaDB Unicode"] = {{"Driver", lib + "libmaodbc.so"}};
     for (const char* name : {"odbcinst.ini", "odbc.ini", "user-odbc.ini"})
         WriteIni(QLatin1String(name));
     // Before the drivers are loaded: psqlodbc takes its data-source settings from the files
@@ -79,8 +81,10 @@ QString Install() {
 void AddDriver(const QString& name, const QString& library) {
     std::lock_guard lock(g_mutex);
     InstallLocked();
-    g_files["odbcinst.ini"][name] = {{"Description", name}, {"Driver", library}};
+    const QString path = library.contains(u'/') ? library : DriverFolder() + library;
+    g_files["odbcinst.ini"][name] = {{"Description", name}, {"Driver", path}};
     WriteIni("odbcinst.ini");
+    dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_NODELETE); // as in InstallLocked()
 }
 
 void AddDsn(const QString& name, const QString& driver, const QMap<QString, QString>& attrs,

@@ -8,13 +8,14 @@
 // touch the machine's data sources (and leave out Debian's CommLog=1 for PostgreSQL).
 namespace OdbcTestEnv {
 
-// Writes odbcinst.ini (drivers "SQLite3", "PostgreSQL Unicode" and "MariaDB Unicode"), an empty
-// system odbc.ini and an empty user-odbc.ini into a temp folder and points ODBCSYSINI/ODBCINI at
-// them. unixODBC caches the paths at its first call, so call this before any ODBC call; later
-// calls return the same folder.
+// Writes odbcinst.ini (drivers "SQLite3" and "PostgreSQL Unicode"), an empty system odbc.ini and
+// an empty user-odbc.ini into a temp folder and points ODBCSYSINI/ODBCINI at them. unixODBC caches
+// the paths at its first call, so call this before any ODBC call; later calls return the same
+// folder.
 QString Install();
 
-// Registers (or replaces) a driver in the private odbcinst.ini. Calls Install().
+// Registers (or replaces) a driver in the private odbcinst.ini; a bare file name is looked for in
+// the system's ODBC driver folder. Calls Install().
 void AddDriver(const QString& name, const QString& library);
 
 // Adds (or replaces) a data source in the private user (or system) odbc.ini. Calls Install().
