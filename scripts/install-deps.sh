@@ -22,6 +22,8 @@ PACKAGES=(
   desktop-file-utils  # package check: the launcher
   appstream           # package check: the metadata
   lintian             # package check: the package as a whole
+  mariadb-server odbc-mariadb      # the third real database of the outage and probe tests
+  clang-14 libclang-rt-14-dev      # libFuzzer targets (scripts/fuzz.sh)
 )
 
 missing=()

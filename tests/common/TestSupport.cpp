@@ -1,7 +1,9 @@
 #include "tests/common/TestSupport.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QTemporaryDir>
+#include <QThread>
 
 #include <atomic>
 
@@ -17,6 +19,20 @@ QString MakeTempDir(const QString& prefix) {
     QDir(path).removeRecursively();
     QDir().mkpath(path);
     return path;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        // Only the thread that owns the application object may run its events.
+        if (QCoreApplication::instance() &&
+            QThread::currentThread() == QCoreApplication::instance()->thread())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
 }
 
 } // namespace TestSupport

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Small helpers shared by the test binaries.
 namespace TestSupport {
 
@@ -10,5 +12,9 @@ QString HomeDir();
 
 // A fresh empty folder under HomeDir(), removed with the process's temporary folder.
 QString MakeTempDir(const QString& prefix);
+
+// Runs the event loop until done() holds or timeoutMs passed; true when done() held. For waits
+// that must not depend on how loaded the machine is.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
 
 } // namespace TestSupport

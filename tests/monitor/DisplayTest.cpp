@@ -1,5 +1,5 @@
-// The slot display after real polls of a SQLite database, with the probe's measured time set by
-// a scripted millisecond counter so that the examples' exact values come out.
+// The slot display: its arithmetic, then real polls of a SQLite database with the probe's
+// measured time set by a scripted millisecond counter so that exact values come out.
 #include "monitor/SlotStatus.h"
 #include "probe/DatabaseProbe.h"
 #include "tests/common/OdbcTestEnv.h"
@@ -9,180 +9,121 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <climits>
+#include <clocale>
 
 namespace {
+
+TEST(SlotStatusTest, NumberTexts) {
+    const struct {
+        double value;
+        const char* text;
+        double scale; // RoundScale edits the "%g" text: see the large and negative rows
+    } cases[] = {{16, "16", 20},        {123, "123", 130},      {120, "120", 120},
+                 {125.5, "125.5", 130}, {0.1 + 0.2, "0.3", 10}, {0, "0", 0},
+                 {99999, "99999", 1e5}, {-99, "-99", -80},      {-198, "-198", -180},
+                 {999995, "999995", 1}, {2e6, "2e+06", 0},      {123450, "123450", 123450}};
+    // The application object sets the user's locale; a decimal comma would break the rounding.
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatMs(c.value), c.text) << c.value;
+        EXPECT_EQ(RoundScale(c.value), c.scale) << c.value;
+    }
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    const std::pair<const char*, int> boxes[] = {
+        {"  \t42ms", 42}, {"-7", -7}, {"+5x", 5}, {"- 3", 0}, {"", 0}, {"-99999999999", INT_MIN}};
+    for (const auto& [text, value] : boxes)
+        EXPECT_EQ(LeadingInt(text), value) << text;
+}
 
 using Field = IMonitorView::SlotField;
 
 class DisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dbPath = rig.dir + QStringLiteral("/display.db");
-        ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(dbPath).isEmpty());
-        rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(dbPath), QStringLiteral("DisplayDb"));
+        ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
+        rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(db), "DisplayDb");
         rig.monitor->SetTickSource([this]() -> std::uint32_t {
             // First call of a poll: before Connect; second: after Disconnect.
-            if (!started.exchange(true))
-                return base;
-            return base + static_cast<std::uint32_t>(nextElapsed.load());
+            return started.exchange(true) ? base + elapsed : base.load();
         });
-        rig.view.Clear();
     }
-
-    // One poll whose probe, if it connects, measures elapsed milliseconds.
-    void Poll(int elapsed) {
-        nextElapsed = elapsed;
+    void Poll(int ms) {
+        elapsed = ms;
         started = false;
+        rig.view.Clear();
         rig.monitor->PollSlot(0);
     }
-
-    QStringList SlotCallKinds() const {
+    QStringList Kinds() const {
         QStringList kinds;
         for (const auto& c : rig.view.CallsFor(0))
-            kinds << c.what;
+            kinds << c.what + (c.what == "text" ? QString::number(c.field) : QString());
         return kinds;
     }
 
     MonitorRig rig;
-    QString dbPath;
-    std::uint32_t base = 1000;
-    std::atomic<int> nextElapsed{0};
+    QString db = rig.dir + "/display.db";
+    std::atomic<std::uint32_t> base{1000};
+    std::atomic<int> elapsed{0};
     std::atomic<bool> started{false};
 };
 
-TEST_F(DisplayTest, FirstPollOf16msRaisesAndRoundsTheScale) {
-    Poll(16);
-    const QList<AccessRecord> history = rig.monitor->History(0);
-    ASSERT_EQ(history.size(), 1);
-    EXPECT_EQ(history[0].elapsed, 16);
-    EXPECT_TRUE(IsStamp(history[0].when)) << history[0].when.toStdString();
-    EXPECT_EQ(rig.monitor->GraphScale(0), 20);
-    EXPECT_EQ(rig.view.Scale(0), 20);
-    EXPECT_EQ(rig.view.Legend(0), QStringList({"20ms", "16ms", "12ms", "8ms", "4ms"}));
-
-    const QString last = rig.view.Text(0, Field::LastAccess);
-    EXPECT_TRUE(last.startsWith("16ms on ")) << last.toStdString();
-    EXPECT_TRUE(IsStamp(last.mid(4)));
-    EXPECT_EQ(rig.view.Text(0, Field::BestAccess), "16ms" + history[0].when);
-    EXPECT_EQ(rig.view.Text(0, Field::WorstAccess), "16ms" + history[0].when);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
-
-    // The order of one poll's updates: sample, colour, then the display.
-    EXPECT_EQ(SlotCallKinds(), QStringList({"sample", "colour", "legend", "scale", "text", "text",
-                                            "text", "text", "text"}));
-    const auto calls = rig.view.CallsFor(0);
-    EXPECT_EQ(calls[0].value, 16);
-    EXPECT_EQ(calls[0].mark, 0.0);
-    QList<int> fields;
-    for (const auto& c : calls)
-        if (c.what == u"text")
-            fields << c.field;
-    EXPECT_EQ(fields, QList<int>({0, 1, 2, 3, 4}));
-}
-
-TEST_F(DisplayTest, FailedFirstPollLeavesScaleBestAndWorst) {
-    QFile::remove(dbPath);
-    Poll(16);
-    const QList<AccessRecord> history = rig.monitor->History(0);
-    ASSERT_EQ(history.size(), 1);
-    EXPECT_EQ(history[0].elapsed, -99);
-    EXPECT_EQ(rig.monitor->GraphScale(0), 10);
-    EXPECT_EQ(rig.view.Legend(0), QStringList({"10ms", "8ms", "6ms", "4ms", "2ms"}));
-    const QString last = rig.view.Text(0, Field::LastAccess);
-    EXPECT_TRUE(last.startsWith("unavailable on ")) << last.toStdString();
-    EXPECT_FALSE(rig.view.HasText(0, Field::BestAccess));
-    EXPECT_FALSE(rig.view.HasText(0, Field::WorstAccess));
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourUnreachable);
-    const auto calls = rig.view.CallsFor(0);
-    ASSERT_FALSE(calls.isEmpty());
-    EXPECT_EQ(calls[0].what, "sample");
-    EXPECT_EQ(calls[0].value, 0.0) << "a failed probe draws no bar";
-}
-
-TEST_F(DisplayTest, SteadyPollsFollowTwiceTheMeanOnceTheHistoryIsFull) {
-    Poll(50);
-    EXPECT_EQ(rig.monitor->GraphScale(0), 50);
-    for (int i = 2; i < kHistoryLength; ++i)
-        Poll(50);
-    EXPECT_EQ(rig.monitor->GraphScale(0), 50) << "106 polls: still the raised scale";
-    Poll(50);
-    EXPECT_EQ(rig.monitor->GraphScale(0), 100);
-    EXPECT_EQ(rig.view.Legend(0), QStringList({"100ms", "80ms", "60ms", "40ms", "20ms"}));
-    Poll(50);
-    EXPECT_EQ(rig.monitor->History(0).size(), kHistoryLength) << "one record dropped per poll";
-}
-
-TEST_F(DisplayTest, A107thFailureGivesANegativeScale) {
-    QFile::remove(dbPath);
-    for (int i = 0; i < kHistoryLength - 1; ++i)
-        Poll(0);
-    EXPECT_EQ(rig.monitor->GraphScale(0), 10);
-    Poll(0);
-    EXPECT_EQ(rig.monitor->GraphScale(0), -180);
-    EXPECT_EQ(rig.view.Legend(0), QStringList({"-180ms", "-144ms", "-108ms", "-72ms", "-36ms"}));
-    EXPECT_FALSE(rig.view.HasText(0, Field::BestAccess));
-}
-
-TEST_F(DisplayTest, ZeroMillisecondsIsReachableButShownUnavailable) {
-    Poll(0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
-    EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
-    EXPECT_EQ(rig.monitor->Probe(0)->GetStatus(), CDatabaseProbe::Reachable);
-    EXPECT_TRUE(rig.AccessLines().contains("SUCCESS DisplayDb 0ms"));
-    EXPECT_FALSE(rig.view.HasText(0, Field::BestAccess));
-
-    // The next record is best because the sum before it is 0.
-    Poll(40);
-    const QList<AccessRecord> history = rig.monitor->History(0);
-    ASSERT_EQ(history.size(), 2);
-    EXPECT_EQ(rig.view.Text(0, Field::BestAccess), "40ms" + history[1].when);
-}
-
-TEST_F(DisplayTest, ExactlyTheThresholdIsReachableOneMoreIsSlow) {
+TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
     rig.monitor->SetThreshold(0, 16);
-    Poll(16);
+    Poll(16); // at the threshold: reachable; the scale rises to 16 and rounds up to 20
+    EXPECT_EQ(Kinds(), QStringList({"sample", "colour", "legend", "scale", "text0", "text1",
+                                    "text2", "text3", "text4"}));
+    const auto when = rig.monitor->History(0).value(0).when;
+    EXPECT_TRUE(IsStamp(when));
+    EXPECT_EQ(rig.view.CallsFor(0)[0].mark, 0.0);
     EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
-    EXPECT_EQ(rig.AccessLines(), QStringList({"SUCCESS DisplayDb 16ms"}));
-    EXPECT_TRUE(rig.ErrorLines().isEmpty());
-
-    rig.view.Clear();
-    Poll(17);
+    EXPECT_EQ(rig.view.Legend(0), QStringList({"20ms", "16ms", "12ms", "8ms", "4ms"}));
+    EXPECT_EQ(rig.view.Text(0, Field::BestAccess), "16ms" + when);
+    EXPECT_TRUE(IsStamp(rig.view.Text(0, Field::LastAccess).mid(4)));
+    Poll(17); // one more: slow, marked, warned in both logs
+    EXPECT_EQ(rig.view.CallsFor(0)[0].mark, 1.0);
     EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourSlow);
     EXPECT_EQ(rig.monitor->Probe(0)->GetStatus(), CDatabaseProbe::Slow);
-    EXPECT_EQ(rig.ErrorLines(), QStringList({"WARNING DisplayDb 17ms"}));
-    const auto calls = rig.view.CallsFor(0);
-    ASSERT_FALSE(calls.isEmpty());
-    EXPECT_EQ(calls[0].mark, 1.0) << "a slow probe's bar is marked";
-}
-
-TEST_F(DisplayTest, ACounterWrapDuringTheProbeStillMeasures) {
-    base = 0xFFFFFFF8u;
+    EXPECT_EQ(rig.ErrorLines(), QStringList{"WARNING DisplayDb 17ms"});
+    EXPECT_EQ(rig.view.Text(0, Field::WorstAccess), "17ms" + rig.monitor->History(0)[1].when);
+    Poll(0); // reachable, yet shown as unavailable
+    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+    EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
+    EXPECT_EQ(rig.AccessLines(), QStringList({"SUCCESS DisplayDb 16ms", "WARNING DisplayDb 17ms",
+                                              "SUCCESS DisplayDb 0ms"}));
+    rig.monitor->SetThreshold(0, 10000);
+    while (rig.monitor->History(0).size() < kHistoryLength - 1)
+        Poll(50);
+    EXPECT_EQ(rig.monitor->GraphScale(0), 50) << "raised, not yet twice the mean";
+    Poll(50); // the history is full: twice the mean, 97.8, rounded up
+    EXPECT_EQ(rig.monitor->GraphScale(0), 100);
+    EXPECT_EQ(rig.view.Legend(0), QStringList({"100ms", "80ms", "60ms", "40ms", "20ms"}));
+    base = 0xFFFFFFF8u; // the counter wraps during the probe
     Poll(16);
-    ASSERT_EQ(rig.monitor->History(0).size(), 1);
-    EXPECT_EQ(rig.monitor->History(0)[0].elapsed, 16);
+    EXPECT_EQ(rig.monitor->History(0).size(), kHistoryLength) << "one record dropped per poll";
+    EXPECT_EQ(rig.monitor->History(0).last().elapsed, 16);
 }
 
-TEST_F(DisplayTest, ResetClearsWhatTheSlotShowsButNotItsAlertState) {
-    QFile::remove(dbPath);
-    Poll(0); // unreachable, e-mail not set up: "Warned" 1, alert text set
-    ASSERT_EQ(rig.monitor->LastAlert(0), "(alert not sent, missing email setup)");
-    rig.view.Clear();
-
-    rig.monitor->ResetSlotDisplay(0);
-    EXPECT_TRUE(rig.monitor->History(0).isEmpty());
+TEST_F(DisplayTest, FailureAndResetLeaveTheAlertStateAlone) {
+    QFile::remove(db);
+    Poll(16);
+    EXPECT_EQ(rig.monitor->History(0).value(0).elapsed, -99);
+    EXPECT_EQ(rig.view.CallsFor(0)[0].value, 0.0) << "a failed probe draws no bar";
     EXPECT_EQ(rig.monitor->GraphScale(0), 10);
-    EXPECT_TRUE(rig.monitor->LastAlert(0).isEmpty());
-    QStringList kinds = SlotCallKinds();
-    EXPECT_EQ(kinds, QStringList({"colour", "text", "text", "text", "text", "text", "resetGraph"}));
+    EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
+    EXPECT_FALSE(rig.view.HasText(0, Field::BestAccess));
+    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourUnreachable);
+    EXPECT_EQ(rig.monitor->LastAlert(0), "(alert not sent, missing email setup)");
+    rig.view.Clear();
+    rig.monitor->ResetSlotDisplay(0);
+    EXPECT_EQ(Kinds(),
+              QStringList({"colour", "text0", "text1", "text2", "text3", "text4", "resetGraph"}));
     EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourDefault);
-    EXPECT_TRUE(rig.view.Text(0, Field::LastAlert).isEmpty());
-    EXPECT_NE(rig.monitor->Probe(0), nullptr);
-
-    // Still down and still notified: no new alert, the alert text stays empty.
-    Poll(0);
+    EXPECT_TRUE(rig.monitor->History(0).isEmpty());
     EXPECT_TRUE(rig.monitor->LastAlert(0).isEmpty());
-    EXPECT_TRUE(rig.view.Text(0, Field::LastAlert).isEmpty());
+    Poll(0); // still down and already notified: no new alert text
+    EXPECT_TRUE(rig.monitor->LastAlert(0).isEmpty());
 }
 
 } // namespace

@@ -5,109 +5,16 @@
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/TestSupport.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 #include <QThread>
 
 #include <chrono>
+#include <optional>
 
-namespace {
-RecordingView::Call Make(const char* what, int slot = -1, int field = -1) {
-    RecordingView::Call c;
-    c.what = QString::fromLatin1(what);
-    c.slot = slot;
-    c.field = field;
-    return c;
-}
-} // namespace
-
-void RecordingView::Add(const Call& call) {
-    std::lock_guard lock(m_mutex);
-    m_calls << call;
-}
-
-void RecordingView::SetLabelColour(int slot, int rgb) {
-    Call c = Make("colour", slot);
-    c.value = rgb;
-    Add(c);
-}
-
-void RecordingView::AddGraphSample(int slot, double value, double mark) {
-    Call c = Make("sample", slot);
-    c.value = value;
-    c.mark = mark;
-    Add(c);
-}
-
-void RecordingView::SetGraphLegend(int slot, const QStringList& texts) {
-    Call c = Make("legend", slot);
-    c.texts = texts;
-    Add(c);
-}
-
-void RecordingView::SetGraphScale(int slot, double scale) {
-    Call c = Make("scale", slot);
-    c.value = scale;
-    Add(c);
-}
-
-void RecordingView::SetSlotText(int slot, SlotField field, const QString& text) {
-    Call c = Make("text", slot, static_cast<int>(field));
-    c.text = text;
-    Add(c);
-}
-
-void RecordingView::SetTrayIcon(int iconResource, const QString& tip) {
-    Call c = Make("tray");
-    c.value = iconResource;
-    c.text = tip;
-    Add(c);
-}
-
-void RecordingView::ResetGraph(int slot) {
-    Add(Make("resetGraph", slot));
-}
-
-void RecordingView::SetSlotCaptions(int slot, const QString& group, const QString& button) {
-    Call c = Make("captions", slot);
-    c.texts = {group, button};
-    Add(c);
-}
-
-QString RecordingView::ThresholdText(int slot) const {
-    std::lock_guard lock(m_mutex);
-    return thresholdTexts[slot];
-}
-
-QString RecordingView::IntervalText(int slot) const {
-    std::lock_guard lock(m_mutex);
-    return intervalTexts[slot];
-}
-
-void RecordingView::SetIntervalText(int slot, const QString& text) {
-    {
-        std::lock_guard lock(m_mutex);
-        intervalTexts[slot] = text;
-    }
-    Call c = Make("intervalText", slot);
-    c.text = text;
-    Add(c);
-}
-
-void RecordingView::HideWindow() {
-    Add(Make("hide"));
-}
-
-void RecordingView::RunEmailSettingsPrompt() {
-    Add(Make("prompt"));
-    if (onPrompt)
-        onPrompt();
-}
-
-QList<RecordingView::Call> RecordingView::Calls() const {
-    std::lock_guard lock(m_mutex);
-    return m_calls;
+void RecordingView::Add(const QString& what, int slot, int field, double value, double mark,
+                        const QString& text, const QStringList& texts) {
+    Locked([&] { m_calls << Call{what, slot, field, value, mark, text, texts}; });
 }
 
 QList<RecordingView::Call> RecordingView::CallsFor(int slot) const {
@@ -118,56 +25,41 @@ QList<RecordingView::Call> RecordingView::CallsFor(int slot) const {
     return out;
 }
 
-void RecordingView::Clear() {
-    std::lock_guard lock(m_mutex);
-    m_calls.clear();
+// The last call of a kind for a slot (and field), or none.
+static std::optional<RecordingView::Call> Last(const QList<RecordingView::Call>& calls,
+                                               const char* what, int slot, int field = -1) {
+    std::optional<RecordingView::Call> last;
+    for (const RecordingView::Call& c : calls)
+        if (c.what == QLatin1String(what) && c.slot == slot && (field < 0 || c.field == field))
+            last = c;
+    return last;
 }
 
 QString RecordingView::Text(int slot, SlotField field) const {
-    QString text;
-    for (const Call& c : Calls())
-        if (c.what == u"text" && c.slot == slot && c.field == static_cast<int>(field))
-            text = c.text;
-    return text;
+    const auto c = Last(Calls(), "text", slot, static_cast<int>(field));
+    return c ? c->text : QString();
 }
-
 bool RecordingView::HasText(int slot, SlotField field) const {
-    for (const Call& c : Calls())
-        if (c.what == u"text" && c.slot == slot && c.field == static_cast<int>(field))
-            return true;
-    return false;
+    return Last(Calls(), "text", slot, static_cast<int>(field)).has_value();
 }
-
 int RecordingView::LastColour(int slot) const {
-    int colour = 0x1000000;
-    for (const Call& c : Calls())
-        if (c.what == u"colour" && c.slot == slot)
-            colour = static_cast<int>(c.value);
-    return colour;
+    const auto c = Last(Calls(), "colour", slot);
+    return c ? static_cast<int>(c->value) : 0x1000000;
 }
-
 QStringList RecordingView::Legend(int slot) const {
-    QStringList legend;
-    for (const Call& c : Calls())
-        if (c.what == u"legend" && c.slot == slot)
-            legend = c.texts;
-    return legend;
+    const auto c = Last(Calls(), "legend", slot);
+    return c ? c->texts : QStringList();
 }
-
 double RecordingView::Scale(int slot) const {
-    double scale = -1;
-    for (const Call& c : Calls())
-        if (c.what == u"scale" && c.slot == slot)
-            scale = c.value;
-    return scale;
+    const auto c = Last(Calls(), "scale", slot);
+    return c ? c->value : -1;
 }
 
 ConnectGate::ConnectGate() {
     CDatabaseProbe::SetConnectHookForTesting([this] {
         std::unique_lock lock(m_mutex);
         ++m_entered;
-        ++m_inside;
-        m_maxInside = std::max(m_maxInside, m_inside);
+        m_maxInside = std::max(m_maxInside, ++m_inside);
         m_cv.notify_all();
         m_cv.wait(lock, [this] { return m_open; });
         --m_inside;
@@ -191,18 +83,7 @@ void ConnectGate::Open() {
 }
 
 bool ConnectGate::WaitForEntered(int count, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_entered >= count)
-                return true;
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-    }
-    std::lock_guard lock(m_mutex);
-    return m_entered >= count;
+    return WaitUntil([&] { return Entered() >= count; }, timeoutMs);
 }
 
 int ConnectGate::Entered() const {
@@ -232,10 +113,9 @@ MonitorRig::MonitorRig() {
 
 MonitorRig::~MonitorRig() {
     monitor.reset();
-    // A poll cut off at shutdown may still hold the client; the notice outlives it here only if
-    // it has ended, so give stragglers their time.
-    for (int i = 0; i < 200 && (log.use_count() > 1 || smtp.use_count() > 1); ++i)
-        QThread::msleep(10);
+    // A poll cut off at shutdown may still hold the log writer or client, which report through
+    // the notice: give stragglers their time.
+    WaitUntil([&] { return log.use_count() == 1 && smtp.use_count() == 1; }, 2000);
 }
 
 void MonitorRig::Restart() {
@@ -265,9 +145,8 @@ void MonitorRig::SetUpEmail(int port) {
 
 void MonitorRig::StoreSlot(int slot, const QString& connectionString, const QString& title) {
     const QString settings = QString::fromLatin1(SettingsStore::kSettings);
-    SettingsStore::WriteString(settings, QStringLiteral("lastDatabase%1").arg(slot),
-                               connectionString);
-    SettingsStore::WriteString(settings, QStringLiteral("lastDatabaseTitle%1").arg(slot), title);
+    SettingsStore::WriteString(settings, SlotKeys::LastDatabase(slot), connectionString);
+    SettingsStore::WriteString(settings, SlotKeys::LastDatabaseTitle(slot), title);
     monitor->RestoreSlots();
 }
 
@@ -281,49 +160,28 @@ QStringList MonitorRig::ErrorLines() const {
 QStringList ReadLogMessages(const QString& path) {
     QFile f(path);
     QStringList out;
-    if (!f.open(QIODevice::ReadOnly))
-        return out;
     static const QRegularExpression prefix(QStringLiteral(R"(^<\d\d/\d\d/\d{4} \d\d:\d\d:\d\d> )"));
-    for (const QByteArray& raw : f.readAll().split('\n')) {
-        QString line = QString::fromUtf8(raw);
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        if (line.isEmpty())
-            continue;
-        line.remove(prefix);
-        out << line;
-    }
+    for (QString line :
+         f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split("\r\n") : QStringList())
+        if (!line.isEmpty())
+            out << line.remove(prefix);
     return out;
 }
 
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return TestSupport::WaitUntil(cond, timeoutMs);
 }
 
 QString SubjectOf(const QByteArray& data) {
-    for (const QByteArray& line : data.split('\n')) {
-        if (line.startsWith("Subject: "))
-            return QString::fromUtf8(line.mid(9)).trimmed();
-        if (line.trimmed().isEmpty())
-            break;
-    }
-    return {};
+    static const QRegularExpression subject(QStringLiteral("^Subject: (.*)$"),
+                                            QRegularExpression::MultilineOption);
+    const QString head = QString::fromUtf8(data.left(data.indexOf("\r\n\r\n"))).remove(u'\r');
+    return subject.match(head).captured(1).trimmed();
 }
 
 QString BodyOf(const QByteArray& data) {
     const qsizetype split = data.indexOf("\r\n\r\n");
-    if (split < 0)
-        return {};
-    QString body = QString::fromUtf8(data.mid(split + 4));
-    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return body;
+    return split < 0 ? QString() : QString::fromUtf8(data.mid(split + 4)).replace("\r\n", "\n");
 }
 
 bool IsStamp(const QString& text) {

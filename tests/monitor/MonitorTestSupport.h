@@ -19,6 +19,11 @@
 
 // A window stand-in that keeps every call the engine makes, in order, from whichever thread.
 class RecordingView : public IMonitorView {
+    template <typename F> auto Locked(F f) const {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
+
 public:
     struct Call {
         QString what; // "colour", "sample", "legend", "scale", "text", "tray", "resetGraph", ...
@@ -30,23 +35,46 @@ public:
         QStringList texts;
     };
 
-    void SetLabelColour(int slot, int rgb) override;
-    void AddGraphSample(int slot, double value, double mark) override;
-    void SetGraphLegend(int slot, const QStringList& texts) override;
-    void SetGraphScale(int slot, double scale) override;
-    void SetSlotText(int slot, SlotField field, const QString& text) override;
-    void SetTrayIcon(int iconResource, const QString& tip) override;
-    void ResetGraph(int slot) override;
-    void SetSlotCaptions(int slot, const QString& group, const QString& button) override;
-    QString ThresholdText(int slot) const override;
-    QString IntervalText(int slot) const override;
-    void SetIntervalText(int slot, const QString& text) override;
-    void HideWindow() override;
-    void RunEmailSettingsPrompt() override;
+    void SetLabelColour(int slot, int rgb) override { Add("colour", slot, -1, double(rgb)); }
+    void AddGraphSample(int slot, double v, double m) override { Add("sample", slot, -1, v, m); }
+    void SetGraphLegend(int slot, const QStringList& t) override {
+        Add("legend", slot, -1, 0, 0, {}, t);
+    }
+    void SetGraphScale(int slot, double scale) override { Add("scale", slot, -1, scale); }
+    void SetSlotText(int slot, SlotField f, const QString& t) override {
+        Add("text", slot, int(f), 0, 0, t);
+    }
+    void SetTrayIcon(int icon, const QString& tip) override {
+        Add("tray", -1, -1, double(icon), 0, tip);
+    }
+    void ResetGraph(int slot) override { Add("resetGraph", slot); }
+    void SetSlotCaptions(int slot, const QString& group, const QString& button) override {
+        Add("captions", slot, -1, 0, 0, {}, {group, button});
+    }
+    QString ThresholdText(int slot) const override {
+        return Locked([&] { return thresholdTexts[slot]; });
+    }
+    QString IntervalText(int slot) const override {
+        return Locked([&] { return intervalTexts[slot]; });
+    }
+    void SetIntervalText(int slot, const QString& text) override {
+        Locked([&] { intervalTexts[slot] = text; });
+        Add("intervalText", slot, -1, 0, 0, text);
+    }
+    void HideWindow() override { Add("hide"); }
+    void RunEmailSettingsPrompt() override {
+        Add("prompt");
+        if (onPrompt)
+            onPrompt();
+    }
 
-    QList<Call> Calls() const;
+    QList<Call> Calls() const {
+        return Locked([&] { return m_calls; });
+    }
     QList<Call> CallsFor(int slot) const;
-    void Clear();
+    void Clear() {
+        Locked([&] { m_calls.clear(); });
+    }
     // The last text written to a field of a slot; empty when never written.
     QString Text(int slot, SlotField field) const;
     bool HasText(int slot, SlotField field) const;
@@ -60,7 +88,8 @@ public:
     std::function<void()> onPrompt;
 
 private:
-    void Add(const Call& call);
+    void Add(const QString& what, int slot = -1, int field = -1, double value = 0, double mark = 0,
+             const QString& text = {}, const QStringList& texts = {});
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
 };

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QtGlobal>
 
 #ifdef TRELLION_TEST_GUI
 #include <QApplication>
@@ -16,8 +15,6 @@ using TestApplication = QCoreApplication;
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 int main(int argc, char** argv) {
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/trellion-test-XXXXXX"));
     if (!home.isValid())
@@ -26,14 +23,12 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", root + "/config");
     qputenv("XDG_STATE_HOME", root + "/state");
     qputenv("XDG_RUNTIME_DIR", root + "/runtime");
-    QDir().mkpath(home.path() + QStringLiteral("/runtime"));
-    // Qt refuses a runtime folder that others can read.
-    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("TRELLION_TEST_HOME", root);
+    QDir().mkpath(home.path() + "/runtime"); // Qt refuses a runtime folder that others can read
+    QFile::setPermissions(home.path() + "/runtime",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-
     ::testing::InitGoogleTest(&argc, argv);
     TestApplication app(argc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// A private database server on 127.0.0.1 and a free port, with password log-in, in a folder of
+// its own (/tmp/trellion-<kind>-XXXXXX, copied from a per-machine template made once). Stop()
+// and the destructor stop it; it can be started again after Stop() for outage tests. A server
+// left by a test process that died is stopped and removed by the next Start() anywhere.
+class DbServer {
+public:
+    enum class Kind { Postgres, MariaDb };
+    explicit DbServer(Kind kind);
+    ~DbServer();
+    DbServer(const DbServer&) = delete;
+    DbServer& operator=(const DbServer&) = delete;
+
+    // True when the server accepts connections (waits for it); a running server stays as it is.
+    bool Start();
+    // True when the server has stopped (or was not running).
+    bool Stop();
+
+    Kind ServerKind() const { return m_kind; }
+    int Port() const { return m_port; }
+    QString User() const;
+    QString Password() const;
+    QString Database() const;
+    // The ODBC driver's name in the private odbcinst.ini.
+    QString Driver() const;
+    // "DRIVER={..};Server=127.0.0.1;Port=..;Database=..;UID=..;PWD=.."
+    QString DriverConnectionString() const;
+    // The server's folder (data/, server.log); for diagnostics.
+    QString Dir() const { return m_dir; }
+
+private:
+    bool Prepare();
+    bool Run(const QStringList& command, int timeoutMs, QString* output = nullptr) const;
+
+    Kind m_kind;
+    QString m_dir;
+    int m_port = 0;
+    bool m_running = false;
+};
+
+class PgCluster : public DbServer {
+public:
+    PgCluster() : DbServer(Kind::Postgres) {}
+};
+
+class MariaDbServer : public DbServer {
+public:
+    MariaDbServer() : DbServer(Kind::MariaDb) {}
+};

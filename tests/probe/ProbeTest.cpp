@@ -1,0 +1,227 @@
+// The probe on real drivers: the naming rules, SQLite files, private PostgreSQL and MariaDB
+// servers (titles, listings, failures, long completed strings) and a server that never answers.
+#include "probe/DataSourceChooser.h"
+#include "probe/DatabaseProbe.h"
+#include "tests/common/DbServer.h"
+#include "tests/common/OdbcTestEnv.h"
+#include "tests/common/RecordingNotice.h"
+#include "tests/common/SilentListener.h"
+#include "tests/common/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+namespace {
+
+using Kind = DbServer::Kind;
+const QString kNotice = QStringLiteral("Could not connect to data source.\n\n");
+
+// The user at the data-source dialog: a fixed answer, or a cancel.
+class Chooser : public IDataSourceChooser {
+public:
+    explicit Chooser(std::optional<QString> answer) : m_answer(std::move(answer)) {}
+    std::optional<QString> ChooseDataSource() override { return m_answer; }
+
+private:
+    std::optional<QString> m_answer;
+};
+
+// A probe made as Select Database makes it, then polled from its stored string: the stored
+// string must connect again, unchanged, and the poll must not rename the database.
+void ExpectPollsAgain(const CDatabaseProbe& chosen) {
+    std::unique_ptr<CDatabaseProbe> polled(
+        CDatabaseProbe::FromStored(chosen.ConnectionString(), chosen.Title()));
+    QString error;
+    ASSERT_TRUE(polled->Connect(polled->ConnectionString(), &error)) << error.toStdString();
+    EXPECT_TRUE(polled->Disconnect());
+    EXPECT_EQ(polled->ConnectionString(), chosen.ConnectionString());
+    EXPECT_EQ(polled->Title(), chosen.Title());
+}
+
+TEST(ProbeTest, DataSourceNamesAndTitles) {
+    const struct {
+        QString completed, server, user, dsn, title;
+    } cases[] = {
+        {"DSN=MyDb;UID=sa", "SRV1", "sa", "MYDB", "sa@MYDB(SRV1)"},
+        {"DSN=MyDb;UID=sa", "MYDB", "sa", "MYDB", "sa@MYDB"},
+        {"DSN=MyDb", "MyDb", "", "MYDB", "MYDB(MyDb)"},
+        {"FILEDSN=x;DSN=y", "host", "u", "X", "u@X(host)"},
+        {"dsn=lower;UID=u", "h", "u", "", "u@(h)"},
+        {"DSN=dEfAuLt;UID=sa", "SRV1", "sa", "DEFAULT", "sa@(SRV1)"},
+        {"DSN=Default", "/a.db", "", "DEFAULT", "Default"},
+        {"DSN=DEFAULTS", "", "", "DEFAULTS", "DEFAULTS"},
+        {"DRIVER={SQL Server};SERVER=SRV1", "SRV1", "", "", "{SQL Server}"},
+        {"DRIVER={SQL Server};SERVER=SRV1", "", "u", "", "u@"},
+        {"Database=a=b", "", "", "", "a=b"},
+        {"DSN=;Database=/x.db;", "/x.db", "", "", "x.db"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CDatabaseProbe::DataSourceNameOf(c.completed), c.dsn)
+            << c.completed.toStdString();
+        EXPECT_EQ(CDatabaseProbe::DeriveTitle(c.completed, c.dsn, c.server, c.user), c.title)
+            << c.completed.toStdString() << " / " << c.server.toStdString();
+    }
+}
+
+TEST(ProbeTest, SqliteChoicesTitlesAndFailures) {
+    const QString dir = TestSupport::MakeTempDir("probe");
+    const QString db = OdbcTestEnv::CreateSqliteDatabase(dir + "/Ünïcødé база (1) x=y.db");
+    const QString missing = dir + "/absent.db";
+    OdbcTestEnv::AddDsn("LiteDsn", "SQLite3", {{"Database", db}, {"NoCreat", "1"}});
+    OdbcTestEnv::AddDsn("Default", "SQLite3", {{"Database", db}, {"NoCreat", "1"}});
+    const struct {
+        std::optional<QString> choice;
+        QString stored, title; // stored: the start of the stored string; "-" not connected
+        bool notice;
+    } cases[] = {
+        {"DSN=LiteDsn", "DSN=LiteDsn;", "LITEDSN(" + db + ")", false},
+        {"DSN=Default", "DSN=Default;", "Default", false},
+        // The driver completes to "DSN=;Database=..." without the driver, which would not
+        // connect again: the string that connected is stored.
+        {OdbcTestEnv::SqliteConnectionString(db), OdbcTestEnv::SqliteConnectionString(db),
+         QFileInfo(db).fileName(), false},
+        {OdbcTestEnv::SqliteConnectionString(missing), "-", "Not Connected", true},
+        {std::nullopt, "-", "Not Connected", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.choice.value_or("(cancel)").toStdString());
+        Chooser chooser(c.choice);
+        RecordingNotice notice;
+        CDatabaseProbe probe(&chooser, QString(), false, &notice);
+        EXPECT_EQ(probe.Title(), c.title);
+        EXPECT_EQ(notice.Texts().size(), c.notice ? 1 : 0);
+        EXPECT_GE(notice.Texts().value(0).size(), c.notice ? kNotice.size() + 5 : 0);
+        EXPECT_EQ(probe.HasConnection(), c.stored != "-");
+        if (c.stored != "-") {
+            EXPECT_TRUE(probe.ConnectionString().startsWith(c.stored));
+            ExpectPollsAgain(probe);
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(missing)) << "a mistyped file must not be created";
+    // A stored database that fails keeps its title and string.
+    CDatabaseProbe stored(nullptr, "DSN=LiteDsn", true, nullptr);
+    stored.SetTitle("kept");
+    EXPECT_FALSE(stored.Connect(OdbcTestEnv::SqliteConnectionString(missing), nullptr));
+    EXPECT_EQ(stored.Title(), "kept");
+    EXPECT_TRUE(stored.ConnectionString().startsWith("DSN=LiteDsn;"));
+}
+
+class ServerProbeTest : public ::testing::TestWithParam<Kind> {
+protected:
+    static void TearDownTestSuite() { s_servers[0].reset(), s_servers[1].reset(); }
+    void SetUp() override {
+        OdbcTestEnv::Install();
+        auto& server = s_servers[int(GetParam())];
+        if (!server)
+            server = std::make_unique<DbServer>(GetParam());
+        ASSERT_TRUE(server->Start());
+        db = server.get();
+    }
+    void TearDown() override { CDatabaseProbe::SetLoginTimeoutSeconds(60); }
+    static inline std::unique_ptr<DbServer> s_servers[2];
+    DbServer* db = nullptr;
+};
+
+TEST_P(ServerProbeTest, TitleListingsOutageAndRecovery) {
+    ASSERT_EQ(OdbcTestEnv::ExecSql(db->DriverConnectionString(),
+                                   {"DROP DATABASE IF EXISTS listing", "CREATE DATABASE listing"}),
+              "");
+    Chooser chooser(db->DriverConnectionString());
+    CDatabaseProbe probe(&chooser, QString(), false, nullptr);
+    ASSERT_TRUE(probe.HasConnection());
+    EXPECT_TRUE(probe.ConnectionString().startsWith("DRIVER={" + db->Driver() + "};"));
+    EXPECT_EQ(probe.UserName(), db->User());
+    EXPECT_TRUE(probe.ServerName().startsWith("127.0.0.1")) << probe.ServerName().toStdString();
+    EXPECT_EQ(probe.Title(), db->User() + "@(" + probe.ServerName() + ")");
+    ExpectPollsAgain(probe);
+    EXPECT_TRUE(probe.Catalogs().contains(db->Database()))
+        << probe.Catalogs().join(',').toStdString();
+    if (db->ServerKind() == Kind::Postgres) // one catalogue per connection; schemas in it
+        EXPECT_TRUE(probe.Schemas().contains("public"));
+    else // every database is a catalogue
+        EXPECT_TRUE(probe.Catalogs().contains("listing"));
+
+    ASSERT_TRUE(db->Stop());
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    EXPECT_FALSE(probe.Connect(probe.ConnectionString(), &error));
+    EXPECT_LT(timer.elapsed(), 30000) << "refused at once, not after the login time-out";
+    EXPECT_TRUE(error.contains("127.0.0.1")) << error.toStdString();
+    EXPECT_LE(error.size(), 399);
+    ASSERT_TRUE(db->Start());
+    EXPECT_TRUE(probe.Connect(probe.ConnectionString(), &error)) << error.toStdString();
+    EXPECT_TRUE(probe.Disconnect());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerProbeTest, ::testing::Values(Kind::Postgres, Kind::MariaDb),
+                         [](const auto& info) {
+                             return info.param == Kind::Postgres ? "PostgreSQL" : "MariaDB";
+                         });
+
+// psqlodbc completes to ~570 characters, echoes ConnSettings (SQL run at connect) and gives up
+// completing past ~4 KB; its completion turns every non-ASCII password byte into "%ff".
+TEST_P(ServerProbeTest, CompletedStringsThatMustStillConnect) {
+    if (db->ServerKind() != Kind::Postgres)
+        GTEST_SKIP() << "psqlodbc's completion";
+    const auto comment = [](int n) { return ";ConnSettings=%2f%2a" + QString(n, u'x') + "%2a%2f"; };
+    CDatabaseProbe longer(nullptr, db->DriverConnectionString() + comment(3000), true, nullptr);
+    EXPECT_GT(longer.ConnectionString().size(), 3500) << "fetched whole after a reconnect";
+    EXPECT_TRUE(longer.ConnectionString().endsWith(';'));
+    ExpectPollsAgain(longer);
+    const QString beyond = db->DriverConnectionString() + comment(6000);
+    Chooser chooser(beyond);
+    CDatabaseProbe kept(&chooser, QString(), false, nullptr);
+    EXPECT_EQ(kept.ConnectionString(), beyond);
+    ExpectPollsAgain(kept);
+
+    ASSERT_EQ(OdbcTestEnv::ExecSql(db->DriverConnectionString(),
+                                   {"DROP ROLE IF EXISTS \"wörker\"",
+                                    "CREATE ROLE \"wörker\" LOGIN PASSWORD 'pässwörd;1'"}),
+              "");
+    Chooser nonAscii(QString("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=%1;Database=%2;"
+                             "UID=wörker;PWD={pässwörd;1}")
+                         .arg(db->Port())
+                         .arg(db->Database()));
+    CDatabaseProbe worker(&nonAscii, QString(), false, nullptr);
+    EXPECT_TRUE(worker.ConnectionString().contains("UID=wörker;PWD={pässwörd;1};"));
+    ExpectPollsAgain(worker);
+}
+
+// A server that accepts and never answers fails the probe after the login time-out, and probes
+// of other databases go on meanwhile.
+TEST_P(ServerProbeTest, ASilentServerFailsAfterTheLoginTimeOut) {
+    if (db->ServerKind() != Kind::Postgres) // its time-out does not cover the server's greeting
+        GTEST_SKIP() << "MariaDB Connector/ODBC waits for the greeting regardless";
+    auto silent = std::make_unique<SilentListener>();
+    CDatabaseProbe::SetLoginTimeoutSeconds(3);
+    QString cs = db->DriverConnectionString();
+    std::unique_ptr<CDatabaseProbe> probe(CDatabaseProbe::FromStored(
+        cs.replace(QString::number(db->Port()), QString::number(silent->Port())), "silent"));
+    std::atomic<qint64> elapsed{-1};
+    QString error;
+    std::thread hung([&] {
+        QElapsedTimer timer;
+        timer.start();
+        probe->Connect(probe->ConnectionString(), &error);
+        elapsed = timer.elapsed();
+    });
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return silent->AcceptedCount() > 0; }, 20000));
+    std::unique_ptr<CDatabaseProbe> other(
+        CDatabaseProbe::FromStored(db->DriverConnectionString(), "up"));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(other->Connect(other->ConnectionString(), nullptr) && other->Disconnect());
+    const bool ended = TestSupport::WaitUntil([&] { return elapsed >= 0; }, 40000);
+    silent.reset(); // closing the sockets ends a connect that is still waiting
+    hung.join();
+    EXPECT_TRUE(ended) << "no login time-out reached the driver";
+    EXPECT_GE(elapsed.load(), 2500);
+    EXPECT_FALSE(error.isEmpty());
+}
+
+} // namespace
