@@ -2,11 +2,9 @@
 
 #include "tests/common/TestSupport.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QThread>
 
 namespace {
 
@@ -15,13 +13,7 @@ QByteArray ReadFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Polls `done` every 20 ms until it holds or the time is up; its last answer.
-template <typename F> bool WaitUntil(int timeoutMs, F done) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QThread::msleep(20);
-    return done();
-}
+using TestSupport::WaitUntil;
 
 } // namespace
 
@@ -48,10 +40,12 @@ bool SmtpSink::Start(Mode mode, const QStringList& options) {
                                  refuse[static_cast<int>(mode)]} +
                          options);
     // Python's start-up (and the first CA) on a loaded machine can take seconds.
-    WaitUntil(60000, [this] {
-        m_process->waitForReadyRead(100);
-        return m_process->canReadLine() || m_process->state() == QProcess::NotRunning;
-    });
+    WaitUntil(
+        [this] {
+            m_process->waitForReadyRead(100);
+            return m_process->canReadLine() || m_process->state() == QProcess::NotRunning;
+        },
+        60000);
     const QByteArray line = m_process->readLine().trimmed();
     m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
     if (m_port > 0)
@@ -88,7 +82,7 @@ QList<SmtpSink::Message> SmtpSink::Messages() const {
 }
 
 bool SmtpSink::WaitForMessages(int count, int timeoutMs) {
-    return WaitUntil(timeoutMs, [&] { return Messages().size() >= count; });
+    return WaitUntil([&] { return Messages().size() >= count; }, timeoutMs);
 }
 
 QStringList SmtpSink::Sessions(int count, int timeoutMs) const {
@@ -96,6 +90,6 @@ QStringList SmtpSink::Sessions(int count, int timeoutMs) const {
         return QString::fromUtf8(ReadFile(m_folder + "/sessions.log"))
             .split(u'\n', Qt::SkipEmptyParts);
     };
-    WaitUntil(timeoutMs, [&] { return lines().size() >= count; });
+    WaitUntil([&] { return lines().size() >= count; }, timeoutMs);
     return lines();
 }

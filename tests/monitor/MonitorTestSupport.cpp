@@ -3,14 +3,11 @@
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/OdbcTestEnv.h"
-#include "tests/common/TestSupport.h"
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QThread>
 
 #include <chrono>
-#include <optional>
 
 void RecordingView::Add(const QString& what, int slot, int field, double value, double mark,
                         const QString& text, const QStringList& texts) {
@@ -25,34 +22,12 @@ QList<RecordingView::Call> RecordingView::CallsFor(int slot) const {
     return out;
 }
 
-// The last call of a kind for a slot (and field), or none.
-static std::optional<RecordingView::Call> Last(const QList<RecordingView::Call>& calls,
-                                               const char* what, int slot, int field = -1) {
-    std::optional<RecordingView::Call> last;
-    for (const RecordingView::Call& c : calls)
+RecordingView::Call RecordingView::Last(const char* what, int slot, int field) const {
+    Call last;
+    for (const Call& c : Calls())
         if (c.what == QLatin1String(what) && c.slot == slot && (field < 0 || c.field == field))
             last = c;
     return last;
-}
-
-QString RecordingView::Text(int slot, SlotField field) const {
-    const auto c = Last(Calls(), "text", slot, static_cast<int>(field));
-    return c ? c->text : QString();
-}
-bool RecordingView::HasText(int slot, SlotField field) const {
-    return Last(Calls(), "text", slot, static_cast<int>(field)).has_value();
-}
-int RecordingView::LastColour(int slot) const {
-    const auto c = Last(Calls(), "colour", slot);
-    return c ? static_cast<int>(c->value) : 0x1000000;
-}
-QStringList RecordingView::Legend(int slot) const {
-    const auto c = Last(Calls(), "legend", slot);
-    return c ? c->texts : QStringList();
-}
-double RecordingView::Scale(int slot) const {
-    const auto c = Last(Calls(), "scale", slot);
-    return c ? c->value : -1;
 }
 
 ConnectGate::ConnectGate() {
@@ -83,12 +58,12 @@ void ConnectGate::Open() {
 }
 
 bool ConnectGate::WaitForEntered(int count, int timeoutMs) {
-    return WaitUntil([&] { return Entered() >= count; }, timeoutMs);
-}
-
-int ConnectGate::Entered() const {
-    std::lock_guard lock(m_mutex);
-    return m_entered;
+    return WaitUntil(
+        [&] {
+            std::lock_guard lock(m_mutex);
+            return m_entered >= count;
+        },
+        timeoutMs);
 }
 
 int ConnectGate::MaxInside() const {
@@ -150,14 +125,8 @@ void MonitorRig::StoreSlot(int slot, const QString& connectionString, const QStr
     monitor->RestoreSlots();
 }
 
-QStringList MonitorRig::AccessLines() const {
-    return ReadLogMessages(accessLog);
-}
-QStringList MonitorRig::ErrorLines() const {
-    return ReadLogMessages(errorLog);
-}
-
-QStringList ReadLogMessages(const QString& path) {
+// Log lines without their "<date time> " prefix.
+static QStringList ReadLogMessages(const QString& path) {
     QFile f(path);
     QStringList out;
     static const QRegularExpression prefix(QStringLiteral(R"(^<\d\d/\d\d/\d{4} \d\d:\d\d:\d\d> )"));
@@ -168,8 +137,11 @@ QStringList ReadLogMessages(const QString& path) {
     return out;
 }
 
-bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
-    return TestSupport::WaitUntil(cond, timeoutMs);
+QStringList MonitorRig::AccessLines() const {
+    return ReadLogMessages(accessLog);
+}
+QStringList MonitorRig::ErrorLines() const {
+    return ReadLogMessages(errorLog);
 }
 
 QString SubjectOf(const QByteArray& data) {

@@ -6,6 +6,7 @@
 #include "monitor/SlotMonitor.h"
 #include "platform/Notice.h"
 #include "tests/common/RecordingNotice.h"
+#include "tests/common/TestSupport.h"
 
 #include <QList>
 #include <QString>
@@ -13,7 +14,6 @@
 
 #include <array>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -62,11 +62,7 @@ public:
         Add("intervalText", slot, -1, 0, 0, text);
     }
     void HideWindow() override { Add("hide"); }
-    void RunEmailSettingsPrompt() override {
-        Add("prompt");
-        if (onPrompt)
-            onPrompt();
-    }
+    void RunEmailSettingsPrompt() override { Add("prompt"); }
 
     QList<Call> Calls() const {
         return Locked([&] { return m_calls; });
@@ -75,17 +71,19 @@ public:
     void Clear() {
         Locked([&] { m_calls.clear(); });
     }
-    // The last text written to a field of a slot; empty when never written.
-    QString Text(int slot, SlotField field) const;
-    bool HasText(int slot, SlotField field) const;
-    int LastColour(int slot) const; // 0x1000000 when never set
-    QStringList Legend(int slot) const;
-    double Scale(int slot) const;
+    // The last call of a kind for a slot (and field); a default Call (slot -1) when none.
+    Call Last(const char* what, int slot, int field = -1) const;
+    QString Text(int slot, SlotField f) const { return Last("text", slot, int(f)).text; }
+    bool HasText(int slot, SlotField f) const { return Last("text", slot, int(f)).slot >= 0; }
+    int LastColour(int slot) const { // 0x1000000 when never set
+        const Call c = Last("colour", slot);
+        return c.slot < 0 ? 0x1000000 : int(c.value);
+    }
+    QStringList Legend(int slot) const { return Last("legend", slot).texts; }
 
     // The edit texts the scheduler reads.
     std::array<QString, 4> thresholdTexts;
     std::array<QString, 4> intervalTexts;
-    std::function<void()> onPrompt;
 
 private:
     void Add(const QString& what, int slot = -1, int field = -1, double value = 0, double mark = 0,
@@ -102,7 +100,6 @@ public:
     ~ConnectGate(); // opens and removes the hook
     void Open();
     bool WaitForEntered(int count, int timeoutMs);
-    int Entered() const;
     int MaxInside() const;
 
 private:
@@ -145,11 +142,7 @@ inline constexpr char kSender[] = "monitor@example.test";
 inline constexpr char kAlertTo[] = "alerts@example.test";
 inline constexpr char kRecoveryTo[] = "recovery@example.test";
 
-// Log lines without their "<date time> " prefix.
-QStringList ReadLogMessages(const QString& path);
-
-// Runs the event loop until cond holds or timeoutMs passed.
-bool WaitUntil(const std::function<bool()>& cond, int timeoutMs);
+using TestSupport::WaitUntil;
 
 // "Subject: ..." of a raw message.
 QString SubjectOf(const QByteArray& data);
