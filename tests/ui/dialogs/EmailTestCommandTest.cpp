@@ -89,6 +89,7 @@ TEST_F(EmailTest, AcceptedSettingsAreStoredAndTestedThenAFailureIsOneBoxWithItsR
 
 TEST_F(EmailTest, SilentServerEndsInOneBoxBehindAResponsiveProgressWhoseCancelStopsTheTest) {
     SilentListener silent;
+    m_settings.alertRecipient = m_settings.recoveryRecipient = m_settings.returnAddress = "a@b.org";
     m_smtp.SetTimeouts(5000, 1500);
     EXPECT_GE(RunTest(silent.Port()), 10); // the loop ticked while the exchange waited
     ASSERT_EQ(m_prompt.boxes.size(), 1);
