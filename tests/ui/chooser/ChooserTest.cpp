@@ -67,12 +67,9 @@ protected:
         CDataSourceChooserDlg dlg;
         QTimer::singleShot(0, &dlg, [&] {
             fill(dlg);
-            Click(dlg, button);
+            dlg.findChild<QDialogButtonBox*>()->button(button)->click();
         });
         return dlg.SelectAndConnect(&rig.notice);
-    }
-    static void Click(QDialog& dlg, Button which) {
-        dlg.findChild<QDialogButtonBox*>()->button(which)->click();
     }
     void Select(int slot, std::optional<QString> answer) {
         choice = std::move(answer);

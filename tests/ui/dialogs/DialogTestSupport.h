@@ -1,32 +1,17 @@
 #pragma once
 
-#include "platform/Notice.h"
+#include "settings/SettingsStore.h"
 #include "tests/common/RecordingNotice.h"
+#include "tests/common/TestSupport.h"
 #include "ui/DialogPrompt.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QList>
-#include <QPointer>
-#include <QString>
+#include <QFile>
 #include <QStringList>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
-#include <mutex>
-#include <ostream>
-
-// Readable failures for Qt strings.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList& texts, std::ostream* out) {
-    *out << '{';
-    for (const QString& text : texts)
-        *out << " \"" << text.toStdString() << '"';
-    *out << " }";
-}
 
 namespace DialogTest {
 
@@ -41,26 +26,31 @@ public:
         QString text;
         QWidget* focusAtTheTime;
     };
-
-    void Tell(QWidget* parent, const QString& text) override;
-    bool Ask(QWidget* parent, const QString& text) override;
+    void Tell(QWidget*, const QString& text) override { Record(false, text); }
+    bool Ask(QWidget*, const QString& text) override {
+        Record(true, text);
+        return answers.isEmpty() || answers.takeFirst();
+    }
+    void Record(bool question, const QString& text) {
+        boxes.append({question, text, QApplication::focusWidget()});
+        if (onBox)
+            onBox(boxes.constLast());
+    }
 
     QList<Box> boxes;
-    // Answers to questions, first one first; Yes when none are left.
-    QList<bool> answers;
-    // Runs at every box, after it is recorded (the box is "open" meanwhile).
-    std::function<void(const Box&)> onBox;
-
-    QStringList Texts() const;
+    QList<bool> answers;                   // to questions, first one first; Yes when none are left
+    std::function<void(const Box&)> onBox; // at every box, while it is "open"
+    QStringList Texts() const {
+        QStringList texts;
+        for (const Box& box : boxes)
+            texts << box.text;
+        return texts;
+    }
 };
 
-using ::RecordingNotice;
-
-// Processes events until pred() holds or timeoutMs passes; returns pred().
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kWaitMs);
-
-// Waits without processing events (the UI thread stays away from the event loop).
-bool WaitWithoutEvents(const std::function<bool()>& pred, int timeoutMs = kWaitMs);
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kWaitMs) {
+    return TestSupport::WaitUntil(pred, timeoutMs);
+}
 
 // Runs action once a modal T other than `skip` is up (looks every 10 ms from the event loop),
 // so that a test can drive a dialog that its command runs with exec().
@@ -80,9 +70,8 @@ template <typename T> void WhenModal(std::function<void(T*)> action, QWidget* sk
 }
 
 // Starts the test with an empty settings store (one store per test process).
-void ResetSettingsStore();
-
-// A log file of `count` lines "line <n> ..." with CR LF ends; returns the lines.
-QStringList WriteLog(const QString& path, int count, bool lastLineEnd = true);
+inline void ResetSettingsStore() {
+    QFile::remove(SettingsStore::FilePath());
+}
 
 } // namespace DialogTest

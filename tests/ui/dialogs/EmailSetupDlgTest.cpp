@@ -108,10 +108,9 @@ TEST_F(EmailSetup, OkRefusesEmptyFieldsAndNonAddressesInOrderKeepingTheEnteredVa
     m_dialog->ServerEdit()->setText(" mail.example.org:2525 ");
     m_dialog->accept();
     EXPECT_EQ(m_dialog->result(), QDialog::Accepted);
-    const EmailSettings& accepted = m_dialog->Settings();
-    EXPECT_EQ(accepted.alertRecipient, list);
-    EXPECT_EQ(accepted.server, "mail.example.org:2525");
-    EXPECT_EQ(accepted.senderName, "Trellion"); // the hidden display name filled in
+    const EmailSettings& accepted = m_dialog->Settings(); // the hidden display name filled in
+    EXPECT_EQ(QStringList({accepted.alertRecipient, accepted.server, accepted.senderName}),
+              QStringList({list, "mail.example.org:2525", "Trellion"}));
 }
 
 } // namespace

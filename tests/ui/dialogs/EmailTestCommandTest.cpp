@@ -1,15 +1,20 @@
 // "Email settings", "Test Email Settings" and "Tell a friend" against real SMTP peers (loopback).
+#include "controls/RecordingTrayShell.h"
 #include "mail/SmtpClient.h"
+#include "monitor/SlotMonitor.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/SmtpSink.h"
 #include "tests/ui/dialogs/DialogTestSupport.h"
 #include "ui/DialogCommands.h"
 #include "ui/EmailSetupDlg.h"
+#include "ui/MonitorDlg.h"
 #include "ui/TellFriendDlg.h"
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -85,8 +90,7 @@ TEST_F(EmailTest, AcceptedSettingsAreStoredAndTestedThenAFailureIsOneBoxWithItsR
 
 TEST_F(EmailTest, SilentServerEndsInOneBoxBehindAResponsiveProgressWhoseCancelStopsTheTest) {
     SilentListener silent;
-    m_settings.alertRecipient = m_settings.recoveryRecipient = "oncall@example.org";
-    m_settings.returnAddress = "bounce@example.org";
+    m_settings.alertRecipient = m_settings.recoveryRecipient = m_settings.returnAddress = "a@b.org";
     m_smtp.SetTimeouts(5000, 1500);
     EXPECT_GE(RunTest(silent.Port()), 10); // the loop ticked while the exchange waited
     ASSERT_EQ(m_prompt.boxes.size(), 1);
@@ -149,6 +153,32 @@ TEST_F(EmailTest, TellFriendProposesDefaultsRemembersWhatWasSentAndReportsAFailu
     EXPECT_TRUE(m_prompt.boxes[1].text.contains("554")) << m_prompt.boxes[1].text.toStdString();
     EXPECT_TRUE(m_notice.Texts().isEmpty());
     EXPECT_EQ(SettingsStore::ReadString("Settings", "LastFriendBody"), "Second try.");
+}
+
+// What the user accepted is the window's before the test is offered, so that polls running
+// during a test already send to the new recipients.
+TEST(EmailSettingsWindow, AcceptedSettingsAreTheWindowsBeforeTheTestQuestion) {
+    ResetSettingsStore();
+    SettingsStore::WriteString("Settings", "SMTP", "127.0.0.1:1"); // no first-start prompt
+    CMonitorDlg window(std::make_unique<CRecordingTrayShell>());
+    QString atQuestion;
+    WhenModal<CEmailSetupDlg>([&](CEmailSetupDlg* dialog) {
+        dialog->AlertEdit()->setText("new-alert@example.org");
+        dialog->RecoveryEdit()->setText("new-recovery@example.org");
+        dialog->ReturnEdit()->setText("new-bounce@example.org");
+        dialog->ServerEdit()->setText("127.0.0.1:2");
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            const EmailSettings& e = window.Monitor().Email();
+            atQuestion = QStringList{box->text().left(26), e.alertRecipient, e.recoveryRecipient,
+                                     e.returnAddress, e.server}
+                             .join('|');
+            box->button(QMessageBox::No)->click();
+        });
+        dialog->accept();
+    });
+    window.OnCommand(CMonitorDlg::ID_EMAIL_SETTINGS);
+    EXPECT_EQ(atQuestion, "If you have changed your e|new-alert@example.org|"
+                          "new-recovery@example.org|new-bounce@example.org|127.0.0.1:2");
 }
 
 } // namespace

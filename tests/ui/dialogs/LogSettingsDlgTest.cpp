@@ -3,7 +3,6 @@
 #include "ui/LogSettingsDlg.h"
 #include "log/LogWriter.h"
 #include "settings/SettingsStore.h"
-#include "tests/common/TestSupport.h"
 #include "tests/ui/dialogs/DialogTestSupport.h"
 #include "ui/DialogCommands.h"
 

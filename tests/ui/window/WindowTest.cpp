@@ -1,0 +1,313 @@
+// The main window offscreen: initialisation from the store, layouts, commands with a tray that
+// comes late, the number boxes, notices from poll threads, the logon entry and the log folder.
+#include "app/MonitorApp.h"
+#include "controls/RecordingTrayShell.h"
+#include "controls/TrayIcon.h"
+#include "monitor/PollScheduler.h"
+#include "monitor/SlotMonitor.h"
+#include "probe/DatabaseProbe.h"
+#include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SilentListener.h"
+#include "tests/ui/dialogs/DialogTestSupport.h"
+#include "ui/LogonStart.h"
+#include "ui/MonitorDlg.h"
+#include "ui/NoticeBox.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace DialogTest;
+
+namespace {
+
+void WriteInt(const QString& key, int value) {
+    SettingsStore::WriteInt(SettingsStore::kSettings, key, value);
+}
+void WriteString(const QString& key, const QString& value) {
+    SettingsStore::WriteString(SettingsStore::kSettings, key, value);
+}
+int ReadInt(const QString& key, int defaultValue) {
+    return SettingsStore::ReadInt(SettingsStore::kSettings, key, defaultValue);
+}
+std::unique_ptr<CMonitorDlg> MakeWindow(CRecordingTrayShell** shell = nullptr) {
+    auto recording = std::make_unique<CRecordingTrayShell>();
+    if (shell)
+        *shell = recording.get();
+    return std::make_unique<CMonitorDlg>(std::move(recording));
+}
+
+TEST(WindowInitTest, EveryStoredKeyIsRestoredAndTheDatabasesArePolledOnTheirWorkers) {
+    OdbcTestEnv::Install();
+    ResetSettingsStore();
+    CDatabaseProbe::SetLoginTimeoutSeconds(2);
+    const QString dir = TestSupport::MakeTempDir(QStringLiteral("init-all"));
+    const QString db = OdbcTestEnv::CreateSqliteDatabase(dir + QStringLiteral("/inventory.db"));
+    SilentListener silent; // a server that accepts and never answers
+    ASSERT_TRUE(!db.isEmpty() && silent.Port() > 0);
+    const QStringList ints =
+        QStringLiteral("Interval0=1 Interval1=7 Interval2=30 Interval3=99 "
+                       "Warn0=250 Warn1=1 Warn2=999999 Warn3=4000 LocX=120 "
+                       "LocY=80 CompactMode=1 AOT=1 ViewDetails=0 Hid=1 Auto=0 "
+                       "DoAccessLog=0 SMTPAuth=1")
+            .split(u' ');
+    for (const QString& key : ints)
+        WriteInt(key.section(u'=', 0, 0), key.section(u'=', 1).toInt());
+    const QString strings =
+        QStringLiteral("SMTPName=Night Watch|SMTPEmail=w@example.org|SMTPAlert=oncall@example.org|"
+                       "SMTPRecovery=team@example.org|SMTP=127.0.0.1:1|SMTPUsername=watch|"
+                       "SMTPPassword=pw|AccessLogFile=%1/a.log|ErrorLogFile=%1/e.log|"
+                       "lastDatabaseTitle0=Inventory|lastDatabaseTitle2=Orders|lastDatabase0=%2|"
+                       "lastDatabase2=DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=%3;"
+                       "Database=orders;UID=monitor;PWD=secret")
+            .arg(dir, OdbcTestEnv::SqliteConnectionString(db), QString::number(silent.Port()));
+    for (const QString& key : strings.split(u'|'))
+        WriteString(key.section(u'=', 0, 0), key.section(u'=', 1));
+    SettingsStore::WriteString("Orders", "lastAlert", " on 01/02/2026 at 03:04:05");
+    QFile::remove(LogonStart::EntryPath());
+    ASSERT_TRUE(LogonStart::Apply(true, QStringLiteral("/opt/old/trellion"), nullptr));
+
+    CRecordingTrayShell* shell = nullptr;
+    auto w = MakeWindow(&shell);
+    CMonitorApp::LoadIntervalsAndThresholds(*w);
+    ASSERT_TRUE(w->OnInitDialog());
+    EXPECT_EQ(silent.AcceptedCount(), 0) << "initialisation must not wait for a database";
+    w->show();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(w->IntervalText(i) + " " + w->ThresholdText(i),
+                  ints[i].section(u'=', 1) + " " + ints[4 + i].section(u'=', 1));
+        for (const auto& ids : {CMonitorDlg::IDC_POLL, CMonitorDlg::IDC_DEL}) // where a database is
+            EXPECT_EQ(w->Control(ids[i])->isEnabled(), i % 2 == 0) << i;
+    }
+    qobject_cast<QLineEdit*>(w->Control(CMonitorDlg::IDC_THRESHOLD[0]))->setText("321");
+    EXPECT_EQ(w->pos(), QPoint(120, 80));
+    EXPECT_TRUE(w->CompactFlag() && w->AlwaysOnTopFlag() && !w->DetailsFlag() &&
+                w->StartHiddenFlag() && !w->DoAccessLog() && w->DoErrorLog());
+    EXPECT_TRUE((w->windowFlags() & Qt::WindowStaysOnTopHint) && ReadInt("AOT", -1) == 1);
+    EXPECT_FALSE(w->AutoStartFlag() || QFile::exists(LogonStart::EntryPath())) << "entry removed";
+    EXPECT_EQ(w->AccessLogPath() + w->ErrorLogPath(), dir + "/a.log" + dir + "/e.log");
+    EXPECT_EQ(w->Monitor().Email().senderName + w->Monitor().Email().password, "Night Watchpw");
+    EXPECT_EQ(w->Monitor().LastAlert(2), QStringLiteral(" on 01/02/2026 at 03:04:05"));
+
+    // The start-up tick: captions from the titles, then the window hides into the tray.
+    ASSERT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
+    EXPECT_EQ(w->Control(CMonitorDlg::IDC_SELECT[2])->property("text").toString(), "Orders");
+    EXPECT_TRUE(shell->IsShown(CTrayIcon::kTrayMenu));
+    // The first polls: SQLite answers; the silent server is contacted and ends unreachable.
+    auto* last = qobject_cast<QLabel*>(w->Control(CMonitorDlg::IDC_LAST_ACCESS[0]));
+    ASSERT_TRUE(WaitUntil([&] { return !last->text().isEmpty(); }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return w->Monitor().Probe(2)->GetStatus() == 3; }, 60000));
+    EXPECT_GT(silent.AcceptedCount(), 0);
+    EXPECT_EQ(ReadInt(QStringLiteral("Warn0"), -1), 321) << "the box is read at the tick";
+    CDatabaseProbe::SetLoginTimeoutSeconds(60);
+}
+
+std::shared_ptr<CDatabaseProbe> StoredProbe(const QString& title) {
+    return std::shared_ptr<CDatabaseProbe>(CDatabaseProbe::FromStored(
+        QStringLiteral("DRIVER={SQLite3};Database=/nonexistent/%1.db;NoCreat=1").arg(title),
+        title));
+}
+
+// The group box of a slot in window coordinates.
+QRect Box(CMonitorDlg& w, int slot) {
+    QWidget* c = w.Control(CMonitorDlg::IDC_GROUP[slot]);
+    return QRect(c->mapTo(&w, QPoint(0, 0)), c->size());
+}
+
+TEST(WindowLayoutTest, ANewWindowIsCentredCompactCutsUnderTheLastSlotInUseDetailsSetTheWidth) {
+    ResetSettingsStore();
+    WriteInt("ViewDetails", 0); // narrow and compact: small enough to centre on any screen
+    WriteInt("CompactMode", 1);
+    WriteInt("LocX", 2000); // out of range: not restored
+    auto w = MakeWindow();
+    ASSERT_TRUE(w->OnInitDialog());
+    const QPoint off = w->frameGeometry().center() - w->screen()->availableGeometry().center();
+    EXPECT_LE(off.manhattanLength(), 2) << "where the desktop would put it, not in its corner";
+    w->show();
+    for (bool details : {true, false})
+        for (bool compact : {false, true})
+            for (int occupied = 0; occupied < 8; ++occupied) { // bits: slots 2 to 4
+                for (int s = 1; s < 4; ++s)
+                    w->Monitor().SetProbe(s,
+                                          (occupied >> (s - 1)) & 1 ? StoredProbe("x") : nullptr);
+                if (w->DetailsFlag() != details)
+                    w->OnCommand(CMonitorDlg::ID_SHOW_DETAILS);
+                if (w->CompactFlag() != compact)
+                    w->OnCommand(CMonitorDlg::ID_COMPACT_MODE);
+                w->resize(w->width(), 555);
+                w->ApplyWindowLayout();
+                SCOPED_TRACE(testing::Message() << details << compact << occupied);
+                EXPECT_EQ(w->frameGeometry().width(),
+                          details ? CMonitorDlg::kWidthDetails : CMonitorDlg::kWidthNarrow);
+                const int shown = compact ? std::array{1, 2, 3, 3, 0, 0, 0, 0}[occupied] : 4;
+                // The fourth slot in use keeps the height; otherwise the last slot in use shows
+                // whole and nothing of the next one.
+                EXPECT_TRUE(shown == 0   ? w->height() == 555
+                            : shown == 4 ? w->frameGeometry().height() == CMonitorDlg::kHeightFull
+                                         : Box(*w, shown - 1).bottom() < w->height() &&
+                                               Box(*w, shown).top() >= w->height());
+            }
+}
+
+TEST(WindowLayoutTest, DelOfTheOnlyUnreachableDatabaseTakesTheRedMarkOffTheTray) {
+    ResetSettingsStore();
+    CRecordingTrayShell* shell = nullptr;
+    auto w = MakeWindow(&shell);
+    w->Monitor().SetTrayFrameMs(1);
+    w->Monitor().SetProbe(1, StoredProbe(QStringLiteral("db1")));
+    w->Monitor().Probe(1)->SetStatus(3);
+    w->Monitor().UpdateTrayStatus(QStringLiteral("db1"));
+    ASSERT_TRUE(WaitUntil([&] { return shell->Shown(CTrayIcon::kTrayMenu).iconNumber == 138; }));
+    w->SetSlotCaptions(1, QStringLiteral("db1"), QStringLiteral("db1"));
+    EXPECT_TRUE(w->Control(CMonitorDlg::IDC_DEL[1])->isEnabled());
+    // No poll follows the Del, yet the red mark goes at once.
+    ASSERT_TRUE(w->Scheduler().RemoveDatabase(1));
+    ASSERT_TRUE(WaitUntil([&] { return shell->Shown(CTrayIcon::kTrayMenu).iconNumber == 128; }));
+    EXPECT_EQ(shell->Shown(CTrayIcon::kTrayMenu).tip, QStringLiteral("Trellion"));
+    EXPECT_FALSE(w->Control(CMonitorDlg::IDC_POLL[1])->isEnabled());
+    EXPECT_FALSE(w->Control(CMonitorDlg::IDC_DEL[1])->isEnabled());
+}
+
+struct WindowCommandTest : ::testing::Test {
+    void SetUp() override {
+        ResetSettingsStore();
+        WriteString("SMTP", "127.0.0.1:1"); // no first-start prompt
+    }
+};
+
+TEST_F(WindowCommandTest, ALateTrayCloseEscapeAndHideOnlyHideTrayClicksOpenExitEnds) {
+    WriteInt(QStringLiteral("NumOpen"), 2);
+    WriteInt(QStringLiteral("Hid"), 1);
+    auto* shell = new CRecordingTrayShell;
+    shell->SetHostPresent(false);
+    CMonitorDlg w{std::unique_ptr<ITrayShell>(shell)};
+    QStringList seen;
+    QTimer::singleShot(200, &w, [&] {
+        auto step = [&](const char* what, auto&& act) {
+            act();
+            seen << QStringLiteral("%1 %2").arg(what, !w.isVisible()    ? "hidden"
+                                                      : w.isMinimized() ? "minimised"
+                                                                        : "shown");
+        };
+        // With no tray, hiding would lose the window: Start Hidden and close minimise it.
+        step("start hidden", [&] { WaitUntil([&] { return w.isMinimized(); }); });
+        step("open", [&] { w.OnCommand(CMonitorDlg::ID_OPEN); });
+        step("close", [&] { w.close(); });
+        step("tray comes", [&] {
+            shell->SetHostPresent(true);
+            WaitUntil([&] { return shell->IsShown(CTrayIcon::kTrayMenu); },
+                      CMonitorDlg::kTrayLookEveryMs + 5000);
+            w.OnCommand(CMonitorDlg::ID_OPEN);
+        });
+        step("close", [&] { w.close(); });
+        step("click", [&] { shell->SendEvent(CTrayIcon::kTrayMenu, TrayEvent::LeftButtonUp); });
+        step("escape", [&] { QTest::keyClick(&w, Qt::Key_Escape); });
+        step("double click",
+             [&] { shell->SendEvent(CTrayIcon::kTrayMenu, TrayEvent::LeftDoubleClick); });
+        step("hide", [&] { w.OnCommand(CMonitorDlg::ID_HIDE); });
+        seen << (w.HasEnded() ? "ended" : "running");
+        w.move(150, 90);
+        w.Action(CMonitorDlg::ID_EXIT)->trigger();
+    });
+    w.RunModal();
+    EXPECT_EQ(seen.join(u'|').toStdString(),
+              "start hidden minimised|open shown|close minimised|tray comes shown|close hidden|"
+              "click shown|escape hidden|double click shown|hide hidden|running");
+    EXPECT_TRUE(w.HasEnded());
+    EXPECT_EQ(ReadInt(QStringLiteral("NumOpen"), -1), 1);
+    EXPECT_EQ(ReadInt(QStringLiteral("LocX"), -1), 150);
+}
+
+TEST_F(WindowCommandTest, NumberBoxesTakeDigitsOnlyAndNoticesFromPollThreadsDoNotStack) {
+    auto w = MakeWindow();
+    ASSERT_TRUE(w->OnInitDialog());
+    auto* warn = qobject_cast<QLineEdit*>(w->Control(CMonitorDlg::IDC_THRESHOLD[1]));
+    auto* interval = qobject_cast<QLineEdit*>(w->Control(CMonitorDlg::IDC_INTERVAL[1]));
+    // "typed|pasted|what the box shows"
+    const std::pair<QLineEdit*, QStringList> cases[] = {
+        {warn, {"25x0||250", "1234567||123456", "0||0", "-5 ||5", "|4x5|", "9|1,000|9"}},
+        {interval, {"0||", "35792||3579", "35791||35791", "7|O|7"}}};
+    for (const auto& [box, list] : cases)
+        for (const QString& c : list) {
+            box->clear();
+            QTest::keyClicks(box, c.section(u'|', 0, 0));
+            QApplication::clipboard()->setText(c.section(u'|', 1, 1));
+            box->paste();
+            EXPECT_EQ(box->text(), c.section(u'|', 2, 2)) << c.toStdString();
+        }
+    // Notices from poll threads neither block nor stack.
+    w->show();
+    auto open = [&](const char* text) {
+        int n = 0;
+        for (auto* box : w->findChildren<QMessageBox*>(QLatin1String(CNoticeBox::kObjectName)))
+            n += box->isVisible() && box->text() == QLatin1String(text);
+        return n;
+    };
+    // The same failure at every poll of a long outage: one box while it waits for OK.
+    for (int i = 0; i < 20; ++i)
+        std::thread([&] {
+            w->Notice()->ShowNotice(QLatin1String(i % 2 ? "first" : "second"));
+        }).join();
+    EXPECT_TRUE(WaitUntil([&] { return open("first") == 1 && open("second") == 1; }));
+}
+
+QString ExecLine() {
+    QFile f(LogonStart::EntryPath());
+    const QRegularExpression exec(QStringLiteral("^Exec=(.*)$"),
+                                  QRegularExpression::MultilineOption);
+    return f.open(QIODevice::ReadOnly) ? exec.match(QString::fromUtf8(f.readAll())).captured(1)
+                                       : "";
+}
+
+TEST(HelpAndLogonTest, LogonEntryNamesTheInstalledProgramEscapedAndItsFailureIsReported) {
+    ResetSettingsStore();
+    WriteString("SMTP", "127.0.0.1:1");
+    auto w = MakeWindow();
+    w->SetProgramDirectory(QStringLiteral(TRELLION_INSTALL_BINDIR));
+    ASSERT_TRUE(w->OnInitDialog());
+    // "Auto" is 1 by default: the entry names the program; logs never go beside it (root).
+    EXPECT_EQ(ExecLine().toStdString(), TRELLION_INSTALL_BINDIR "/window_test");
+    EXPECT_EQ(w->AccessLogPath().toStdString(),
+              qgetenv("XDG_STATE_HOME").toStdString() + "/Trellion/access.log");
+    w->OnCommand(CMonitorDlg::ID_AUTO_START);
+    EXPECT_FALSE(QFile::exists(LogonStart::EntryPath()));
+    EXPECT_TRUE(LogonStart::Apply(false, w->ProgramPath(), w->Notice())) << "none is no failure";
+    // A file where the autostart folder should be: nothing can be written under it.
+    const QString folder = QFileInfo(LogonStart::EntryPath()).absolutePath();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    w->OnCommand(CMonitorDlg::ID_AUTO_START);
+    const auto notices = [&] { return w->findChildren<QMessageBox*>(CNoticeBox::kObjectName); };
+    ASSERT_TRUE(WaitUntil([&] { return !notices().isEmpty(); }));
+    WaitUntil([] { return false; }, 100);
+    ASSERT_EQ(notices().size(), 1) << "the removals said nothing";
+    EXPECT_EQ(notices()[0]->text(), QStringLiteral("Could not register Trellion."));
+    EXPECT_TRUE(w->Action(CMonitorDlg::ID_AUTO_START)->isChecked()) << "the wish stays";
+    EXPECT_EQ(ReadInt(QStringLiteral("Auto"), -1), 1);
+    ASSERT_TRUE(blocker.remove());
+    const char* cases[][2] = {
+        {"/usr/bin/trellion", "/usr/bin/trellion"},
+        {"/opt/My Tools/trellion", "\"/opt/My Tools/trellion\""}, // a blank splits arguments
+        {"/opt/100%ok/trellion", "/opt/100%%ok/trellion"},        // '%' starts a field code
+        {"/opt/a$b/trellion", "\"/opt/a\\\\$b/trellion\""},       // escaped twice: quote, file
+        {"/opt/a\nX-Injected=1/trellion", "\"/opt/a\\nX-Injected=1/trellion\""}, // a new key
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(LogonStart::Apply(true, QString::fromUtf8(c[0]), nullptr));
+        EXPECT_EQ(ExecLine().toStdString(), c[1]) << c[0];
+    }
+}
+
+} // namespace
