@@ -73,6 +73,7 @@ public slots:
             const auto image = hints.value(QStringLiteral("image-data")).value<QDBusArgument>();
             image.beginStructure();
             image >> note.imageWidth;
+            image.endStructure(); // frees the structure's reader
         }
         notes << note;
         return static_cast<uint>(notes.size());
