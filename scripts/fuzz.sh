@@ -18,19 +18,22 @@ ninja -C build-fuzz "${targets[@]}"
 mkdir -p build-fuzz/crashes
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in "${targets[@]}"; do
-    corpus=fuzz/corpus/${target%_fuzz}
+# One target per core at a time: each still gets its full time.
+run_target() {
+    local target=$1 corpus=fuzz/corpus/${1%_fuzz} scratch status=0
     scratch=$(mktemp -d)
     mkdir -p "$corpus"
-    echo "== $target: ${seconds}s on $corpus"
-    status=0
     "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="build-fuzz/crashes/$target-" \
         "$scratch" "$corpus" 2>"build-fuzz/$target.log" || status=$?
     rm -rf "$scratch"
+    echo "== $target: ${seconds}s on $corpus"
     tail -n 12 "build-fuzz/$target.log"
     if [ "$status" != 0 ]; then
         echo "$target failed; its input is in build-fuzz/crashes/" >&2
-        exit 1
+        return 1
     fi
-done
+}
+export -f run_target
+export seconds
+printf '%s\n' "${targets[@]}" | xargs -P "$(nproc)" -I{} bash -c 'run_target {}'
