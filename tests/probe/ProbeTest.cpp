@@ -220,7 +220,7 @@ TEST_P(ServerProbeTest, ASilentServerFailsAfterTheLoginTimeOut) {
     silent.reset(); // closing the sockets ends a connect that is still waiting
     hung.join();
     EXPECT_TRUE(ended) << "no login time-out reached the driver";
-    EXPECT_GE(elapsed.load(), 2500);
+    EXPECT_GE(elapsed.load(), 1500); // psqlodbc counts the time-out from its own start
     EXPECT_FALSE(error.isEmpty());
 }
 
