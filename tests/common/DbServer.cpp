@@ -1,10 +1,11 @@
 #include "tests/common/DbServer.h"
 
 #include "tests/common/OdbcTestEnv.h"
+#include "tests/common/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
+#include <QTemporaryFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -58,6 +60,7 @@ pid_t ReadPid(const QString& file) {
 }
 
 bool Alive(pid_t pid) {
+    ::waitpid(pid, nullptr, WNOHANG); // reaps our own exited children
     return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH);
 }
 
@@ -76,7 +79,26 @@ QString ServerPidFile(Kind kind, const QString& dir) {
     return dir + (kind == Kind::Postgres ? "/data/postmaster.pid" : "/server.pid");
 }
 
+// Runs a program to its end (killed after timeoutMs), its output merged into *output; true when
+// it exited with 0.
+bool Execute(const QStringList& command, int timeoutMs, QString* output = nullptr) {
+    QTemporaryFile out;
+    const bool ok =
+        out.open() &&
+        TestSupport::WaitExit(TestSupport::Spawn(command, -1, out.handle(), true), timeoutMs) == 0;
+    if (output && out.seek(0)) // the child wrote through a descriptor of its own
+        *output = QString::fromLocal8Bit(out.readAll());
+    return ok;
+}
+
 } // namespace
+
+// PostgreSQL refuses to run as root: as root, its tools run as the postgres user.
+bool DbServer::Run(const QStringList& command, int timeoutMs, QString* output) const {
+    if (m_kind == Kind::Postgres && Root())
+        return Execute(QStringList{"runuser", "-u", "postgres", "--"} + command, timeoutMs, output);
+    return Execute(command, timeoutMs, output);
+}
 
 DbServer::DbServer(Kind kind) : m_kind(kind) {}
 
@@ -106,24 +128,6 @@ QString DbServer::DriverConnectionString() const {
         .arg(Database(), User(), Password());
 }
 
-// PostgreSQL refuses to run as root: as root, its tools run as the postgres user.
-bool DbServer::Run(const QStringList& command, int timeoutMs, QString* output) const {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setWorkingDirectory(QDir::tempPath()); // the server user cannot enter the test's folder
-    if (m_kind == Kind::Postgres && Root())
-        p.start("runuser", QStringList{"-u", "postgres", "--"} + command);
-    else
-        p.start(command.first(), command.mid(1));
-    const bool finished = p.waitForFinished(timeoutMs);
-    if (!finished)
-        p.kill();
-    p.waitForFinished(5000);
-    if (output)
-        *output = QString::fromLocal8Bit(p.readAll());
-    return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // Makes the machine-wide template once and sweeps servers whose test process died (under a
 // lock: ctest runs binaries in parallel), then copies the template into a folder of our own.
 bool DbServer::Prepare() {
@@ -137,7 +141,7 @@ bool DbServer::Prepare() {
     if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
         return false;
     const auto chown = [&](const QString& path) {
-        return !pg || !Root() || QProcess::execute("chown", {"-R", "postgres:", path}) == 0;
+        return !pg || !Root() || Execute({"chown", "-R", "postgres:", path}, 60000);
     };
     QString output;
     bool ok = QDir(cache + "/data").exists();
@@ -181,8 +185,7 @@ bool DbServer::Prepare() {
     ok = !m_dir.isEmpty() && ::chmod(pattern.constData(), 0755) == 0 &&
          owner.open(QIODevice::WriteOnly) && owner.write(QByteArray::number(::getpid())) > 0;
     owner.close();
-    ok = ok && QProcess::execute("cp", {"-a", cache + "/data", m_dir + "/data"}) == 0 &&
-         chown(m_dir);
+    ok = ok && Execute({"cp", "-a", cache + "/data", m_dir + "/data"}, 120000) && chown(m_dir);
     ::close(lock);
     return ok;
 }
@@ -220,15 +223,18 @@ bool DbServer::Start() {
                            .toUtf8()) <= 0)
             break;
         init.close();
-        qint64 pid = 0;
-        bool alive = QProcess::startDetached(
-            "/usr/sbin/mariadbd",
-            {"--no-defaults", "--datadir=" + m_dir + "/data", "--port=" + QString::number(m_port),
-             "--bind-address=127.0.0.1", "--socket=" + m_dir + "/mysqld.sock",
-             "--pid-file=" + m_dir + "/server.pid", "--log-error=" + log, "--skip-log-bin",
-             "--init-file=" + init.fileName(), "--skip-name-resolve", "--innodb-log-file-size=4M",
-             "--innodb-buffer-pool-size=16M", UserOption()},
-            QDir::tempPath(), &pid);
+        QFile out(m_dir + "/server.out"); // what it says before its log is open
+        out.open(QIODevice::WriteOnly);
+        const pid_t pid = TestSupport::Spawn(
+            {"/usr/sbin/mariadbd", "--no-defaults", "--datadir=" + m_dir + "/data",
+             "--port=" + QString::number(m_port), "--bind-address=127.0.0.1",
+             "--socket=" + m_dir + "/mysqld.sock", "--pid-file=" + m_dir + "/server.pid",
+             "--log-error=" + log, "--skip-log-bin", "--init-file=" + init.fileName(),
+             "--skip-name-resolve", "--innodb-log-file-size=4M", "--innodb-buffer-pool-size=16M",
+             UserOption()},
+            -1, out.handle(), true);
+        out.close();
+        bool alive = pid > 0;
         for (int waited = 0; alive && !m_running && waited < 120000; waited += 100) {
             QThread::msleep(100);
             m_running = TcpPort(m_port) == 1 && ReadPid(m_dir + "/server.pid") == pid;

@@ -4,7 +4,10 @@
 
 #include <QDir>
 #include <QJsonDocument>
-#include <QProcess>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,22 +34,32 @@ bool SmtpSink::Start(Mode mode, const QStringList& options) {
     Stop();
     m_folder = TestSupport::MakeTempDir(QStringLiteral("smtp-sink"));
     const char* refuse[] = {"none", "rcpt", "data"};
-    m_process = std::make_unique<QProcess>();
-    // stdin stays an open pipe: the script ends when it closes, so no server outlives a test.
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(QStringLiteral("/usr/bin/python3"),
-                     QStringList{TRELLION_SOURCE_DIR "/scripts/smtp-sink.py", "--dir", m_folder,
-                                 "--pki", QFileInfo(CaFile()).path(), "--refuse",
-                                 refuse[static_cast<int>(mode)]} +
-                         options);
-    // Python's start-up (and the first CA) on a loaded machine can take seconds.
-    WaitUntil(
-        [this] {
-            m_process->waitForReadyRead(100);
-            return m_process->canReadLine() || m_process->state() == QProcess::NotRunning;
-        },
-        60000);
-    const QByteArray line = m_process->readLine().trimmed();
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0)
+        return false;
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(in[0]);
+        ::close(in[1]);
+        return false;
+    }
+    m_pid = TestSupport::Spawn(QStringList{"/usr/bin/python3",
+                                           TRELLION_SOURCE_DIR "/scripts/smtp-sink.py", "--dir",
+                                           m_folder, "--pki", QFileInfo(CaFile()).path(),
+                                           "--refuse", refuse[static_cast<int>(mode)]} +
+                                   options,
+                               in[0], out[1]);
+    ::close(in[0]);
+    ::close(out[1]);
+    m_stdin = in[1];
+    // The first line; Python's start-up (and the first CA) on a loaded machine can take seconds.
+    QByteArray line;
+    char c = 0;
+    pollfd p{out[0], POLLIN, 0};
+    while (m_pid > 0 && !line.endsWith('\n') && ::poll(&p, 1, 60000) == 1 &&
+           ::read(out[0], &c, 1) == 1)
+        line += c;
+    ::close(out[0]);
+    line = line.trimmed();
     m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
     if (m_port > 0)
         return true;
@@ -56,14 +69,12 @@ bool SmtpSink::Start(Mode mode, const QStringList& options) {
 }
 
 void SmtpSink::Stop() {
-    if (m_process) {
-        m_process->closeWriteChannel();
-        m_process->terminate();
-        if (!m_process->waitForFinished(10000))
-            m_process->kill();
-        m_process->waitForFinished(10000);
-        m_process.reset();
-    }
+    if (m_stdin >= 0)
+        ::close(m_stdin);
+    m_stdin = -1;
+    if (m_pid > 0 && TestSupport::WaitExit(m_pid, 10000) < 0)
+        qWarning("SmtpSink: the server did not end when its input closed");
+    m_pid = 0;
     m_port = 0;
 }
 

@@ -4,9 +4,7 @@
 #include <QJsonObject>
 #include <QStringList>
 
-#include <memory>
-
-class QProcess;
+#include <sys/types.h>
 
 // A real SMTP server for tests: aiosmtpd (scripts/smtp-sink.py run by /usr/bin/python3) on
 // 127.0.0.1 and a free port. Every message it accepts is kept as files in a private folder, so
@@ -28,6 +26,8 @@ public:
 
     SmtpSink();
     ~SmtpSink();
+    SmtpSink(const SmtpSink&) = delete;
+    SmtpSink& operator=(const SmtpSink&) = delete;
 
     // Starts the server and waits until it listens; false (with a reason on stderr) when
     // python3 or aiosmtpd is missing. `options` go to the script: TLS, login and certificate
@@ -45,7 +45,8 @@ public:
     QStringList Sessions(int count, int timeoutMs) const;
 
 private:
-    std::unique_ptr<QProcess> m_process;
+    pid_t m_pid = 0;
+    int m_stdin = -1; // the server ends when this closes, so no server outlives a test
     QString m_folder;
     int m_port = 0;
 };

@@ -6,6 +6,13 @@
 #include <QThread>
 
 #include <atomic>
+#include <vector>
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -33,6 +40,47 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
         QThread::msleep(5);
     }
     return true;
+}
+
+pid_t Spawn(const QStringList& command, int stdinFd, int stdoutFd, bool merge) {
+    std::vector<QByteArray> bytes;
+    std::vector<char*> argv;
+    for (const QString& arg : command)
+        bytes.push_back(arg.toLocal8Bit());
+    for (QByteArray& arg : bytes)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (stdinFd < 0)
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    else
+        ::posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
+    if (stdoutFd >= 0)
+        ::posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    if (stdoutFd >= 0 && merge)
+        ::posix_spawn_file_actions_adddup2(&actions, stdoutFd, 2);
+    // A server user may not enter the test's own folders.
+    const QByteArray dir = QFile::encodeName(QDir::tempPath());
+    ::posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = 0;
+    ::posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitExit(pid_t pid, int timeoutMs) {
+    int status = 0;
+    for (int waited = 0; pid > 0 && ::waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
+        if (waited >= timeoutMs) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            return -1;
+        }
+        QThread::msleep(10);
+    }
+    return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace TestSupport

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+
+#include <sys/types.h>
 
 // Small helpers shared by the test binaries.
 namespace TestSupport {
@@ -16,5 +19,14 @@ QString MakeTempDir(const QString& prefix);
 // Runs the event loop until done() holds or timeoutMs passed; true when done() held. For waits
 // that must not depend on how loaded the machine is.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+
+// Starts a program in the temp folder with stdin from stdinFd (-1: /dev/null) and stdout to
+// stdoutFd (-1: this process's), stderr to stdoutFd too when merge is set; its pid, or 0. Tests
+// start their peers this way, not with QProcess: after Qt's vfork-style child start the thread
+// sanitizer misses the starting thread's later locks and reports races that are not there.
+pid_t Spawn(const QStringList& command, int stdinFd = -1, int stdoutFd = -1, bool merge = false);
+
+// Waits for a started program to end (killed after timeoutMs); its exit code, -1 if killed.
+int WaitExit(pid_t pid, int timeoutMs);
 
 } // namespace TestSupport
