@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-# Shares the build folder with the test command; only the program is built here.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Shares the build folder with the test and package commands; only the program is built here.
+source scripts/build-options.sh
+cmake -S . -B build "${build_options[@]}" >/dev/null
 ninja -C build trellion
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     exec xvfb-run -a ./build/trellion "$@"
