@@ -1,8 +1,6 @@
-// The main window offscreen: initialisation from the store, layouts, commands with a tray that
-// comes late, the number boxes, notices from poll threads, the logon entry and the log folder.
-// The "Select Data Source" dialog and the Select, Del and Poll commands on real drivers: SQLite
-// files and data sources, a PostgreSQL cluster, a server that never answers. The built program
-// as a child process: command line, instance count, end on signals.
+// The main window offscreen (start-up from the store, layouts, commands with a late tray, number
+// boxes, notices, the logon entry); "Select Data Source" and Select, Del and Poll on SQLite and
+// PostgreSQL; the built program as a child process (command line, instances, signals).
 #include "app/MonitorApp.h"
 #include "controls/RecordingTrayShell.h"
 #include "controls/TrayIcon.h"
