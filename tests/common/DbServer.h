@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
-#include <QStringList>
+
+#include <memory>
 
 // A private database server on 127.0.0.1 and a free port, with password log-in, in a folder of
-// its own (/tmp/trellion-<kind>-XXXXXX, copied from a per-machine template made once). Stop()
-// and the destructor stop it; it can be started again after Stop() for outage tests. A server
-// left by a test process that died is stopped and removed by the next Start() anywhere.
+// its own (/tmp/trellion-<kind>-<pid>-XXXXXX, copied from a per-machine template made once).
+// Stop() and the destructor stop it; it can be started again after Stop() for outage tests. The
+// server dies with the test process; a folder left by a process that died goes at the next start.
 class DbServer {
 public:
     enum class Kind { Postgres, MariaDb };
@@ -29,17 +31,14 @@ public:
     QString Driver() const;
     // "DRIVER={..};Server=127.0.0.1;Port=..;Database=..;UID=..;PWD=.."
     QString DriverConnectionString() const;
-    // The server's folder (data/, server.log); for diagnostics.
-    QString Dir() const { return m_dir; }
 
 private:
     bool Prepare();
-    bool Run(const QStringList& command, int timeoutMs, QString* output = nullptr) const;
 
     Kind m_kind;
     QString m_dir;
     int m_port = 0;
-    bool m_running = false;
+    std::unique_ptr<QProcess> m_server;
 };
 
 class PgCluster : public DbServer {
