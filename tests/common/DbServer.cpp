@@ -22,10 +22,6 @@ using Kind = DbServer::Kind;
 
 const QString kPgBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 
-QString Name(Kind kind) {
-    return kind == Kind::Postgres ? QStringLiteral("pg") : QStringLiteral("mariadb");
-}
-
 // PostgreSQL refuses to run as root: as root, its programs run as the postgres user.
 std::pair<uid_t, gid_t> ServerUser(Kind kind) {
     const passwd* pw = kind == Kind::Postgres && geteuid() == 0 ? getpwnam("postgres") : nullptr;
@@ -72,19 +68,6 @@ DbServer::~DbServer() {
         QDir(m_dir).removeRecursively();
 }
 
-QString DbServer::User() const {
-    return QStringLiteral("trellion");
-}
-QString DbServer::Password() const {
-    return m_kind == Kind::Postgres ? QStringLiteral("Pg-secret-1") : "Maria-secret-1";
-}
-QString DbServer::Database() const {
-    return m_kind == Kind::Postgres ? QStringLiteral("postgres") : "trellion";
-}
-QString DbServer::Driver() const {
-    return m_kind == Kind::Postgres ? QStringLiteral("PostgreSQL Unicode") : "MariaDB Unicode";
-}
-
 QString DbServer::DriverConnectionString() const {
     return QStringLiteral("DRIVER={%1};Server=127.0.0.1;Port=%2;Database=%3;UID=%4;PWD=%5")
         .arg(Driver())
@@ -95,7 +78,7 @@ QString DbServer::DriverConnectionString() const {
 // Under a lock (ctest runs binaries in parallel): makes the machine-wide template once and
 // removes the folders of test processes that died; then copies the template into our folder.
 bool DbServer::Prepare() {
-    const QString prefix = QDir::tempPath() + "/trellion-" + Name(m_kind) + '-';
+    const QString prefix = QDir::tempPath() + "/trellion-" + (pg() ? "pg" : "mariadb") + '-';
     const QString cache = prefix + "template-uid" + QString::number(getuid());
     const int lock =
         ::open(QFile::encodeName(cache + ".lock").constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
@@ -110,7 +93,7 @@ bool DbServer::Prepare() {
         ok = QDir().mkpath(cache) && ::chown(QFile::encodeName(cache).constData(), uid, gid) == 0 &&
              pw.open(QIODevice::WriteOnly) && pw.write(Password().toUtf8() + '\n') > 0;
         pw.close();
-        if (m_kind == Kind::Postgres)
+        if (pg())
             ok = ok && Run(m_kind,
                            {kPgBin + "initdb", "-D", cache + "/building", "-U", User(), "--no-sync",
                             "--pwfile=" + pw.fileName(), "--auth-host=scram-sha-256",
@@ -129,8 +112,8 @@ bool DbServer::Prepare() {
         ADD_FAILURE() << "cannot make the template in " << qPrintable(cache) << ":\n"
                       << qPrintable(output);
     const QDir tmp(QDir::tempPath());
-    for (const QString& name :
-         tmp.entryList({"trellion-" + Name(m_kind) + "-*-??????"}, QDir::Dirs)) {
+    for (const QString& name : tmp.entryList(
+             {QString(pg() ? "trellion-pg-*-??????" : "trellion-mariadb-*-??????")}, QDir::Dirs)) {
         const pid_t owner = name.section(u'-', 2, 2).toInt();
         if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
             QDir(tmp.filePath(name)).removeRecursively();
@@ -149,8 +132,7 @@ bool DbServer::Start() {
         return true;
     if (m_dir.isEmpty() && !Prepare())
         return false;
-    const bool pg = m_kind == Kind::Postgres;
-    if (!pg) {
+    if (!pg()) {
         OdbcTestEnv::AddDriver(Driver(), "libmaodbc.so");
         // The user and database come from the init file, run at every start.
         QFile init(m_dir + "/init.sql");
@@ -167,10 +149,10 @@ bool DbServer::Start() {
         if (m_port == 0 || attempt > 0)
             m_port = SilentListener().Port();
         auto server = std::make_unique<QProcess>();
-        SetUpProcess(*server, m_kind, pg ? SIGQUIT : SIGKILL); // SIGQUIT: immediate shutdown
+        SetUpProcess(*server, m_kind, pg() ? SIGQUIT : SIGKILL); // SIGQUIT: immediate shutdown
         server->setStandardOutputFile(m_dir + "/server.log", QIODevice::Append);
         const QString port = QString::number(m_port);
-        if (pg)
+        if (pg())
             server->start(kPgBin + "postgres",
                           {"-D", m_dir + "/data", "-p", port, "-c", "listen_addresses=127.0.0.1",
                            "-c", "unix_socket_directories=", "-c", "fsync=off", "-c",
@@ -191,7 +173,7 @@ bool DbServer::Start() {
             m_server = std::move(server);
     }
     if (!m_server)
-        ADD_FAILURE() << qPrintable(Name(m_kind)) << " server did not start; see "
+        ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not start; see "
                       << qPrintable(m_dir) << "/server.log";
     return m_server != nullptr;
 }
@@ -200,10 +182,10 @@ bool DbServer::Stop() {
     if (!m_server)
         return true;
     // SIGINT is PostgreSQL's fast shutdown; its SIGTERM would wait for every client to leave.
-    ::kill(pid_t(m_server->processId()), m_kind == Kind::Postgres ? SIGINT : SIGTERM);
+    ::kill(pid_t(m_server->processId()), pg() ? SIGINT : SIGTERM);
     const bool stopped = m_server->waitForFinished(90000);
     if (!stopped)
-        ADD_FAILURE() << qPrintable(Name(m_kind)) << " server did not stop";
+        ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not stop";
     m_server.reset();
     return stopped;
 }

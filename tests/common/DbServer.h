@@ -24,15 +24,16 @@ public:
 
     Kind ServerKind() const { return m_kind; }
     int Port() const { return m_port; }
-    QString User() const;
-    QString Password() const;
-    QString Database() const;
+    QString User() const { return "trellion"; }
+    QString Password() const { return pg() ? "Pg-secret-1" : "Maria-secret-1"; }
+    QString Database() const { return pg() ? "postgres" : "trellion"; }
     // The ODBC driver's name in the private odbcinst.ini.
-    QString Driver() const;
+    QString Driver() const { return pg() ? "PostgreSQL Unicode" : "MariaDB Unicode"; }
     // "DRIVER={..};Server=127.0.0.1;Port=..;Database=..;UID=..;PWD=.."
     QString DriverConnectionString() const;
 
 private:
+    bool pg() const { return m_kind == Kind::Postgres; }
     bool Prepare();
 
     Kind m_kind;

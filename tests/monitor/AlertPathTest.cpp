@@ -107,8 +107,12 @@ TEST_F(AlertPathTest, AnAlertThatCouldNotBeSentGoesOutWithTheRecovery) {
     // A restart during the outage: no second notification, the pending alert is kept and tried.
     Restart();
     EXPECT_TRUE(rig.monitor->LastAlert(0).startsWith("(alert not sent: "));
+    SettingsStore::WriteString(title, "lastAlert", "marker");
     Poll();
     EXPECT_EQ(NewNotes(), "");
+    EXPECT_TRUE(SettingsStore::ReadString(title, "lastAlert").startsWith("(alert not sent: "))
+        << "tried again";
+    EXPECT_EQ(Warned(), 0);
     SmtpSink accepting;
     ASSERT_TRUE(accepting.Start());
     rig.SetUpEmail(accepting.Port());

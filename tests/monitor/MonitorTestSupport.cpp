@@ -9,11 +9,6 @@
 
 #include <chrono>
 
-void RecordingView::Add(const QString& what, int slot, int field, double value, double mark,
-                        const QString& text, const QStringList& texts) {
-    Locked([&] { m_calls << Call{what, slot, field, value, mark, text, texts}; });
-}
-
 QList<RecordingView::Call> RecordingView::CallsFor(int slot) const {
     QList<Call> out;
     for (const Call& c : Calls())

@@ -19,18 +19,11 @@
 
 // A window stand-in that keeps every call the engine makes, in order, from whichever thread.
 class RecordingView : public IMonitorView {
-    template <typename F> auto Locked(F f) const {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
-
 public:
     struct Call {
         QString what; // "colour", "sample", "legend", "scale", "text", "tray", "resetGraph", ...
-        int slot = -1;
-        int field = -1;
-        double value = 0;
-        double mark = 0;
+        int slot = -1, field = -1;
+        double value = 0, mark = 0;
         QString text;
         QStringList texts;
     };
@@ -52,33 +45,32 @@ public:
         Add("captions", slot, -1, 0, 0, {}, {group, button});
     }
     QString ThresholdText(int slot) const override {
-        return Locked([&] { return thresholdTexts[slot]; });
+        std::lock_guard lock(m_mutex);
+        return thresholdTexts[slot];
     }
     QString IntervalText(int slot) const override {
-        return Locked([&] { return intervalTexts[slot]; });
+        std::lock_guard lock(m_mutex);
+        return intervalTexts[slot];
     }
     void SetIntervalText(int slot, const QString& text) override {
-        Locked([&] { intervalTexts[slot] = text; });
-        Add("intervalText", slot, -1, 0, 0, text);
+        Add("intervalText", slot, -1, 0, 0, text, {}, &intervalTexts[slot]);
     }
     void HideWindow() override { Add("hide"); }
     void RunEmailSettingsPrompt() override { Add("prompt"); }
 
     QList<Call> Calls() const {
-        return Locked([&] { return m_calls; });
+        std::lock_guard lock(m_mutex);
+        return m_calls;
     }
     QList<Call> CallsFor(int slot) const;
     void Clear() {
-        Locked([&] { m_calls.clear(); });
+        std::lock_guard lock(m_mutex);
+        m_calls.clear();
     }
     // The last call of a kind for a slot (and field); a default Call (slot -1) when none.
     Call Last(const char* what, int slot, int field = -1) const;
     QString Text(int slot, SlotField f) const { return Last("text", slot, int(f)).text; }
-    bool HasText(int slot, SlotField f) const { return Last("text", slot, int(f)).slot >= 0; }
-    int LastColour(int slot) const { // 0x1000000 when never set
-        const Call c = Last("colour", slot);
-        return c.slot < 0 ? 0x1000000 : int(c.value);
-    }
+    int LastColour(int slot) const { return int(Last("colour", slot).value); }
     QStringList Legend(int slot) const { return Last("legend", slot).texts; }
 
     // The edit texts the scheduler reads.
@@ -87,7 +79,12 @@ public:
 
 private:
     void Add(const QString& what, int slot = -1, int field = -1, double value = 0, double mark = 0,
-             const QString& text = {}, const QStringList& texts = {});
+             const QString& text = {}, const QStringList& texts = {}, QString* setText = nullptr) {
+        std::lock_guard lock(m_mutex);
+        m_calls << Call{what, slot, field, value, mark, text, texts};
+        if (setText)
+            *setText = text;
+    }
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
 };
