@@ -6,16 +6,8 @@
 #include <QJsonDocument>
 #include <QProcess>
 
-namespace {
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
+using TestSupport::ReadFile;
 using TestSupport::WaitUntil;
-
-} // namespace
 
 SmtpSink::SmtpSink() = default;
 

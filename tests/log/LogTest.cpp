@@ -22,10 +22,7 @@ namespace {
 
 using Mode = LogFile::Mode;
 
-QByteArray Bytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+const auto Bytes = TestSupport::ReadFile;
 
 // The file cut at CR LF; a bare CR or LF or a missing last line end fails the test.
 QStringList Lines(const QString& path) {

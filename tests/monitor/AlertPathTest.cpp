@@ -120,9 +120,9 @@ TEST_F(AlertPathTest, AnAlertThatCouldNotBeSentGoesOutWithTheRecovery) {
     Poll();
     ASSERT_TRUE(accepting.WaitForMessages(1, 10000));
     const SmtpSink::Message mail = accepting.Messages().first();
-    EXPECT_EQ(SubjectOf(mail.data), "Recovery - ledger.db");
+    EXPECT_EQ(mail.Subject(), "Recovery - ledger.db");
     EXPECT_EQ(mail.rcptTos, QStringList({kRecoveryTo}));
-    const QString body = BodyOf(mail.data);
+    const QString body = mail.Body();
     EXPECT_TRUE(body.startsWith("Database recovered on ") &&
                 body.contains("The database became unreachable" + began +
                               "; the alert could not be sent then."))
@@ -184,7 +184,7 @@ TEST_F(AlertPathTest, NoServiceNoBusOrSwitchedOffShowsNothingAndTheMailStillGoes
     ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(dbPath).isEmpty());
     Poll();
     ASSERT_TRUE(accepting.WaitForMessages(4, 10000));
-    EXPECT_EQ(SubjectOf(accepting.Messages()[3].data), "Recovery - ledger.db");
+    EXPECT_EQ(accepting.Messages()[3].Subject(), "Recovery - ledger.db");
     EXPECT_EQ(Warned(), 0);
     EXPECT_TRUE(rig.notice.Texts().isEmpty());
 }

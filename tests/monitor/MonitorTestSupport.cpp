@@ -122,11 +122,9 @@ void MonitorRig::StoreSlot(int slot, const QString& connectionString, const QStr
 
 // Log lines without their "<date time> " prefix.
 static QStringList ReadLogMessages(const QString& path) {
-    QFile f(path);
     QStringList out;
     static const QRegularExpression prefix(QStringLiteral(R"(^<\d\d/\d\d/\d{4} \d\d:\d\d:\d\d> )"));
-    for (QString line :
-         f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split("\r\n") : QStringList())
+    for (QString line : QString::fromUtf8(TestSupport::ReadFile(path)).split("\r\n"))
         if (!line.isEmpty())
             out << line.remove(prefix);
     return out;
@@ -137,18 +135,6 @@ QStringList MonitorRig::AccessLines() const {
 }
 QStringList MonitorRig::ErrorLines() const {
     return ReadLogMessages(errorLog);
-}
-
-QString SubjectOf(const QByteArray& data) {
-    static const QRegularExpression subject(QStringLiteral("^Subject: (.*)$"),
-                                            QRegularExpression::MultilineOption);
-    const QString head = QString::fromUtf8(data.left(data.indexOf("\r\n\r\n"))).remove(u'\r');
-    return subject.match(head).captured(1).trimmed();
-}
-
-QString BodyOf(const QByteArray& data) {
-    const qsizetype split = data.indexOf("\r\n\r\n");
-    return split < 0 ? QString() : QString::fromUtf8(data.mid(split + 4)).replace("\r\n", "\n");
 }
 
 bool IsStamp(const QString& text) {

@@ -141,10 +141,5 @@ inline constexpr char kRecoveryTo[] = "recovery@example.test";
 
 using TestSupport::WaitUntil;
 
-// "Subject: ..." of a raw message.
-QString SubjectOf(const QByteArray& data);
-// The body of a raw message (after the blank line), CR LF turned into LF.
-QString BodyOf(const QByteArray& data);
-
 // True when text is a time stamp " on MM/DD/YYYY at HH:MM:SS".
 bool IsStamp(const QString& text);

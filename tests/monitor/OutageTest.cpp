@@ -39,12 +39,12 @@ TEST_P(OutageTest, OneAlertCarryingTheDriversMessageAndOneRecovery) {
     EXPECT_EQ(rig.ErrorLines(), QStringList(3, "Database unreachable: " + t));
     ASSERT_TRUE(sink.WaitForMessages(1, 15000));
     const SmtpSink::Message alert = sink.Messages()[0];
-    EXPECT_EQ(SubjectOf(alert.data), "Alert - " + t);
+    EXPECT_EQ(alert.Subject(), "Alert - " + t);
     EXPECT_EQ(alert.rcptTos, QStringList{kAlertTo});
     const QString lastAlert = SettingsStore::ReadString(t, "lastAlert");
     EXPECT_TRUE(IsStamp(lastAlert));
     EXPECT_EQ(rig.view.Text(0, Field::LastAlert), lastAlert);
-    const QString body = BodyOf(alert.data);
+    const QString body = alert.Body();
     EXPECT_TRUE(body.startsWith("Database unreachable" + lastAlert + "\n\n")) << body.toStdString();
     EXPECT_TRUE(body.contains("127.0.0.1")) << "the driver's message: " << body.toStdString();
     EXPECT_EQ(warned(), 1);
@@ -55,11 +55,11 @@ TEST_P(OutageTest, OneAlertCarryingTheDriversMessageAndOneRecovery) {
     rig.monitor->PollSlot(0);
     ASSERT_TRUE(sink.WaitForMessages(2, 15000));
     const SmtpSink::Message recovery = sink.Messages()[1];
-    EXPECT_EQ(SubjectOf(recovery.data), "Recovery - " + t);
+    EXPECT_EQ(recovery.Subject(), "Recovery - " + t);
     EXPECT_EQ(recovery.rcptTos, QStringList{kRecoveryTo});
     const QString lastRecovery = SettingsStore::ReadString(t, "lastRecovery");
     EXPECT_TRUE(IsStamp(lastRecovery));
-    EXPECT_TRUE(BodyOf(recovery.data).startsWith("Database recovered" + lastRecovery));
+    EXPECT_TRUE(recovery.Body().startsWith("Database recovered" + lastRecovery));
     EXPECT_EQ(rig.view.Text(0, Field::LastRecovery), lastRecovery);
     EXPECT_EQ(SettingsStore::ReadString(t, "lastAlert"), lastAlert);
     EXPECT_EQ(warned(), 0);

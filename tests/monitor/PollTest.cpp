@@ -21,7 +21,7 @@ int Warned(const QString& title) {
 QStringList Subjects(const SmtpSink& sink) {
     QStringList out;
     for (const auto& m : sink.Messages())
-        out << SubjectOf(m.data);
+        out << m.Subject();
     return out;
 }
 
@@ -67,7 +67,7 @@ TEST_F(PollTest, AlertStateWithoutMailAndASlowRecovery) {
                                            "Recovery - FlakyDb", "Warning - FlakyDb"}));
     EXPECT_EQ(sink.Messages()[0].mailFrom, kSender);
     EXPECT_EQ(sink.Messages()[2].rcptTos, QStringList{kRecoveryTo});
-    EXPECT_TRUE(BodyOf(sink.Messages()[1].data).startsWith("Slow response from database ("));
+    EXPECT_TRUE(sink.Messages()[1].Body().startsWith("Slow response from database ("));
     EXPECT_EQ(Warned(t), 0);
     EXPECT_TRUE(rig.ErrorLines().last().startsWith("WARNING FlakyDb "));
 }
@@ -148,8 +148,7 @@ TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     EXPECT_EQ(rig.monitor->HungCalls(), 1);
     EXPECT_EQ(rig.ErrorLines(), QStringList{"Database unreachable: HungDb"});
     ASSERT_TRUE(sink.WaitForMessages(1, 10000));
-    EXPECT_TRUE(
-        BodyOf(sink.Messages()[0].data).contains("\n\nNo answer from the database within 2 s"));
+    EXPECT_TRUE(sink.Messages()[0].Body().contains("\n\nNo answer from the database within 2 s"));
     const auto fresh = rig.monitor->Probe(0);
     EXPECT_NE(fresh, hung.lock());
     EXPECT_EQ(fresh->ConnectionString(), connection);
@@ -160,7 +159,7 @@ TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     EXPECT_EQ(rig.view.Calls().size(), calls);
     rig.monitor->PollSlot(0); // the fresh probe recovers
     ASSERT_TRUE(sink.WaitForMessages(2, 10000));
-    EXPECT_EQ(SubjectOf(sink.Messages()[1].data), "Recovery - HungDb");
+    EXPECT_EQ(sink.Messages()[1].Subject(), "Recovery - HungDb");
 }
 
 // A database removed during its poll, then a shutdown while a poll is stuck: neither poll

@@ -71,7 +71,8 @@ TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
     rig.StoreSlot(0, connection, "Busy");
     rig.SetUpEmail(25); // no prompt
     rig.view.intervalTexts[0] = "1";
-    rig.monitor->SetEarlyMs(6000); // the poll's own re-arm would be 2 x 4000 - 6000 ms
+    rig.monitor->SetMinuteMs(1000);
+    rig.monitor->SetEarlyMs(1500); // the poll's own re-arm would be 2 x 1000 - 1500 ms
     {
         ConnectGate gate;
         scheduler->PollNow(0);
