@@ -13,7 +13,7 @@
 #include <QStringList>
 
 #include <array>
-#include <condition_variable>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -89,23 +89,16 @@ private:
     QList<Call> m_calls;
 };
 
-// Blocks every probe's Connect (through the probe's test hook) until released; counts the
-// calls that entered and are inside it.
-class ConnectGate {
-public:
-    ConnectGate();  // installs the hook, closed
-    ~ConnectGate(); // opens and removes the hook
-    void Open();
-    bool WaitForEntered(int count, int timeoutMs);
-    int MaxInside() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = false;
-    int m_entered = 0;
-    int m_inside = 0;
-    int m_maxInside = 0;
+// Holds every probe's Connect (through the probe's test hook) until opened; counts the calls
+// that entered and the most inside at once. The destructor opens and removes the hook.
+struct ConnectGate {
+    ConnectGate();
+    ~ConnectGate();
+    bool WaitForEntered(int count, int timeoutMs) {
+        return TestSupport::WaitUntil([&] { return entered >= count; }, timeoutMs);
+    }
+    std::atomic<bool> open{false};
+    std::atomic<int> entered{0}, inside{0}, maxInside{0};
 };
 
 // The real parts a poll works with: log files in a temp folder, a log writer, an SMTP client,
@@ -114,13 +107,12 @@ struct MonitorRig {
     MonitorRig();
     ~MonitorRig();
 
-    QString dir;
-    QString accessLog;
-    QString errorLog;
+    QString dir = TestSupport::MakeTempDir(QStringLiteral("monitor"));
+    QString accessLog = dir + "/access.log", errorLog = dir + "/error.log";
     RecordingNotice notice;
     RecordingView view;
-    std::shared_ptr<LogWriter> log;
-    std::shared_ptr<SmtpClient> smtp;
+    std::shared_ptr<LogWriter> log = std::make_shared<LogWriter>(&notice);
+    std::shared_ptr<SmtpClient> smtp = std::make_shared<SmtpClient>(&notice);
     std::unique_ptr<SlotMonitor> monitor;
 
     // A new monitor on the same settings, view, log writer and client (a restart).
@@ -131,8 +123,10 @@ struct MonitorRig {
     // The slot's database, stored and restored as at start-up.
     void StoreSlot(int slot, const QString& connectionString, const QString& title);
 
-    QStringList AccessLines() const;
-    QStringList ErrorLines() const;
+    // The log's lines without their "<date time> " prefix.
+    QStringList AccessLines() const { return LogMessages(accessLog); }
+    QStringList ErrorLines() const { return LogMessages(errorLog); }
+    static QStringList LogMessages(const QString& path);
 };
 
 inline constexpr char kSender[] = "monitor@example.test";
