@@ -6,6 +6,7 @@
 #include "tests/monitor/MonitorTestSupport.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -24,8 +25,12 @@ TEST(SlotStatusTest, NumberTexts) {
                  {99999, "99999", 1e5}, {-99, "-99", -80},      {-198, "-198", -180},
                  {999995, "999995", 1}, {2e6, "2e+06", 0},      {123450, "123450", 123450}};
     // The application object sets the user's locale; a decimal comma would break the rounding.
+    // A private build of de_DE (package locales) stands in for a machine that has one.
+    const QString locales = TestSupport::MakeTempDir("locale");
+    QProcess::execute("localedef", {"-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"});
+    qputenv("LOCPATH", locales.toLocal8Bit());
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
     for (const auto& c : cases) {
         EXPECT_EQ(FormatMs(c.value), c.text) << c.value;
         EXPECT_EQ(RoundScale(c.value), c.scale) << c.value;

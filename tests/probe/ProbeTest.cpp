@@ -85,6 +85,8 @@ TEST(ProbeTest, SqliteChoicesTitlesAndFailures) {
         {OdbcTestEnv::SqliteConnectionString(db), OdbcTestEnv::SqliteConnectionString(db),
          QFileInfo(db).fileName(), false},
         {OdbcTestEnv::SqliteConnectionString(missing), "-", "Not Connected", true},
+        // NoCreat=1 goes first: the driver takes the first of two values.
+        {"DRIVER={SQLite3};Database=" + missing + ";NoCreat=0", "-", "Not Connected", true},
         {std::nullopt, "-", "Not Connected", false},
     };
     for (const auto& c : cases) {
