@@ -75,8 +75,8 @@ QString DbServer::DriverConnectionString() const {
         .arg(Database(), User(), Password());
 }
 
-// Under a lock (ctest runs binaries in parallel): makes the machine-wide template once and
-// removes the folders of test processes that died; then copies the template into our folder.
+// Makes the machine-wide template once, under a lock (ctest runs binaries in parallel), and
+// copies it into a folder of our own.
 bool DbServer::Prepare() {
     const QString prefix = QDir::tempPath() + "/trellion-" + (pg() ? "pg" : "mariadb") + '-';
     const QString cache = prefix + "template-uid" + QString::number(getuid());
@@ -111,14 +111,7 @@ bool DbServer::Prepare() {
     if (!ok)
         ADD_FAILURE() << "cannot make the template in " << qPrintable(cache) << ":\n"
                       << qPrintable(output);
-    const QDir tmp(QDir::tempPath());
-    for (const QString& name : tmp.entryList(
-             {QString(pg() ? "trellion-pg-*-??????" : "trellion-mariadb-*-??????")}, QDir::Dirs)) {
-        const pid_t owner = name.section(u'-', 2, 2).toInt();
-        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
-            QDir(tmp.filePath(name)).removeRecursively();
-    }
-    QByteArray pattern = QFile::encodeName(prefix + QString::number(getpid()) + "-XXXXXX");
+    QByteArray pattern = QFile::encodeName(prefix + "XXXXXX");
     m_dir = ok && ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
     // cp -a keeps the server user's ownership of the data.
     ok = !m_dir.isEmpty() && ::chmod(pattern.constData(), 0755) == 0 &&

@@ -161,6 +161,7 @@ TEST_F(AlertPathTest, OneNotificationPerOutageAndRecoveryAndOneAtEverySlowPoll) 
     EXPECT_EQ(rig.ErrorLines().filter("Mail not sent (Recovery - ledger.db): ").size(), 2);
     EXPECT_EQ(Warned(), 1);
     EXPECT_EQ(recorder.notes[2].urgency, 1) << "a warning is no alert";
+    EXPECT_TRUE(recorder.notes[2].body.startsWith("Slow response from database ("));
 }
 
 TEST_F(AlertPathTest, NoServiceNoBusOrSwitchedOffShowsNothingAndTheMailStillGoes) {

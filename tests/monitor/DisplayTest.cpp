@@ -2,6 +2,7 @@
 // measured time set by a scripted millisecond counter so that exact values come out.
 #include "monitor/SlotStatus.h"
 #include "probe/DatabaseProbe.h"
+#include "settings/SettingsStore.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/monitor/MonitorTestSupport.h"
 
@@ -60,12 +61,6 @@ protected:
         rig.view.Clear();
         rig.monitor->PollSlot(0);
     }
-    QStringList Kinds() const {
-        QStringList kinds;
-        for (const auto& c : rig.view.CallsFor(0))
-            kinds << c.what + (c.what == "text" ? QString::number(c.field) : QString());
-        return kinds;
-    }
 
     MonitorRig rig;
     QString db = rig.dir + "/display.db";
@@ -77,17 +72,15 @@ protected:
 TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
     rig.monitor->SetThreshold(0, 16);
     Poll(16); // at the threshold: reachable; the scale rises to 16 and rounds up to 20
-    EXPECT_EQ(Kinds(), QStringList({"sample", "colour", "legend", "scale", "text0", "text1",
-                                    "text2", "text3", "text4"}));
     const auto when = rig.monitor->History(0).value(0).when;
     EXPECT_TRUE(IsStamp(when));
-    EXPECT_EQ(rig.view.CallsFor(0)[0].mark, 0.0);
+    EXPECT_EQ(rig.view.Last("sample", 0).mark, 0.0);
     EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
     EXPECT_EQ(rig.view.Legend(0), QStringList({"20ms", "16ms", "12ms", "8ms", "4ms"}));
     EXPECT_EQ(rig.view.Text(0, Field::BestAccess), "16ms" + when);
     EXPECT_TRUE(IsStamp(rig.view.Text(0, Field::LastAccess).mid(4)));
     Poll(17); // one more: slow, marked, warned in both logs
-    EXPECT_EQ(rig.view.CallsFor(0)[0].mark, 1.0);
+    EXPECT_EQ(rig.view.Last("sample", 0).mark, 1.0);
     EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourSlow);
     EXPECT_EQ(rig.monitor->Probe(0)->GetStatus(), CDatabaseProbe::Slow);
     EXPECT_EQ(rig.ErrorLines(), QStringList{"WARNING DisplayDb 17ms"});
@@ -110,11 +103,12 @@ TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
     EXPECT_EQ(rig.monitor->History(0).last().elapsed, 16);
 }
 
-TEST_F(DisplayTest, FailureAndResetLeaveTheAlertStateAlone) {
+// Without e-mail the alert state still advances, and says so; a reset leaves it alone.
+TEST_F(DisplayTest, FailureResetAndRecoveryWithoutMail) {
     QFile::remove(db);
     Poll(16);
     EXPECT_EQ(rig.monitor->History(0).value(0).elapsed, -99);
-    EXPECT_EQ(rig.view.CallsFor(0)[0].value, 0.0) << "a failed probe draws no bar";
+    EXPECT_EQ(rig.view.Last("sample", 0).value, 0.0) << "a failed probe draws no bar";
     EXPECT_EQ(rig.monitor->GraphScale(0), 10);
     EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
     EXPECT_EQ(rig.view.Last("text", 0, int(Field::BestAccess)).slot, -1);
@@ -122,13 +116,20 @@ TEST_F(DisplayTest, FailureAndResetLeaveTheAlertStateAlone) {
     EXPECT_EQ(rig.monitor->LastAlert(0), "(alert not sent, missing email setup)");
     rig.view.Clear();
     rig.monitor->ResetSlotDisplay(0);
-    EXPECT_EQ(Kinds(),
-              QStringList({"colour", "text0", "text1", "text2", "text3", "text4", "resetGraph"}));
+    for (int field = 0; field < 5; ++field) // every text cleared, and the graph
+        EXPECT_TRUE(rig.view.Last("text", 0, field).slot == 0 &&
+                    rig.view.Text(0, Field(field)) == "");
+    EXPECT_EQ(rig.view.Last("resetGraph", 0).slot, 0);
     EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourDefault);
     EXPECT_TRUE(rig.monitor->History(0).isEmpty());
     EXPECT_TRUE(rig.monitor->LastAlert(0).isEmpty());
     Poll(0); // still down and already notified: no new alert text
     EXPECT_TRUE(rig.monitor->LastAlert(0).isEmpty());
+    EXPECT_EQ(SettingsStore::ReadInt("DisplayDb", "Warned", 0), 1);
+    ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
+    Poll(0);
+    EXPECT_EQ(rig.monitor->LastRecovery(0), "(recovery not sent, missing email setup)");
+    EXPECT_EQ(SettingsStore::ReadInt("DisplayDb", "Warned", 0), 0);
 }
 
 } // namespace

@@ -29,8 +29,6 @@ TEST_P(OutageTest, OneAlertCarryingTheDriversMessageAndOneRecovery) {
 
     rig.monitor->PollSlot(0); // reachable
     EXPECT_TRUE(rig.AccessLines().value(0).startsWith("SUCCESS " + t + " "));
-    EXPECT_GT(rig.monitor->History(0).value(0).elapsed, 0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
 
     ASSERT_TRUE(db.Stop()); // stopped: an error line at every poll, one alert
     QElapsedTimer timer;
@@ -45,6 +43,7 @@ TEST_P(OutageTest, OneAlertCarryingTheDriversMessageAndOneRecovery) {
     const SmtpSink::Message alert = sink.Messages()[0];
     EXPECT_EQ(alert.Subject(), "Alert - " + t);
     EXPECT_EQ(alert.rcptTos, QStringList{kAlertTo});
+    EXPECT_EQ(alert.mailFrom, kSender);
     const QString lastAlert = SettingsStore::ReadString(t, "lastAlert");
     EXPECT_TRUE(IsStamp(lastAlert));
     EXPECT_EQ(rig.view.Text(0, Field::LastAlert), lastAlert);
@@ -53,7 +52,6 @@ TEST_P(OutageTest, OneAlertCarryingTheDriversMessageAndOneRecovery) {
     EXPECT_TRUE(body.contains("127.0.0.1")) << "the driver's message: " << body.toStdString();
     EXPECT_LE(body.section("\n\n", 1).trimmed().size(), 399);
     EXPECT_EQ(warned(), 1);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourUnreachable);
 
     ASSERT_TRUE(db.Start()); // back: one recovery, the state clears
     rig.monitor->PollSlot(0);

@@ -8,7 +8,6 @@
 #include "tests/monitor/MonitorTestSupport.h"
 
 #include <QFile>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -34,43 +33,6 @@ protected:
     QString db = rig.dir + "/poll.db";
     QString connection = OdbcTestEnv::SqliteConnectionString(db);
 };
-
-// Without e-mail the state advances and says so; a recovery that is slow sends its warning first.
-TEST_F(PollTest, AlertStateWithoutMailAndASlowRecovery) {
-    const QString t = "FlakyDb";
-    rig.StoreSlot(0, connection, t);
-    rig.monitor->PollSlot(0);
-    rig.monitor->PollSlot(0);
-    EXPECT_EQ(rig.ErrorLines(), QStringList(2, "Database unreachable: FlakyDb"));
-    EXPECT_EQ(SettingsStore::ReadString(t, "lastAlert"), "(alert not sent, missing email setup)");
-    EXPECT_EQ(Warned(t), 1);
-    Create(db);
-    rig.monitor->PollSlot(0);
-    EXPECT_EQ(rig.monitor->LastRecovery(0), "(recovery not sent, missing email setup)");
-    EXPECT_EQ(Warned(t), 0);
-
-    SmtpSink sink;
-    ASSERT_TRUE(sink.Start());
-    rig.SetUpEmail(sink.Port());
-    QFile::remove(db);
-    rig.monitor->PollSlot(0);
-    rig.monitor->PollSlot(0); // still down: no second alert
-    EXPECT_EQ(Warned(t), 1);
-    Create(db);
-    rig.monitor->SetThreshold(0, 0);
-    CDatabaseProbe::SetConnectHookForTesting([] { QThread::msleep(3); });
-    rig.monitor->PollSlot(0);
-    rig.monitor->PollSlot(0);
-    CDatabaseProbe::SetConnectHookForTesting(nullptr);
-    ASSERT_TRUE(sink.WaitForMessages(4, 10000));
-    EXPECT_EQ(Subjects(sink), QStringList({"Alert - FlakyDb", "Warning - FlakyDb",
-                                           "Recovery - FlakyDb", "Warning - FlakyDb"}));
-    EXPECT_EQ(sink.Messages()[0].mailFrom, kSender);
-    EXPECT_EQ(sink.Messages()[2].rcptTos, QStringList{kRecoveryTo});
-    EXPECT_TRUE(sink.Messages()[1].Body().startsWith("Slow response from database ("));
-    EXPECT_EQ(Warned(t), 0);
-    EXPECT_TRUE(rig.ErrorLines().last().startsWith("WARNING FlakyDb "));
-}
 
 // Slots watching one title share its state; polled together (as at start-up) they alert once
 // and recover once.
