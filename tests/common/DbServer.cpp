@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -75,8 +76,8 @@ QString DbServer::DriverConnectionString() const {
         .arg(Database(), User(), Password());
 }
 
-// Makes the machine-wide template once, under a lock (ctest runs binaries in parallel), and
-// copies it into a folder of our own.
+// Under a lock (ctest runs binaries in parallel): makes the machine-wide template once, removes
+// folders left by test processes that died, and copies the template into a folder of our own.
 bool DbServer::Prepare() {
     const QString prefix = QDir::tempPath() + "/trellion-" + (pg() ? "pg" : "mariadb") + '-';
     const QString cache = prefix + "template-uid" + QString::number(getuid());
@@ -111,7 +112,14 @@ bool DbServer::Prepare() {
     if (!ok)
         ADD_FAILURE() << "cannot make the template in " << qPrintable(cache) << ":\n"
                       << qPrintable(output);
-    QByteArray pattern = QFile::encodeName(prefix + "XXXXXX");
+    // A folder whose test process died (its server died with it) goes.
+    const QDir tmp(QDir::tempPath());
+    for (const QString& name :
+         tmp.entryList({QFileInfo(prefix).fileName() + "*-??????"}, QDir::Dirs))
+        if (const pid_t owner = name.section(u'-', 2, 2).toInt();
+            owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+            QDir(tmp.filePath(name)).removeRecursively();
+    QByteArray pattern = QFile::encodeName(prefix + QString::number(getpid()) + "-XXXXXX");
     m_dir = ok && ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
     // cp -a keeps the server user's ownership of the data.
     ok = !m_dir.isEmpty() && ::chmod(pattern.constData(), 0755) == 0 &&

@@ -6,9 +6,9 @@
 #include <memory>
 
 // A private database server on 127.0.0.1 and a free port, with password log-in, in a folder of
-// its own (/tmp/trellion-<kind>-XXXXXX, copied from a per-machine template made once). Stop()
-// and the destructor stop it; it can be started again after Stop() for outage tests. The server
-// dies with the test process.
+// its own (/tmp/trellion-<kind>-<pid>-XXXXXX, copied from a per-machine template made once).
+// Stop() and the destructor stop it; it can be started again after Stop() for outage tests. The
+// server dies with the test process, its folder goes at the next start anywhere.
 class DbServer {
 public:
     enum class Kind { Postgres, MariaDb };
