@@ -24,6 +24,7 @@ PACKAGES=(
   lintian             # package check: the package as a whole
   mariadb-server odbc-mariadb      # the third real database of the outage and probe tests
   clang-14 libclang-rt-14-dev      # libFuzzer targets (scripts/fuzz.sh)
+  locales             # the slot display's number test builds a de_DE locale (decimal comma)
 )
 
 missing=()

@@ -1,23 +1,20 @@
 #include "tests/common/DbServer.h"
 
 #include "tests/common/OdbcTestEnv.h"
-#include "tests/common/TestSupport.h"
+#include "tests/common/SilentListener.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
-#include <QThread>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -26,8 +23,10 @@ using Kind = DbServer::Kind;
 
 const QString kPgBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 
-bool Root() {
-    return geteuid() == 0;
+// PostgreSQL refuses to run as root: as root, its programs run as the postgres user.
+std::pair<uid_t, gid_t> ServerUser(Kind kind) {
+    const passwd* pw = kind == Kind::Postgres && geteuid() == 0 ? getpwnam("postgres") : nullptr;
+    return pw ? std::pair{pw->pw_uid, pw->pw_gid} : std::pair{geteuid(), getegid()};
 }
 
 // mariadbd runs as root only when told so; any other account runs it as itself.
@@ -36,69 +35,31 @@ QString UserOption() {
     return "--user=" + QString::fromLocal8Bit(pw ? pw->pw_name : "root");
 }
 
-// port 0: a free port; otherwise 1 when something listens there, else 0.
-int TcpPort(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t len = sizeof addr;
-    auto* a = reinterpret_cast<sockaddr*>(&addr);
-    int result = 0;
-    if (port > 0)
-        result = ::connect(fd, a, len) == 0;
-    else if (::bind(fd, a, len) == 0 && ::getsockname(fd, a, &len) == 0)
-        result = ntohs(addr.sin_port);
-    ::close(fd);
-    return result;
+// Runs as the server's user and gets deathSignal when the test process dies, so that no server
+// outlives its test (set after the user change, which clears it).
+void SetUpProcess(QProcess& process, Kind kind, int deathSignal) {
+    const auto [uid, gid] = ServerUser(kind);
+    process.setWorkingDirectory(QDir::tempPath()); // the server user cannot enter the test's
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setChildProcessModifier([uid, gid, deathSignal] {
+        if (uid != ::geteuid() &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(126);
+        ::prctl(PR_SET_PDEATHSIG, deathSignal);
+    });
 }
 
-pid_t ReadPid(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readLine().trimmed().toInt() : 0;
-}
-
-bool Alive(pid_t pid) {
-    ::waitpid(pid, nullptr, WNOHANG); // reaps our own exited children
-    return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH);
-}
-
-bool WaitGone(pid_t pid) {
-    for (int waited = 0; Alive(pid) && waited < 60000; waited += 50)
-        QThread::msleep(50);
-    return !Alive(pid);
-}
-
-QString Name(Kind kind) {
-    return kind == Kind::Postgres ? QStringLiteral("pg") : QStringLiteral("mariadb");
-}
-
-// The server's own pid file: PostgreSQL's postmaster.pid, or the one mariadbd is told to write.
-QString ServerPidFile(Kind kind, const QString& dir) {
-    return dir + (kind == Kind::Postgres ? "/data/postmaster.pid" : "/server.pid");
-}
-
-// Runs a program to its end (killed after timeoutMs), its output merged into *output; true when
-// it exited with 0.
-bool Execute(const QStringList& command, int timeoutMs, QString* output = nullptr) {
-    QTemporaryFile out;
+bool Run(Kind kind, const QStringList& command, QString* output) {
+    QProcess p;
+    SetUpProcess(p, kind, SIGKILL);
+    p.start(command.first(), command.mid(1));
     const bool ok =
-        out.open() &&
-        TestSupport::WaitExit(TestSupport::Spawn(command, -1, out.handle(), true), timeoutMs) == 0;
-    if (output && out.seek(0)) // the child wrote through a descriptor of its own
-        *output = QString::fromLocal8Bit(out.readAll());
+        p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    *output += QString::fromLocal8Bit(p.readAll());
     return ok;
 }
 
 } // namespace
-
-// PostgreSQL refuses to run as root: as root, its tools run as the postgres user.
-bool DbServer::Run(const QStringList& command, int timeoutMs, QString* output) const {
-    if (m_kind == Kind::Postgres && Root())
-        return Execute(QStringList{"runuser", "-u", "postgres", "--"} + command, timeoutMs, output);
-    return Execute(command, timeoutMs, output);
-}
 
 DbServer::DbServer(Kind kind) : m_kind(kind) {}
 
@@ -108,19 +69,6 @@ DbServer::~DbServer() {
         QDir(m_dir).removeRecursively();
 }
 
-QString DbServer::User() const {
-    return QStringLiteral("trellion");
-}
-QString DbServer::Password() const {
-    return m_kind == Kind::Postgres ? QStringLiteral("Pg-secret-1") : "Maria-secret-1";
-}
-QString DbServer::Database() const {
-    return m_kind == Kind::Postgres ? QStringLiteral("postgres") : "trellion";
-}
-QString DbServer::Driver() const {
-    return m_kind == Kind::Postgres ? QStringLiteral("PostgreSQL Unicode") : "MariaDB Unicode";
-}
-
 QString DbServer::DriverConnectionString() const {
     return QStringLiteral("DRIVER={%1};Server=127.0.0.1;Port=%2;Database=%3;UID=%4;PWD=%5")
         .arg(Driver())
@@ -128,90 +76,64 @@ QString DbServer::DriverConnectionString() const {
         .arg(Database(), User(), Password());
 }
 
-// Makes the machine-wide template once and sweeps servers whose test process died (under a
-// lock: ctest runs binaries in parallel), then copies the template into a folder of our own.
+// Under a lock (ctest runs binaries in parallel): makes the machine-wide template once, removes
+// folders left by test processes that died, and copies the template into a folder of our own.
 bool DbServer::Prepare() {
-    const bool pg = m_kind == Kind::Postgres;
-    const QString prefix = QDir::tempPath() + "/trellion-" + Name(m_kind) + '-';
+    const QString prefix = QDir::tempPath() + "/trellion-" + (pg() ? "pg" : "mariadb") + '-';
     const QString cache = prefix + "template-uid" + QString::number(getuid());
-    QDir().mkpath(cache);
-    ::chmod(QFile::encodeName(cache).constData(), 0755);
     const int lock =
-        ::open(QFile::encodeName(cache + "/.lock").constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        ::open(QFile::encodeName(cache + ".lock").constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
     if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
         return false;
-    const auto chown = [&](const QString& path) {
-        return !pg || !Root() || Execute({"chown", "-R", "postgres:", path}, 60000);
-    };
     QString output;
     bool ok = QDir(cache + "/data").exists();
-    if (!ok && pg) {
+    if (!ok) {
+        const auto [uid, gid] = ServerUser(m_kind);
+        QDir(cache).removeRecursively();
         QFile pw(cache + "/pwfile");
-        ok = pw.open(QIODevice::WriteOnly) && pw.write(Password().toUtf8() + '\n') > 0;
+        ok = QDir().mkpath(cache) && ::chown(QFile::encodeName(cache).constData(), uid, gid) == 0 &&
+             pw.open(QIODevice::WriteOnly) && pw.write(Password().toUtf8() + '\n') > 0;
         pw.close();
-        ok = ok && chown(cache) &&
-             Run({kPgBin + "initdb", "-D", cache + "/building", "-U", User(), "--no-sync",
-                  "--pwfile=" + pw.fileName(), "--auth-host=scram-sha-256",
-                  "--auth-local=scram-sha-256", "-E", "UTF8", "--locale=C"},
-                 180000, &output);
-    } else if (!ok) {
-        ok = Run({"mariadb-install-db", "--no-defaults", "--datadir=" + cache + "/building",
-                  "--auth-root-authentication-method=normal", "--skip-test-db",
-                  "--innodb-log-file-size=4M", UserOption()},
-                 180000, &output);
+        if (pg())
+            ok = ok && Run(m_kind,
+                           {kPgBin + "initdb", "-D", cache + "/building", "-U", User(), "--no-sync",
+                            "--pwfile=" + pw.fileName(), "--auth-host=scram-sha-256",
+                            "--auth-local=scram-sha-256", "-E", "UTF8", "--locale=C"},
+                           &output);
+        else
+            ok = ok &&
+                 Run(m_kind,
+                     {"mariadb-install-db", "--no-defaults", "--datadir=" + cache + "/building",
+                      "--auth-root-authentication-method=normal", "--skip-test-db",
+                      "--innodb-log-file-size=4M", UserOption()},
+                     &output);
+        ok = ok && QDir().rename(cache + "/building", cache + "/data");
     }
-    ok = ok &&
-         (QDir(cache + "/data").exists() || QDir().rename(cache + "/building", cache + "/data"));
     if (!ok)
         ADD_FAILURE() << "cannot make the template in " << qPrintable(cache) << ":\n"
                       << qPrintable(output);
-    // A test process that crashed or timed out leaves its server running: stop it at once
-    // (SIGQUIT is PostgreSQL's immediate shutdown) and remove its folder.
+    // A folder whose test process died (its server died with it) goes.
     const QDir tmp(QDir::tempPath());
     for (const QString& name :
-         tmp.entryList({"trellion-" + Name(m_kind) + "-??????"}, QDir::Dirs)) {
-        const QString dir = tmp.filePath(name);
-        const pid_t owner = ReadPid(dir + "/owner.pid");
-        if (owner <= 0 || Alive(owner))
-            continue;
-        const pid_t server = ReadPid(ServerPidFile(m_kind, dir));
-        if (Alive(server) && ::kill(server, pg ? SIGQUIT : SIGKILL) == 0)
-            WaitGone(server);
-        QDir(dir).removeRecursively();
-    }
-    QByteArray pattern = QFile::encodeName(prefix + "XXXXXX");
+         tmp.entryList({QFileInfo(prefix).fileName() + "*-??????"}, QDir::Dirs))
+        if (const pid_t owner = name.section(u'-', 2, 2).toInt();
+            owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+            QDir(tmp.filePath(name)).removeRecursively();
+    QByteArray pattern = QFile::encodeName(prefix + QString::number(getpid()) + "-XXXXXX");
     m_dir = ok && ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
-    QFile owner(m_dir + "/owner.pid");
+    // cp -a keeps the server user's ownership of the data.
     ok = !m_dir.isEmpty() && ::chmod(pattern.constData(), 0755) == 0 &&
-         owner.open(QIODevice::WriteOnly) && owner.write(QByteArray::number(::getpid())) > 0;
-    owner.close();
-    ok = ok && Execute({"cp", "-a", cache + "/data", m_dir + "/data"}, 120000) && chown(m_dir);
+         QProcess::execute("cp", {"-a", cache + "/data", m_dir + "/data"}) == 0;
     ::close(lock);
     return ok;
 }
 
 bool DbServer::Start() {
-    if (m_running)
+    if (m_server)
         return true;
     if (m_dir.isEmpty() && !Prepare())
         return false;
-    const QString log = m_dir + "/server.log";
-    // The port found free may be taken by the time the server binds it: try a few.
-    for (int attempt = 0; attempt < 5 && !m_running; ++attempt) {
-        if (m_port == 0 || attempt > 0)
-            m_port = TcpPort(0);
-        QFile::remove(log);
-        if (m_kind == Kind::Postgres) {
-            const QString options =
-                QString(
-                    "-p %1 -c listen_addresses=127.0.0.1 -k %2 -c fsync=off -c shared_buffers=16MB")
-                    .arg(m_port)
-                    .arg(m_dir);
-            m_running = Run({kPgBin + "pg_ctl", "-D", m_dir + "/data", "-l", log, "-w", "-t", "120",
-                             "-o", options, "start"},
-                            150000);
-            continue;
-        }
+    if (!pg()) {
         OdbcTestEnv::AddDriver(Driver(), "libmaodbc.so");
         // The user and database come from the init file, run at every start.
         QFile init(m_dir + "/init.sql");
@@ -221,42 +143,50 @@ bool DbServer::Start() {
                                "CREATE DATABASE IF NOT EXISTS %3;\n")
                            .arg(User(), Password(), Database())
                            .toUtf8()) <= 0)
-            break;
-        init.close();
-        QFile out(m_dir + "/server.out"); // what it says before its log is open
-        out.open(QIODevice::WriteOnly);
-        const pid_t pid = TestSupport::Spawn(
-            {"/usr/sbin/mariadbd", "--no-defaults", "--datadir=" + m_dir + "/data",
-             "--port=" + QString::number(m_port), "--bind-address=127.0.0.1",
-             "--socket=" + m_dir + "/mysqld.sock", "--pid-file=" + m_dir + "/server.pid",
-             "--log-error=" + log, "--skip-log-bin", "--init-file=" + init.fileName(),
-             "--skip-name-resolve", "--innodb-log-file-size=4M", "--innodb-buffer-pool-size=16M",
-             UserOption()},
-            -1, out.handle(), true);
-        out.close();
-        bool alive = pid > 0;
-        for (int waited = 0; alive && !m_running && waited < 120000; waited += 100) {
-            QThread::msleep(100);
-            m_running = TcpPort(m_port) == 1 && ReadPid(m_dir + "/server.pid") == pid;
-            alive = Alive(pid);
-        }
+            return false;
     }
-    if (!m_running)
-        ADD_FAILURE() << qPrintable(Name(m_kind)) << " server did not start; see "
-                      << qPrintable(log);
-    return m_running;
+    // The port found free may be taken by the time the server binds it: try a few.
+    for (int attempt = 0; attempt < 5 && !m_server; ++attempt) {
+        if (m_port == 0 || attempt > 0)
+            m_port = SilentListener().Port();
+        auto server = std::make_unique<QProcess>();
+        SetUpProcess(*server, m_kind, pg() ? SIGQUIT : SIGKILL); // SIGQUIT: immediate shutdown
+        server->setStandardOutputFile(m_dir + "/server.log", QIODevice::Append);
+        const QString port = QString::number(m_port);
+        if (pg())
+            server->start(kPgBin + "postgres",
+                          {"-D", m_dir + "/data", "-p", port, "-c", "listen_addresses=127.0.0.1",
+                           "-c", "unix_socket_directories=", "-c", "fsync=off", "-c",
+                           "shared_buffers=16MB"});
+        else
+            server->start("/usr/sbin/mariadbd",
+                          {"--no-defaults", "--datadir=" + m_dir + "/data", "--port=" + port,
+                           "--bind-address=127.0.0.1", "--socket=" + m_dir + "/mysqld.sock",
+                           "--pid-file=" + m_dir + "/server.pid", "--skip-log-bin",
+                           "--init-file=" + m_dir + "/init.sql", "--skip-name-resolve",
+                           "--innodb-log-file-size=4M", "--innodb-buffer-pool-size=16M",
+                           UserOption()});
+        bool up = false;
+        for (int waited = 0; !up && waited < 120000 && !server->waitForFinished(100); waited += 100)
+            up = OdbcTestEnv::ExecSql(DriverConnectionString(), {}).isEmpty();
+        // A server that lost the port to another answers for it: ours ends at once.
+        if (up && !server->waitForFinished(200))
+            m_server = std::move(server);
+    }
+    if (!m_server)
+        ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not start; see "
+                      << qPrintable(m_dir) << "/server.log";
+    return m_server != nullptr;
 }
 
 bool DbServer::Stop() {
-    if (!m_running)
+    if (!m_server)
         return true;
-    const pid_t pid = ReadPid(ServerPidFile(m_kind, m_dir));
-    if (m_kind == Kind::Postgres)
-        Run({kPgBin + "pg_ctl", "-D", m_dir + "/data", "-m", "fast", "-w", "stop"}, 90000);
-    else
-        ::kill(pid, SIGTERM);
-    m_running = !WaitGone(pid);
-    if (m_running)
-        ADD_FAILURE() << qPrintable(Name(m_kind)) << " server did not stop";
-    return !m_running;
+    // SIGINT is PostgreSQL's fast shutdown; its SIGTERM would wait for every client to leave.
+    ::kill(pid_t(m_server->processId()), pg() ? SIGINT : SIGTERM);
+    const bool stopped = m_server->waitForFinished(90000);
+    if (!stopped)
+        ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not stop";
+    m_server.reset();
+    return stopped;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
-#include <QStringList>
+
+#include <memory>
 
 // A private database server on 127.0.0.1 and a free port, with password log-in, in a folder of
-// its own (/tmp/trellion-<kind>-XXXXXX, copied from a per-machine template made once). Stop()
-// and the destructor stop it; it can be started again after Stop() for outage tests. A server
-// left by a test process that died is stopped and removed by the next Start() anywhere.
+// its own (/tmp/trellion-<kind>-<pid>-XXXXXX, copied from a per-machine template made once).
+// Stop() and the destructor stop it; it can be started again after Stop() for outage tests. The
+// server dies with the test process, its folder goes at the next start anywhere.
 class DbServer {
 public:
     enum class Kind { Postgres, MariaDb };
@@ -22,24 +24,22 @@ public:
 
     Kind ServerKind() const { return m_kind; }
     int Port() const { return m_port; }
-    QString User() const;
-    QString Password() const;
-    QString Database() const;
+    QString User() const { return "trellion"; }
+    QString Password() const { return pg() ? "Pg-secret-1" : "Maria-secret-1"; }
+    QString Database() const { return pg() ? "postgres" : "trellion"; }
     // The ODBC driver's name in the private odbcinst.ini.
-    QString Driver() const;
+    QString Driver() const { return pg() ? "PostgreSQL Unicode" : "MariaDB Unicode"; }
     // "DRIVER={..};Server=127.0.0.1;Port=..;Database=..;UID=..;PWD=.."
     QString DriverConnectionString() const;
-    // The server's folder (data/, server.log); for diagnostics.
-    QString Dir() const { return m_dir; }
 
 private:
+    bool pg() const { return m_kind == Kind::Postgres; }
     bool Prepare();
-    bool Run(const QStringList& command, int timeoutMs, QString* output = nullptr) const;
 
     Kind m_kind;
     QString m_dir;
     int m_port = 0;
-    bool m_running = false;
+    std::unique_ptr<QProcess> m_server;
 };
 
 class PgCluster : public DbServer {

@@ -23,43 +23,42 @@ QString g_dir;
 // File name -> section -> key -> value; each file is rewritten whole from here.
 QMap<QString, QMap<QString, QMap<QString, QString>>> g_files;
 
-QString DriverFolder() {
-    return QFileInfo::exists("/usr/lib/x86_64-linux-gnu/odbc") ? "/usr/lib/x86_64-linux-gnu/odbc/"
-                                                               : "/usr/lib/aarch64-linux-gnu/odbc/";
-}
+const QString kDriverFolder = QFileInfo::exists("/usr/lib/x86_64-linux-gnu/odbc")
+                                  ? "/usr/lib/x86_64-linux-gnu/odbc/"
+                                  : "/usr/lib/aarch64-linux-gnu/odbc/";
 
-void WriteIni(const QString& name) {
+// Sets one section of one file and rewrites the file; a driver's library is loaded here and
+// pinned: the driver manager unloads a driver with its last environment, and leaks inside it
+// would then show up as "<unknown module>" and escape the sanitizer's suppressions.
+void Set(const QString& name, const QString& section, const QMap<QString, QString>& values) {
+    if (!section.isEmpty())
+        g_files[name][section] = values;
     QByteArray text;
-    for (auto section = g_files[name].cbegin(); section != g_files[name].cend(); ++section) {
-        text += '[' + section.key().toUtf8() + "]\n";
-        for (auto it = section->cbegin(); it != section->cend(); ++it)
-            text += it.key().toUtf8() + " = " + it.value().toUtf8() + '\n';
+    for (auto it = g_files[name].cbegin(); it != g_files[name].cend(); ++it) {
+        text += '[' + it.key().toUtf8() + "]\n";
+        for (auto value = it->cbegin(); value != it->cend(); ++value)
+            text += value.key().toUtf8() + " = " + value.value().toUtf8() + '\n';
     }
     QFile file(g_dir + u'/' + name);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
         ADD_FAILURE() << "cannot write " << qPrintable(file.fileName());
+    if (values.contains("Driver") && name == "odbcinst.ini")
+        dlopen(values["Driver"].toLocal8Bit().constData(), RTLD_NOW | RTLD_NODELETE);
 }
 
 QString InstallLocked() {
     if (!g_dir.isEmpty())
         return g_dir;
     g_dir = TestSupport::MakeTempDir(QStringLiteral("odbc"));
-    const QString lib = DriverFolder();
-    auto& drivers = g_files["odbcinst.ini"];
-    drivers["SQLite3"] = {{"Driver", lib + "libsqlite3odbc.so"}};
-    drivers["PostgreSQL Unicode"] = {
-        {"Driver", lib + "psqlodbcw.so"}, {"Debug", "0"}, {"CommLog", "0"}};
-    for (const char* name : {"odbcinst.ini", "odbc.ini", "user-odbc.ini"})
-        WriteIni(QLatin1String(name));
     // Before the drivers are loaded: psqlodbc takes its data-source settings from the files
     // the environment named when it was loaded, and would read the machine's ones.
     qputenv("ODBCSYSINI", g_dir.toLocal8Bit());
     qputenv("ODBCINI", (g_dir + "/user-odbc.ini").toLocal8Bit());
-    // The driver manager unloads a driver with its last environment; leaks inside the driver
-    // then show up as "<unknown module>" and escape the sanitizer's suppressions. Pinning the
-    // libraries keeps their names in the reports.
-    for (const auto& driver : std::as_const(drivers))
-        dlopen(driver["Driver"].toLocal8Bit().constData(), RTLD_NOW | RTLD_NODELETE);
+    Set("odbc.ini", {}, {});
+    Set("user-odbc.ini", {}, {});
+    Set("odbcinst.ini", "SQLite3", {{"Driver", kDriverFolder + "libsqlite3odbc.so"}});
+    Set("odbcinst.ini", "PostgreSQL Unicode",
+        {{"Driver", kDriverFolder + "psqlodbcw.so"}, {"Debug", "0"}, {"CommLog", "0"}});
     return g_dir;
 }
 
@@ -81,20 +80,18 @@ QString Install() {
 void AddDriver(const QString& name, const QString& library) {
     std::lock_guard lock(g_mutex);
     InstallLocked();
-    const QString path = library.contains(u'/') ? library : DriverFolder() + library;
-    g_files["odbcinst.ini"][name] = {{"Description", name}, {"Driver", path}};
-    WriteIni("odbcinst.ini");
-    dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_NODELETE); // as in InstallLocked()
+    Set("odbcinst.ini", name,
+        {{"Description", name},
+         {"Driver", library.contains(u'/') ? library : kDriverFolder + library}});
 }
 
 void AddDsn(const QString& name, const QString& driver, const QMap<QString, QString>& attrs,
             bool system) {
     std::lock_guard lock(g_mutex);
     InstallLocked();
-    const QString file = system ? QStringLiteral("odbc.ini") : QStringLiteral("user-odbc.ini");
-    g_files[file][name] = attrs;
-    g_files[file][name]["Driver"] = driver;
-    WriteIni(file);
+    QMap<QString, QString> values = attrs;
+    values["Driver"] = driver;
+    Set(system ? "odbc.ini" : "user-odbc.ini", name, values);
 }
 
 QString ExecSql(const QString& connectionString, const QStringList& statements) {

@@ -8,22 +8,20 @@
 // touch the machine's data sources (and leave out Debian's CommLog=1 for PostgreSQL).
 namespace OdbcTestEnv {
 
-// Writes odbcinst.ini (drivers "SQLite3" and "PostgreSQL Unicode"), an empty system odbc.ini and
-// an empty user-odbc.ini into a temp folder and points ODBCSYSINI/ODBCINI at them. unixODBC caches
-// the paths at its first call, so call this before any ODBC call; later calls return the same
-// folder.
+// Writes odbcinst.ini (drivers "SQLite3" and "PostgreSQL Unicode") and empty odbc.ini files into a
+// temp folder and points ODBCSYSINI/ODBCINI at them, before any ODBC call (unixODBC caches the
+// paths); later calls return the same folder.
 QString Install();
 
-// Registers (or replaces) a driver in the private odbcinst.ini; a bare file name is looked for in
-// the system's ODBC driver folder. Calls Install().
+// Registers (or replaces) a driver; a bare file name is looked for in the system's driver folder.
 void AddDriver(const QString& name, const QString& library);
 
-// Adds (or replaces) a data source in the private user (or system) odbc.ini. Calls Install().
+// Adds (or replaces) a data source in the private user (or system) odbc.ini.
 void AddDsn(const QString& name, const QString& driver, const QMap<QString, QString>& attrs,
             bool system = false);
 
-// Runs statements on a connection with plain driver-manager calls (setting up a database for a
-// test); the first failure's diagnostic, or empty when all ran.
+// Runs statements on a connection with plain driver-manager calls; the first failure's
+// diagnostic, or empty when all ran.
 QString ExecSql(const QString& connectionString, const QStringList& statements);
 
 // Creates a SQLite database file at path through the SQLite3 driver, holding one small table.

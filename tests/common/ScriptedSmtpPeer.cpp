@@ -1,29 +1,18 @@
 #include "tests/common/ScriptedSmtpPeer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-ScriptedSmtpPeer::ScriptedSmtpPeer(const QList<QByteArray>& script) {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(m_listenFd, 4);
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
-    m_thread = std::thread(&ScriptedSmtpPeer::Run, this, script);
-}
+ScriptedSmtpPeer::ScriptedSmtpPeer(const QList<QByteArray>& script)
+    : m_thread(&ScriptedSmtpPeer::Run, this, script) {}
 
 ScriptedSmtpPeer::~ScriptedSmtpPeer() {
     // Wakes the peer thread from any wait.
-    ::shutdown(m_listenFd, SHUT_RDWR);
+    ::shutdown(m_listener.Fd(), SHUT_RDWR);
     if (const int fd = m_fd; fd >= 0)
         ::shutdown(fd, SHUT_RDWR);
     m_thread.join();
-    ::close(m_listenFd);
 }
 
 QList<QByteArray> ScriptedSmtpPeer::Finish() {
@@ -34,8 +23,8 @@ QList<QByteArray> ScriptedSmtpPeer::Finish() {
 }
 
 void ScriptedSmtpPeer::Run(const QList<QByteArray>& script) {
-    pollfd p{m_listenFd, POLLIN, 0};
-    const int fd = ::poll(&p, 1, 60000) > 0 ? ::accept4(m_listenFd, nullptr, nullptr, 0) : -1;
+    pollfd p{m_listener.Fd(), POLLIN, 0};
+    const int fd = ::poll(&p, 1, 60000) > 0 ? ::accept4(p.fd, nullptr, nullptr, 0) : -1;
     m_fd = fd;
     // A stuck client must not hold a test forever.
     const timeval limit{60, 0};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/common/SilentListener.h"
+
 #include <QList>
 
 #include <atomic>
@@ -19,13 +21,13 @@ public:
 
     explicit ScriptedSmtpPeer(const QList<QByteArray>& script);
     ~ScriptedSmtpPeer();
-    int Port() const { return m_port; }
+    int Port() const { return m_listener.Port(); }
     // Waits (a minute at most) until the client has closed; everything heard, in order.
     QList<QByteArray> Finish();
 
 private:
     void Run(const QList<QByteArray>& script);
-    int m_listenFd = -1, m_port = 0;
+    SilentListener m_listener;
     std::atomic<int> m_fd{-1};
     std::atomic<bool> m_done{false};
     std::mutex m_mutex;

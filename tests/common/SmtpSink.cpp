@@ -9,16 +9,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-namespace {
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
+using TestSupport::ReadFile;
 using TestSupport::WaitUntil;
-
-} // namespace
 
 SmtpSink::SmtpSink() = default;
 

@@ -22,6 +22,8 @@ public:
         // As Python's email library reads it: "subject", "from", "message_id", "date" (ISO),
         // "defects", "body"
         QJsonObject parsed;
+        QString Subject() const { return parsed["subject"].toString(); }
+        QString Body() const { return parsed["body"].toString().replace("\r\n", "\n"); }
     };
 
     SmtpSink();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QThread>
 
 #include <atomic>
@@ -26,6 +27,11 @@ QString MakeTempDir(const QString& prefix) {
     QDir(path).removeRecursively();
     QDir().mkpath(path);
     return path;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {

@@ -22,10 +22,7 @@ namespace {
 
 using Mode = LogFile::Mode;
 
-QByteArray Bytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+const auto Bytes = TestSupport::ReadFile;
 
 // The file cut at CR LF; a bare CR or LF or a missing last line end fails the test.
 QStringList Lines(const QString& path) {
@@ -58,21 +55,14 @@ protected:
 // reader or a missing file fails at once instead of blocking or showing nothing.
 TEST_F(LogTest, OpensAndLocks) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/fifo").constData(), 0600), 0);
-    const struct {
-        QString path;
-        Mode mode;
-        int error;
-    } cases[] = {
-        {access, Mode::Append, 0},
-        {error, Mode::Truncate, 0},
-        {dir + "/x", Mode::Read, ENOENT},
-        {dir + "/no/a.log", Mode::Append, ENOENT},
-        {"", Mode::Append, ENOENT},
-        {dir, Mode::Append, EISDIR},
-        {dir, Mode::Read, EISDIR},
-        {dir, Mode::Truncate, EISDIR},
+    // clang-format off
+    const struct { QString path; Mode mode; int error; } cases[] = {
+        {access, Mode::Append, 0}, {error, Mode::Truncate, 0}, {dir + "/x", Mode::Read, ENOENT},
+        {dir + "/no/a.log", Mode::Append, ENOENT}, {"", Mode::Append, ENOENT},
+        {dir, Mode::Append, EISDIR}, {dir, Mode::Read, EISDIR}, {dir, Mode::Truncate, EISDIR},
         {dir + "/fifo", Mode::Append, ENXIO},
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(LogFile(c.path, c.mode).IsOpen() ? 0 : errno, c.error) << c.path.toStdString();
         EXPECT_EQ(QFile::exists(c.path), c.error != ENOENT) << c.path.toStdString();
@@ -103,18 +93,13 @@ TEST_F(LogTest, LinesAreStampedCrLfAndFollowTheSwitches) {
     writer.WriteLogLine("caf\u00e9", access, false);
     EXPECT_EQ(Bytes(access), "<12/06/2003 14:05:09> driver said:\r\nline two\r\n"
                              "<12/06/2003 14:05:10> caf\xc3\xa9\r\n");
-    const struct {
-        bool accessOn, errorOn;
-        QString path;
-        bool written;
-    } cases[] = {
-        {false, true, access, false},
-        {false, true, error, true},
-        {true, false, error, false},
-        {true, false, access, true},
-        {false, false, dir + "/other.log", true},
+    // clang-format off
+    const struct { bool accessOn, errorOn; QString path; bool written; } cases[] = {
+        {false, true, access, false}, {false, true, error, true}, {true, false, error, false},
+        {true, false, access, true}, {false, false, dir + "/other.log", true},
         {false, false, dir + "//access.log", true},
     };
+    // clang-format on
     for (const auto& c : cases) {
         QFile::remove(c.path);
         writer.SetSettings({access, error, c.accessOn, c.errorOn});

@@ -8,11 +8,7 @@
 #include <QRegularExpression>
 
 #include <chrono>
-
-void RecordingView::Add(const QString& what, int slot, int field, double value, double mark,
-                        const QString& text, const QStringList& texts) {
-    Locked([&] { m_calls << Call{what, slot, field, value, mark, text, texts}; });
-}
+#include <thread>
 
 QList<RecordingView::Call> RecordingView::CallsFor(int slot) const {
     QList<Call> out;
@@ -32,55 +28,27 @@ RecordingView::Call RecordingView::Last(const char* what, int slot, int field) c
 
 ConnectGate::ConnectGate() {
     CDatabaseProbe::SetConnectHookForTesting([this] {
-        std::unique_lock lock(m_mutex);
-        ++m_entered;
-        m_maxInside = std::max(m_maxInside, ++m_inside);
-        m_cv.notify_all();
-        m_cv.wait(lock, [this] { return m_open; });
-        --m_inside;
-        m_cv.notify_all();
+        ++entered;
+        for (int now = ++inside, max = maxInside; now > max;)
+            maxInside.compare_exchange_weak(max, now);
+        while (!open)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        --inside;
     });
 }
 
 ConnectGate::~ConnectGate() {
-    Open();
+    open = true;
     // Calls still inside the hook keep a copy of it; wait until they have left.
-    std::unique_lock lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::seconds(30), [this] { return m_inside == 0; });
-    lock.unlock();
+    WaitUntil([this] { return inside == 0; }, 30000);
     CDatabaseProbe::SetConnectHookForTesting(nullptr);
-}
-
-void ConnectGate::Open() {
-    std::lock_guard lock(m_mutex);
-    m_open = true;
-    m_cv.notify_all();
-}
-
-bool ConnectGate::WaitForEntered(int count, int timeoutMs) {
-    return WaitUntil(
-        [&] {
-            std::lock_guard lock(m_mutex);
-            return m_entered >= count;
-        },
-        timeoutMs);
-}
-
-int ConnectGate::MaxInside() const {
-    std::lock_guard lock(m_mutex);
-    return m_maxInside;
 }
 
 MonitorRig::MonitorRig() {
     OdbcTestEnv::Install();
     // Each test starts from an empty store; titles' sections would otherwise carry over.
     QFile::remove(SettingsStore::FilePath());
-    dir = TestSupport::MakeTempDir(QStringLiteral("monitor"));
-    accessLog = dir + QStringLiteral("/access.log");
-    errorLog = dir + QStringLiteral("/error.log");
-    log = std::make_shared<LogWriter>(&notice);
     log->SetSettings(LogSettings{accessLog, errorLog, true, true});
-    smtp = std::make_shared<SmtpClient>(&notice);
     smtp->SetTimeouts(10000, 10000);
     SetUpEmail(0);
     Restart();
@@ -125,35 +93,13 @@ void MonitorRig::StoreSlot(int slot, const QString& connectionString, const QStr
     monitor->RestoreSlots();
 }
 
-// Log lines without their "<date time> " prefix.
-static QStringList ReadLogMessages(const QString& path) {
-    QFile f(path);
+QStringList MonitorRig::LogMessages(const QString& path) {
     QStringList out;
     static const QRegularExpression prefix(QStringLiteral(R"(^<\d\d/\d\d/\d{4} \d\d:\d\d:\d\d> )"));
-    for (QString line :
-         f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split("\r\n") : QStringList())
+    for (QString line : QString::fromUtf8(TestSupport::ReadFile(path)).split("\r\n"))
         if (!line.isEmpty())
             out << line.remove(prefix);
     return out;
-}
-
-QStringList MonitorRig::AccessLines() const {
-    return ReadLogMessages(accessLog);
-}
-QStringList MonitorRig::ErrorLines() const {
-    return ReadLogMessages(errorLog);
-}
-
-QString SubjectOf(const QByteArray& data) {
-    static const QRegularExpression subject(QStringLiteral("^Subject: (.*)$"),
-                                            QRegularExpression::MultilineOption);
-    const QString head = QString::fromUtf8(data.left(data.indexOf("\r\n\r\n"))).remove(u'\r');
-    return subject.match(head).captured(1).trimmed();
-}
-
-QString BodyOf(const QByteArray& data) {
-    const qsizetype split = data.indexOf("\r\n\r\n");
-    return split < 0 ? QString() : QString::fromUtf8(data.mid(split + 4)).replace("\r\n", "\n");
 }
 
 bool IsStamp(const QString& text) {

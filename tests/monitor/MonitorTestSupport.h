@@ -13,24 +13,17 @@
 #include <QStringList>
 
 #include <array>
-#include <condition_variable>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
 // A window stand-in that keeps every call the engine makes, in order, from whichever thread.
 class RecordingView : public IMonitorView {
-    template <typename F> auto Locked(F f) const {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
-
 public:
     struct Call {
         QString what; // "colour", "sample", "legend", "scale", "text", "tray", "resetGraph", ...
-        int slot = -1;
-        int field = -1;
-        double value = 0;
-        double mark = 0;
+        int slot = -1, field = -1;
+        double value = 0, mark = 0;
         QString text;
         QStringList texts;
     };
@@ -52,33 +45,32 @@ public:
         Add("captions", slot, -1, 0, 0, {}, {group, button});
     }
     QString ThresholdText(int slot) const override {
-        return Locked([&] { return thresholdTexts[slot]; });
+        std::lock_guard lock(m_mutex);
+        return thresholdTexts[slot];
     }
     QString IntervalText(int slot) const override {
-        return Locked([&] { return intervalTexts[slot]; });
+        std::lock_guard lock(m_mutex);
+        return intervalTexts[slot];
     }
     void SetIntervalText(int slot, const QString& text) override {
-        Locked([&] { intervalTexts[slot] = text; });
-        Add("intervalText", slot, -1, 0, 0, text);
+        Add("intervalText", slot, -1, 0, 0, text, {}, &intervalTexts[slot]);
     }
     void HideWindow() override { Add("hide"); }
     void RunEmailSettingsPrompt() override { Add("prompt"); }
 
     QList<Call> Calls() const {
-        return Locked([&] { return m_calls; });
+        std::lock_guard lock(m_mutex);
+        return m_calls;
     }
     QList<Call> CallsFor(int slot) const;
     void Clear() {
-        Locked([&] { m_calls.clear(); });
+        std::lock_guard lock(m_mutex);
+        m_calls.clear();
     }
     // The last call of a kind for a slot (and field); a default Call (slot -1) when none.
     Call Last(const char* what, int slot, int field = -1) const;
     QString Text(int slot, SlotField f) const { return Last("text", slot, int(f)).text; }
-    bool HasText(int slot, SlotField f) const { return Last("text", slot, int(f)).slot >= 0; }
-    int LastColour(int slot) const { // 0x1000000 when never set
-        const Call c = Last("colour", slot);
-        return c.slot < 0 ? 0x1000000 : int(c.value);
-    }
+    int LastColour(int slot) const { return int(Last("colour", slot).value); }
     QStringList Legend(int slot) const { return Last("legend", slot).texts; }
 
     // The edit texts the scheduler reads.
@@ -87,28 +79,26 @@ public:
 
 private:
     void Add(const QString& what, int slot = -1, int field = -1, double value = 0, double mark = 0,
-             const QString& text = {}, const QStringList& texts = {});
+             const QString& text = {}, const QStringList& texts = {}, QString* setText = nullptr) {
+        std::lock_guard lock(m_mutex);
+        m_calls << Call{what, slot, field, value, mark, text, texts};
+        if (setText)
+            *setText = text;
+    }
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
 };
 
-// Blocks every probe's Connect (through the probe's test hook) until released; counts the
-// calls that entered and are inside it.
-class ConnectGate {
-public:
-    ConnectGate();  // installs the hook, closed
-    ~ConnectGate(); // opens and removes the hook
-    void Open();
-    bool WaitForEntered(int count, int timeoutMs);
-    int MaxInside() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = false;
-    int m_entered = 0;
-    int m_inside = 0;
-    int m_maxInside = 0;
+// Holds every probe's Connect (through the probe's test hook) until opened; counts the calls
+// that entered and the most inside at once. The destructor opens and removes the hook.
+struct ConnectGate {
+    ConnectGate();
+    ~ConnectGate();
+    bool WaitForEntered(int count, int timeoutMs) {
+        return TestSupport::WaitUntil([&] { return entered >= count; }, timeoutMs);
+    }
+    std::atomic<bool> open{false};
+    std::atomic<int> entered{0}, inside{0}, maxInside{0};
 };
 
 // The real parts a poll works with: log files in a temp folder, a log writer, an SMTP client,
@@ -117,13 +107,12 @@ struct MonitorRig {
     MonitorRig();
     ~MonitorRig();
 
-    QString dir;
-    QString accessLog;
-    QString errorLog;
+    QString dir = TestSupport::MakeTempDir(QStringLiteral("monitor"));
+    QString accessLog = dir + "/access.log", errorLog = dir + "/error.log";
     RecordingNotice notice;
     RecordingView view;
-    std::shared_ptr<LogWriter> log;
-    std::shared_ptr<SmtpClient> smtp;
+    std::shared_ptr<LogWriter> log = std::make_shared<LogWriter>(&notice);
+    std::shared_ptr<SmtpClient> smtp = std::make_shared<SmtpClient>(&notice);
     std::unique_ptr<SlotMonitor> monitor;
 
     // A new monitor on the same settings, view, log writer and client (a restart).
@@ -134,8 +123,10 @@ struct MonitorRig {
     // The slot's database, stored and restored as at start-up.
     void StoreSlot(int slot, const QString& connectionString, const QString& title);
 
-    QStringList AccessLines() const;
-    QStringList ErrorLines() const;
+    // The log's lines without their "<date time> " prefix.
+    QStringList AccessLines() const { return LogMessages(accessLog); }
+    QStringList ErrorLines() const { return LogMessages(errorLog); }
+    static QStringList LogMessages(const QString& path);
 };
 
 inline constexpr char kSender[] = "monitor@example.test";
@@ -143,11 +134,6 @@ inline constexpr char kAlertTo[] = "alerts@example.test";
 inline constexpr char kRecoveryTo[] = "recovery@example.test";
 
 using TestSupport::WaitUntil;
-
-// "Subject: ..." of a raw message.
-QString SubjectOf(const QByteArray& data);
-// The body of a raw message (after the blank line), CR LF turned into LF.
-QString BodyOf(const QByteArray& data);
 
 // True when text is a time stamp " on MM/DD/YYYY at HH:MM:SS".
 bool IsStamp(const QString& text);

@@ -71,7 +71,8 @@ TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
     rig.StoreSlot(0, connection, "Busy");
     rig.SetUpEmail(25); // no prompt
     rig.view.intervalTexts[0] = "1";
-    rig.monitor->SetEarlyMs(6000); // the poll's own re-arm would be 2 x 4000 - 6000 ms
+    rig.monitor->SetMinuteMs(1000);
+    rig.monitor->SetEarlyMs(1500); // the poll's own re-arm would be 2 x 1000 - 1500 ms
     {
         ConnectGate gate;
         scheduler->PollNow(0);
@@ -81,15 +82,15 @@ TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
         QThread::msleep(300);
         QCoreApplication::processEvents();
         EXPECT_EQ(started[0], 1);
-        gate.Open();
+        gate.open = true;
         ASSERT_TRUE(Ended(0, 2));
-        EXPECT_EQ(gate.MaxInside(), 1) << "never two probes of one slot at once";
+        EXPECT_EQ(gate.maxInside.load(), 1) << "never two probes of one slot at once";
     }
     EXPECT_EQ(started[0], 2);
     ConnectGate gate; // destroying the scheduler waits for a running poll, which ends normally
     scheduler->PollNow(0);
     ASSERT_TRUE(gate.WaitForEntered(1, 20000));
-    std::thread opener([&] { QThread::msleep(300), gate.Open(); });
+    std::thread opener([&] { QThread::msleep(300), gate.open = true; });
     scheduler.reset();
     opener.join();
     EXPECT_EQ(rig.monitor->RunningPolls(), 0);

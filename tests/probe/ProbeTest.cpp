@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -44,9 +44,8 @@ void ExpectPollsAgain(const CDatabaseProbe& chosen) {
 }
 
 TEST(ProbeTest, DataSourceNamesAndTitles) {
-    const struct {
-        QString completed, server, user, dsn, title;
-    } cases[] = {
+    // clang-format off
+    const struct { QString completed, server, user, dsn, title; } cases[] = {
         {"DSN=MyDb;UID=sa", "SRV1", "sa", "MYDB", "sa@MYDB(SRV1)"},
         {"DSN=MyDb;UID=sa", "MYDB", "sa", "MYDB", "sa@MYDB"},
         {"DSN=MyDb", "MyDb", "", "MYDB", "MYDB(MyDb)"},
@@ -56,10 +55,10 @@ TEST(ProbeTest, DataSourceNamesAndTitles) {
         {"DSN=Default", "/a.db", "", "DEFAULT", "Default"},
         {"DSN=DEFAULTS", "", "", "DEFAULTS", "DEFAULTS"},
         {"DRIVER={SQL Server};SERVER=SRV1", "SRV1", "", "", "{SQL Server}"},
-        {"DRIVER={SQL Server};SERVER=SRV1", "", "u", "", "u@"},
-        {"Database=a=b", "", "", "", "a=b"},
+        {"DRIVER={SQL Server};SERVER=SRV1", "", "u", "", "u@"}, {"Database=a=b", "", "", "", "a=b"},
         {"DSN=;Database=/x.db;", "/x.db", "", "", "x.db"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(CDatabaseProbe::DataSourceNameOf(c.completed), c.dsn)
             << c.completed.toStdString();
@@ -86,6 +85,8 @@ TEST(ProbeTest, SqliteChoicesTitlesAndFailures) {
         {OdbcTestEnv::SqliteConnectionString(db), OdbcTestEnv::SqliteConnectionString(db),
          QFileInfo(db).fileName(), false},
         {OdbcTestEnv::SqliteConnectionString(missing), "-", "Not Connected", true},
+        // NoCreat=1 goes first: the driver takes the first of two values.
+        {"DRIVER={SQLite3};Database=" + missing + ";NoCreat=0", "-", "Not Connected", true},
         {std::nullopt, "-", "Not Connected", false},
     };
     for (const auto& c : cases) {
@@ -127,7 +128,7 @@ protected:
     DbServer* db = nullptr;
 };
 
-TEST_P(ServerProbeTest, TitleListingsOutageAndRecovery) {
+TEST_P(ServerProbeTest, TitleAndListings) {
     ASSERT_EQ(OdbcTestEnv::ExecSql(db->DriverConnectionString(),
                                    {"DROP DATABASE IF EXISTS listing", "CREATE DATABASE listing"}),
               "");
@@ -145,18 +146,6 @@ TEST_P(ServerProbeTest, TitleListingsOutageAndRecovery) {
         EXPECT_TRUE(probe.Schemas().contains("public"));
     else // every database is a catalogue
         EXPECT_TRUE(probe.Catalogs().contains("listing"));
-
-    ASSERT_TRUE(db->Stop());
-    QElapsedTimer timer;
-    timer.start();
-    QString error;
-    EXPECT_FALSE(probe.Connect(probe.ConnectionString(), &error));
-    EXPECT_LT(timer.elapsed(), 30000) << "refused at once, not after the login time-out";
-    EXPECT_TRUE(error.contains("127.0.0.1")) << error.toStdString();
-    EXPECT_LE(error.size(), 399);
-    ASSERT_TRUE(db->Start());
-    EXPECT_TRUE(probe.Connect(probe.ConnectionString(), &error)) << error.toStdString();
-    EXPECT_TRUE(probe.Disconnect());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerProbeTest, ::testing::Values(Kind::Postgres, Kind::MariaDb),
@@ -203,24 +192,21 @@ TEST_P(ServerProbeTest, ASilentServerFailsAfterTheLoginTimeOut) {
     QString cs = db->DriverConnectionString();
     std::unique_ptr<CDatabaseProbe> probe(CDatabaseProbe::FromStored(
         cs.replace(QString::number(db->Port()), QString::number(silent->Port())), "silent"));
-    std::atomic<qint64> elapsed{-1};
     QString error;
-    std::thread hung([&] {
-        QElapsedTimer timer;
-        timer.start();
-        probe->Connect(probe->ConnectionString(), &error);
-        elapsed = timer.elapsed();
+    QElapsedTimer timer;
+    timer.start();
+    auto hung = std::async(std::launch::async, [&] {
+        return probe->Connect(probe->ConnectionString(), &error), timer.elapsed();
     });
     ASSERT_TRUE(TestSupport::WaitUntil([&] { return silent->AcceptedCount() > 0; }, 20000));
     std::unique_ptr<CDatabaseProbe> other(
         CDatabaseProbe::FromStored(db->DriverConnectionString(), "up"));
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(other->Connect(other->ConnectionString(), nullptr) && other->Disconnect());
-    const bool ended = TestSupport::WaitUntil([&] { return elapsed >= 0; }, 40000);
+    const bool ended = hung.wait_for(std::chrono::seconds(40)) == std::future_status::ready;
     silent.reset(); // closing the sockets ends a connect that is still waiting
-    hung.join();
     EXPECT_TRUE(ended) << "no login time-out reached the driver";
-    EXPECT_GE(elapsed.load(), 1500); // psqlodbc counts the time-out from its own start
+    EXPECT_GE(hung.get(), 1500); // psqlodbc counts the time-out from its own start
     EXPECT_FALSE(error.isEmpty());
 }
 

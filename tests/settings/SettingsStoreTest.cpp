@@ -22,8 +22,8 @@ unsigned Mode(const QString& path) {
 
 // Every title is a section of its own, whatever it holds, apart from "Settings" and the top
 // level; each write is on disk when the call returns, in a file the user's alone, and four
-// threads writing at once lose nothing.
-TEST(SettingsStoreTest, TitlesRoundTripAsDistinctPrivateSections) {
+// threads writing at once lose nothing. Garbage or a folder in place of the file gives defaults.
+TEST(SettingsStoreTest, TitlesRoundTripAsDistinctPrivateSectionsAndBadFilesGiveDefaults) {
     QFile::remove(FilePath());
     EXPECT_EQ(ReadInt("Settings", "Interval0", 15), 15);
     const QStringList titles = {"u@PG(host)", "/var/a.db",       "C:\\b.db", "a/b",
@@ -53,9 +53,7 @@ TEST(SettingsStoreTest, TitlesRoundTripAsDistinctPrivateSections) {
     other.setValue("Settings/NumOpen", 7);
     other.sync();
     EXPECT_EQ(ReadInt("Settings", "NumOpen", 0), 7);
-}
 
-TEST(SettingsStoreTest, GarbageOrAFolderInPlaceOfTheFileGivesDefaults) {
     QFile f(FilePath());
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write("\x01\x02[[[Settings\n=== garbage ===\nInterval0=notanumber\n\xff\xfe\n");
