@@ -2,19 +2,19 @@
 
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/SilentListener.h"
+#include "tests/common/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -23,8 +23,10 @@ using Kind = DbServer::Kind;
 
 const QString kPgBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 
+using Account = std::pair<uid_t, gid_t>;
+
 // PostgreSQL refuses to run as root: as root, its programs run as the postgres user.
-std::pair<uid_t, gid_t> ServerUser(Kind kind) {
+Account ServerUser(Kind kind) {
     const passwd* pw = kind == Kind::Postgres && geteuid() == 0 ? getpwnam("postgres") : nullptr;
     return pw ? std::pair{pw->pw_uid, pw->pw_gid} : std::pair{geteuid(), getegid()};
 }
@@ -35,28 +37,38 @@ QString UserOption() {
     return "--user=" + QString::fromLocal8Bit(pw ? pw->pw_name : "root");
 }
 
-// Runs as the server's user and gets deathSignal when the test process dies, so that no server
-// outlives its test (set after the user change, which clears it).
-void SetUpProcess(QProcess& process, Kind kind, int deathSignal) {
-    const auto [uid, gid] = ServerUser(kind);
-    process.setWorkingDirectory(QDir::tempPath()); // the server user cannot enter the test's
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setChildProcessModifier([uid, gid, deathSignal] {
-        if (uid != ::geteuid() &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
-            ::_exit(126);
-        ::prctl(PR_SET_PDEATHSIG, deathSignal);
-    });
+// Starts a program under the account, its output appended to out; deathSignal ("KILL",
+// "QUIT") reaches it when the test process dies, so that no server outlives its test.
+pid_t Launch(Account user, const QStringList& command, const char* deathSignal,
+             const QString& out) {
+    QStringList setpriv{"setpriv", "--pdeathsig", deathSignal};
+    if (user.first != geteuid())
+        setpriv << "--reuid" << QString::number(user.first) << "--regid"
+                << QString::number(user.second) << "--clear-groups";
+    QFile file(out);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return 0;
+    return TestSupport::Spawn(setpriv + QStringList{"--"} + command, -1, file.handle(), true);
 }
 
-bool Run(Kind kind, const QStringList& command, QString* output) {
-    QProcess p;
-    SetUpProcess(p, kind, SIGKILL);
-    p.start(command.first(), command.mid(1));
-    const bool ok =
-        p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    *output += QString::fromLocal8Bit(p.readAll());
-    return ok;
+// Ends a started program: signal, then SIGKILL if it is still there after timeoutMs.
+bool End(pid_t pid, int signal, int timeoutMs) {
+    ::kill(pid, signal);
+    if (TestSupport::WaitExit(pid, timeoutMs) >= 0)
+        return true;
+    ::kill(pid, SIGKILL);
+    TestSupport::WaitExit(pid, 10000);
+    return false;
+}
+
+bool Run(Account user, const QStringList& command, QString* output) {
+    QTemporaryFile out;
+    const pid_t pid = out.open() ? Launch(user, command, "KILL", out.fileName()) : 0;
+    const int status = pid > 0 ? TestSupport::WaitExit(pid, 180000) : -1;
+    if (pid > 0 && status < 0)
+        End(pid, SIGKILL, 0);
+    *output += QString::fromLocal8Bit(out.readAll());
+    return status == 0;
 }
 
 } // namespace
@@ -95,14 +107,14 @@ bool DbServer::Prepare() {
              pw.open(QIODevice::WriteOnly) && pw.write(Password().toUtf8() + '\n') > 0;
         pw.close();
         if (pg())
-            ok = ok && Run(m_kind,
+            ok = ok && Run(ServerUser(m_kind),
                            {kPgBin + "initdb", "-D", cache + "/building", "-U", User(), "--no-sync",
                             "--pwfile=" + pw.fileName(), "--auth-host=scram-sha-256",
                             "--auth-local=scram-sha-256", "-E", "UTF8", "--locale=C"},
                            &output);
         else
             ok = ok &&
-                 Run(m_kind,
+                 Run(ServerUser(m_kind),
                      {"mariadb-install-db", "--no-defaults", "--datadir=" + cache + "/building",
                       "--auth-root-authentication-method=normal", "--skip-test-db",
                       "--innodb-log-file-size=4M", UserOption()},
@@ -123,7 +135,7 @@ bool DbServer::Prepare() {
     m_dir = ok && ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
     // cp -a keeps the server user's ownership of the data.
     ok = !m_dir.isEmpty() && ::chmod(pattern.constData(), 0755) == 0 &&
-         QProcess::execute("cp", {"-a", cache + "/data", m_dir + "/data"}) == 0;
+         Run({geteuid(), getegid()}, {"cp", "-a", cache + "/data", m_dir + "/data"}, &output);
     ::close(lock);
     return ok;
 }
@@ -149,44 +161,49 @@ bool DbServer::Start() {
     for (int attempt = 0; attempt < 5 && !m_server; ++attempt) {
         if (m_port == 0 || attempt > 0)
             m_port = SilentListener().Port();
-        auto server = std::make_unique<QProcess>();
-        SetUpProcess(*server, m_kind, pg() ? SIGQUIT : SIGKILL); // SIGQUIT: immediate shutdown
-        server->setStandardOutputFile(m_dir + "/server.log", QIODevice::Append);
         const QString port = QString::number(m_port);
-        if (pg())
-            server->start(kPgBin + "postgres",
-                          {"-D", m_dir + "/data", "-p", port, "-c", "listen_addresses=127.0.0.1",
-                           "-c", "unix_socket_directories=", "-c", "fsync=off", "-c",
-                           "shared_buffers=16MB"});
-        else
-            server->start("/usr/sbin/mariadbd",
-                          {"--no-defaults", "--datadir=" + m_dir + "/data", "--port=" + port,
-                           "--bind-address=127.0.0.1", "--socket=" + m_dir + "/mysqld.sock",
+        const QString log = m_dir + "/server.log";
+        const pid_t server =
+            pg() ? Launch(ServerUser(m_kind),
+                          {kPgBin + "postgres", "-D", m_dir + "/data", "-p", port, "-c",
+                           "listen_addresses=127.0.0.1", "-c", "unix_socket_directories=", "-c",
+                           "fsync=off", "-c", "shared_buffers=16MB"},
+                          "QUIT", log) // SIGQUIT: immediate shutdown
+                 : Launch(ServerUser(m_kind),
+                          {"/usr/sbin/mariadbd", "--no-defaults", "--datadir=" + m_dir + "/data",
+                           "--port=" + port, "--bind-address=127.0.0.1",
+                           "--socket=" + m_dir + "/mysqld.sock",
                            "--pid-file=" + m_dir + "/server.pid", "--skip-log-bin",
                            "--init-file=" + m_dir + "/init.sql", "--skip-name-resolve",
                            "--innodb-log-file-size=4M", "--innodb-buffer-pool-size=16M",
-                           UserOption()});
+                           UserOption()},
+                          "KILL", log);
         bool up = false;
-        for (int waited = 0; !up && waited < 120000 && !server->waitForFinished(100); waited += 100)
-            up = OdbcTestEnv::ExecSql(DriverConnectionString(), {}).isEmpty();
+        bool ended = server <= 0;
+        for (int waited = 0; !up && !ended && waited < 120000; waited += 100) {
+            ended = TestSupport::WaitExit(server, 100) >= 0;
+            up = !ended && OdbcTestEnv::ExecSql(DriverConnectionString(), {}).isEmpty();
+        }
         // A server that lost the port to another answers for it: ours ends at once.
-        if (up && !server->waitForFinished(200))
-            m_server = std::move(server);
+        ended = ended || TestSupport::WaitExit(server, up ? 200 : 0) >= 0;
+        if (up && !ended)
+            m_server = server;
+        else if (!ended)
+            End(server, SIGKILL, 10000);
     }
     if (!m_server)
         ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not start; see "
                       << qPrintable(m_dir) << "/server.log";
-    return m_server != nullptr;
+    return m_server > 0;
 }
 
 bool DbServer::Stop() {
     if (!m_server)
         return true;
     // SIGINT is PostgreSQL's fast shutdown; its SIGTERM would wait for every client to leave.
-    ::kill(pid_t(m_server->processId()), pg() ? SIGINT : SIGTERM);
-    const bool stopped = m_server->waitForFinished(90000);
+    const bool stopped = End(m_server, pg() ? SIGINT : SIGTERM, 90000);
     if (!stopped)
         ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not stop";
-    m_server.reset();
+    m_server = 0;
     return stopped;
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QProcess>
 #include <QString>
 
-#include <memory>
+#include <sys/types.h>
 
 // A private database server on 127.0.0.1 and a free port, with password log-in, in a folder of
 // its own (/tmp/trellion-<kind>-<pid>-XXXXXX, copied from a per-machine template made once).
@@ -39,7 +38,7 @@ private:
     Kind m_kind;
     QString m_dir;
     int m_port = 0;
-    std::unique_ptr<QProcess> m_server;
+    pid_t m_server = 0;
 };
 
 class PgCluster : public DbServer {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QJsonDocument>
 
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -64,8 +65,11 @@ void SmtpSink::Stop() {
     if (m_stdin >= 0)
         ::close(m_stdin);
     m_stdin = -1;
-    if (m_pid > 0 && TestSupport::WaitExit(m_pid, 10000) < 0)
+    if (m_pid > 0 && TestSupport::WaitExit(m_pid, 10000) < 0) {
         qWarning("SmtpSink: the server did not end when its input closed");
+        ::kill(m_pid, SIGKILL);
+        TestSupport::WaitExit(m_pid, 10000);
+    }
     m_pid = 0;
     m_port = 0;
 }

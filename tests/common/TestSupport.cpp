@@ -77,16 +77,15 @@ pid_t Spawn(const QStringList& command, int stdinFd, int stdoutFd, bool merge) {
 }
 
 int WaitExit(pid_t pid, int timeoutMs) {
-    int status = 0;
-    for (int waited = 0; pid > 0 && ::waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
-        if (waited >= timeoutMs) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
+    for (int waited = 0;; waited += 10) {
+        int status = 0;
+        const pid_t done = pid > 0 ? ::waitpid(pid, &status, WNOHANG) : -1;
+        if (done != 0)
+            return done == pid ? status : 0; // 0 also for a pid that is not (or no more) ours
+        if (waited >= timeoutMs)
             return -1;
-        }
         QThread::msleep(10);
     }
-    return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace TestSupport

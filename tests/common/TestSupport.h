@@ -29,7 +29,8 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
 // sanitizer misses the starting thread's later locks and reports races that are not there.
 pid_t Spawn(const QStringList& command, int stdinFd = -1, int stdoutFd = -1, bool merge = false);
 
-// Waits for a started program to end (killed after timeoutMs); its exit code, -1 if killed.
+// Waits up to timeoutMs for a started program to end: its wait status (0: exited with 0), or -1
+// while it still runs.
 int WaitExit(pid_t pid, int timeoutMs);
 
 } // namespace TestSupport

@@ -7,7 +7,6 @@
 #include "tests/monitor/MonitorTestSupport.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -28,7 +27,9 @@ TEST(SlotStatusTest, NumberTexts) {
     // The application object sets the user's locale; a decimal comma would break the rounding.
     // A private build of de_DE (package locales) stands in for a machine that has one.
     const QString locales = TestSupport::MakeTempDir("locale");
-    QProcess::execute("localedef", {"-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"});
+    TestSupport::WaitExit(
+        TestSupport::Spawn({"localedef", "-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"}),
+        60000);
     qputenv("LOCPATH", locales.toLocal8Bit());
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
