@@ -7,8 +7,8 @@
 #include "monitor/SlotMonitor.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
+#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
-#include "tests/common/PgCluster.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     OdbcTestEnv::Install();
 
     const QString db = OdbcTestEnv::CreateSqliteDatabase(home.path() + QStringLiteral("/b.db"));
-    PgCluster pg;
+    DbServer pg(DbServer::Kind::Postgres);
     if (db.isEmpty() || !pg.Start()) {
         std::printf("set-up failed\n");
         return 1;

@@ -3,8 +3,8 @@
 // SQLDriverConnect/SQLDisconnect of the same string: the ratio is what asking for the names
 // and listing schemas and catalogs costs on top of connecting.
 #include "probe/DatabaseProbe.h"
+#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
-#include "tests/common/PgCluster.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     OdbcTestEnv::Install();
 
     const QString db = OdbcTestEnv::CreateSqliteDatabase(home.path() + QStringLiteral("/b.db"));
-    PgCluster pg;
+    DbServer pg(DbServer::Kind::Postgres);
     if (db.isEmpty() || !pg.Start()) {
         std::printf("set-up failed\n");
         return 1;

@@ -7,8 +7,8 @@
 #include "monitor/SlotMonitor.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
+#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
-#include "tests/common/PgCluster.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     qputenv("TRELLION_TEST_HOME", home.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
     OdbcTestEnv::Install();
-    PgCluster pg;
+    DbServer pg(DbServer::Kind::Postgres);
     if (!pg.Start()) {
         std::fprintf(stderr, "bench_soak: no PostgreSQL cluster\n");
         return 1;

@@ -40,13 +40,3 @@ private:
     int m_port = 0;
     pid_t m_server = 0;
 };
-
-class PgCluster : public DbServer {
-public:
-    PgCluster() : DbServer(Kind::Postgres) {}
-};
-
-class MariaDbServer : public DbServer {
-public:
-    MariaDbServer() : DbServer(Kind::MariaDb) {}
-};

@@ -10,14 +10,6 @@
 #include <chrono>
 #include <thread>
 
-QList<RecordingView::Call> RecordingView::CallsFor(int slot) const {
-    QList<Call> out;
-    for (const Call& c : Calls())
-        if (c.slot == slot)
-            out << c;
-    return out;
-}
-
 RecordingView::Call RecordingView::Last(const char* what, int slot, int field) const {
     Call last;
     for (const Call& c : Calls())

@@ -62,7 +62,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_calls;
     }
-    QList<Call> CallsFor(int slot) const;
     void Clear() {
         std::lock_guard lock(m_mutex);
         m_calls.clear();

@@ -393,10 +393,6 @@ bool Save(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode
     QFile file(path);
     return file.open(mode) && file.write(bytes) == bytes.size();
 }
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 class LogViewer : public ::testing::Test {
 protected:
@@ -609,8 +605,9 @@ TEST_F(LogViewer, SettingsBrowseAsksNothingOkStoresTheSetAndUntickingStopsLinesA
               m_dir + "/fresh.log");
     m_writer.WriteLogLine("after", m_dir + "/kept.log", false);
     m_writer.WriteLogLine("failure", m_dir + "/fresh.log", false);
-    EXPECT_EQ(ReadAll(m_dir + "/kept.log"), kept) << "left as it was, and no line after unticking";
-    EXPECT_TRUE(ReadAll(m_dir + "/fresh.log").endsWith("> failure\r\n"));
+    EXPECT_EQ(TestSupport::ReadFile(m_dir + "/kept.log"), kept)
+        << "left as it was, and no line after unticking";
+    EXPECT_TRUE(TestSupport::ReadFile(m_dir + "/fresh.log").endsWith("> failure\r\n"));
 }
 
 } // namespace

@@ -8,8 +8,8 @@
 #include "monitor/SlotMonitor.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
+#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
-#include "tests/common/PgCluster.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
 #include "tests/monitor/MonitorTestSupport.h"
@@ -258,7 +258,7 @@ TEST(WindowCommandTest, NumberBoxesTakeDigitsOnlyAndNoticesFromPollThreadsDoNotS
 
 using Button = QDialogButtonBox::StandardButton;
 QString g_dir, g_userDb;
-PgCluster* g_cluster = nullptr;
+DbServer* g_cluster = nullptr;
 
 struct CommandsWindow : IDatabaseCommandsWindow {
     bool AskYesNo(const QString& text) override {
@@ -275,7 +275,7 @@ protected:
     // Data sources are written before the first ODBC call: unixODBC keeps what it read.
     static void SetUpTestSuite() {
         OdbcTestEnv::Install();
-        g_cluster = new PgCluster;
+        g_cluster = new DbServer(DbServer::Kind::Postgres);
         ASSERT_TRUE(g_cluster->Start());
         g_dir = TestSupport::MakeTempDir(QStringLiteral("chooser"));
         g_userDb = g_dir + QStringLiteral("/user.db");
