@@ -25,8 +25,9 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
 
 // Starts a program in the temp folder with stdin from stdinFd (-1: /dev/null) and stdout to
 // stdoutFd (-1: this process's), stderr to stdoutFd too when merge is set; its pid, or 0. Tests
-// start their peers this way, not with QProcess: after Qt's vfork-style child start the thread
-// sanitizer misses the starting thread's later locks and reports races that are not there.
+// start their peers this way, not with QProcess: Qt starts a child with a raw clone that the
+// thread sanitizer does not see, after which it missed the starting thread's later locks and
+// reported races that were not there.
 pid_t Spawn(const QStringList& command, int stdinFd = -1, int stdoutFd = -1, bool merge = false);
 
 // Waits up to timeoutMs for a started program to end: its wait status (0: exited with 0), or -1
