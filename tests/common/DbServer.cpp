@@ -51,22 +51,12 @@ pid_t Launch(Account user, const QStringList& command, const char* deathSignal,
     return TestSupport::Spawn(setpriv + QStringList{"--"} + command, -1, file.handle(), true);
 }
 
-// Ends a started program: signal, then SIGKILL if it is still there after timeoutMs.
-bool End(pid_t pid, int signal, int timeoutMs) {
-    ::kill(pid, signal);
-    if (TestSupport::WaitExit(pid, timeoutMs) >= 0)
-        return true;
-    ::kill(pid, SIGKILL);
-    TestSupport::WaitExit(pid, 10000);
-    return false;
-}
-
 bool Run(Account user, const QStringList& command, QString* output) {
     QTemporaryFile out;
     const pid_t pid = out.open() ? Launch(user, command, "KILL", out.fileName()) : 0;
     const int status = pid > 0 ? TestSupport::WaitExit(pid, 180000) : -1;
     if (pid > 0 && status < 0)
-        End(pid, SIGKILL, 0);
+        TestSupport::End(pid, SIGKILL, 0);
     *output += QString::fromLocal8Bit(out.readAll());
     return status == 0;
 }
@@ -189,7 +179,7 @@ bool DbServer::Start() {
         if (up && !ended)
             m_server = server;
         else if (!ended)
-            End(server, SIGKILL, 10000);
+            TestSupport::End(server, SIGKILL, 10000);
     }
     if (!m_server)
         ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not start; see "
@@ -201,7 +191,7 @@ bool DbServer::Stop() {
     if (!m_server)
         return true;
     // SIGINT is PostgreSQL's fast shutdown; its SIGTERM would wait for every client to leave.
-    const bool stopped = End(m_server, pg() ? SIGINT : SIGTERM, 90000);
+    const bool stopped = TestSupport::End(m_server, pg() ? SIGINT : SIGTERM, 90000);
     if (!stopped)
         ADD_FAILURE() << (pg() ? "pg" : "mariadb") << " server did not stop";
     m_server = 0;

@@ -65,11 +65,8 @@ void SmtpSink::Stop() {
     if (m_stdin >= 0)
         ::close(m_stdin);
     m_stdin = -1;
-    if (m_pid > 0 && TestSupport::WaitExit(m_pid, 10000) < 0) {
-        qWarning("SmtpSink: the server did not end when its input closed");
-        ::kill(m_pid, SIGKILL);
-        TestSupport::WaitExit(m_pid, 10000);
-    }
+    if (m_pid > 0 && !TestSupport::End(m_pid, SIGTERM, 10000))
+        qWarning("SmtpSink: the server did not end at SIGTERM");
     m_pid = 0;
     m_port = 0;
 }

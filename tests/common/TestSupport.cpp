@@ -88,4 +88,13 @@ int WaitExit(pid_t pid, int timeoutMs) {
     }
 }
 
+bool End(pid_t pid, int signal, int timeoutMs) {
+    ::kill(pid, signal);
+    if (WaitExit(pid, timeoutMs) >= 0)
+        return true;
+    ::kill(pid, SIGKILL);
+    WaitExit(pid, 10000);
+    return false;
+}
+
 } // namespace TestSupport

@@ -34,4 +34,8 @@ pid_t Spawn(const QStringList& command, int stdinFd = -1, int stdoutFd = -1, boo
 // while it still runs.
 int WaitExit(pid_t pid, int timeoutMs);
 
+// Ends a started program: signal, then SIGKILL if it is still there after timeoutMs; true when
+// the signal alone ended it.
+bool End(pid_t pid, int signal, int timeoutMs);
+
 } // namespace TestSupport
