@@ -28,9 +28,11 @@ std::optional<double> ReadNumber(QByteArrayView bytes) {
     QByteArrayView text = bytes.sliced(first, last - first);
     if (text.isEmpty() || text.size() > kMaxNumberLength)
         return std::nullopt;
+    qsizetype i = 0; // one sign at most; from_chars takes '-' only
     if (text.front() == '+')
         text = text.sliced(1);
-    qsizetype i = text.startsWith('-') ? 1 : 0;
+    else if (text.front() == '-')
+        i = 1;
     int digits = 0;
     for (bool point = false; i < text.size(); ++i) {
         const char c = text[i];

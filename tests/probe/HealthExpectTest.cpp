@@ -116,6 +116,10 @@ TEST(HealthExpectTest, VerdictsAndReasons) {
          "Health query failed: expected ~:, got \"0x5\" (not a number)"},
         {"~:", Text("1e999"), "\"1e999\"",
          "Health query failed: expected ~:, got \"1e999\" (not a number)"},
+        {"~:", Text("+-3"), "\"+-3\"",
+         "Health query failed: expected ~:, got \"+-3\" (not a number)"},
+        {"~:", Text("--3"), "\"--3\"",
+         "Health query failed: expected ~:, got \"--3\" (not a number)"},
         {"~:", Text("1e"), "\"1e\"", "Health query failed: expected ~:, got \"1e\" (not a number)"},
         {"~:", Text("t"), "\"t\"", "Health query failed: expected ~:, got \"t\" (not a number)"},
         {"0:10", HealthValue::Null(), "NULL",
@@ -211,8 +215,8 @@ TEST(HealthExpectTest, ValuesAreShownOnOneSafeLine) {
     const QString reason = expect->Evaluate(HealthValue::Text(noise)).reason;
     EXPECT_LE(reason.size(), 140) << Str(reason);
     EXPECT_TRUE(reason.endsWith("... (100000 bytes)")) << Str(reason);
-    for (const QChar c : reason)
-        EXPECT_TRUE(c.isPrint()) << "U+" << std::hex << int(c.unicode());
+    for (const char32_t cp : reason.toUcs4())
+        EXPECT_TRUE(QChar::isPrint(cp)) << "U+" << std::hex << uint(cp);
 }
 
 TEST(HealthExpectTest, PatternWorkIsBounded) {
