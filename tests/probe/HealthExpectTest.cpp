@@ -140,6 +140,8 @@ TEST(HealthExpectTest, VerdictsAndReasons) {
          QString::fromUtf8("\"caf\xC3\xA9\""), ""},
         {QString::fromUtf8("=caf\xC3\xA9"), HealthValue::Text(latin1Cafe), "\"caf\\xE9\"",
          QString::fromUtf8("Health query failed: expected =caf\xC3\xA9, got \"caf\\xE9\"")},
+        {QString::fromUtf8("=caf\xEF\xBF\xBD"), HealthValue::Text(latin1Cafe), "\"caf\\xE9\"",
+         QString::fromUtf8("Health query failed: expected =caf\xEF\xBF\xBD, got \"caf\\xE9\"")},
         // Patterns, found anywhere unless anchored.
         {"~^f$", Text("f"), "\"f\"", ""},
         {"~^f$", Text("t"), "\"t\"", "Health query failed: expected ~^f$, got \"t\""},
@@ -158,7 +160,7 @@ TEST(HealthExpectTest, VerdictsAndReasons) {
         {"~.*", HealthValue::NoRow(), "", "Health query failed: no row"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Str(c.expect) + " on " + c.value.bytes.toStdString());
+        SCOPED_TRACE(Str(c.expect) + " on " + Str(ShownText::Quoted(c.value.bytes)));
         QString error;
         const auto expect = HealthExpect::Parse(c.expect, &error);
         ASSERT_TRUE(expect) << Str(error);
@@ -187,6 +189,8 @@ TEST(HealthExpectTest, ValuesAreShownOnOneSafeLine) {
         {"\xEF\xBB\xBF", "\"\\u{FEFF}\""},                // byte order mark
         {"\xEE\x80\x80", "\"\\u{E000}\""},                // private use
         {"\xC0\x80", "\"\\xC0\\x80\""},                   // overlong NUL
+        {"\xE0\x80\xAF", "\"\\xE0\\x80\\xAF\""},          // overlong '/'
+        {"\xF0\x80\x80\xAF", "\"\\xF0\\x80\\x80\\xAF\""}, // overlong '/'
         {"\xED\xA0\x80", "\"\\xED\\xA0\\x80\""},          // an encoded surrogate
         {"\xF4\x90\x80\x80", "\"\\xF4\\x90\\x80\\x80\""}, // above U+10FFFF
         {"\xE2\x82", "\"\\xE2\\x82\""},                   // cut short
