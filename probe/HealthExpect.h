@@ -22,15 +22,19 @@ struct HealthValue {
 
 // What a health query's first value must be, from the text the user wrote:
 //   empty (or blanks)  any row will do;
-//   "=text"            exactly this text (no trimming, case counts);
+//   "=text"            exactly this text: its UTF-8 bytes are the value's bytes (no trimming,
+//                      case counts; a value that is not UTF-8 equals no text);
 //   "~regex"           a QRegularExpression found anywhere in the value ("^...$" anchors it);
-//   anything else      a threshold range on a number ("10", "10:", "~:10", "10:20", "@10:20").
+//   anything else      a threshold range on a number ("10", "10:", "~:10", "10:20", "@10:20");
+//                      the value is read as drivers print numbers (blanks around, a sign, a
+//                      point, an exponent; no "inf", "nan" or hexadecimal).
 // A text starting with "~:" is a range (negative infinity onwards); a pattern that starts
 // with ':' is written "~\:". SQL NULL compares as the text "NULL".
 //
 // Patterns are untrusted and the engine has no time-out: one longer than kMaxPatternLength
 // characters is refused, and only the first kMaxMatchedChars characters of a value are
-// searched (the engine's own backtracking limit bounds the rest).
+// searched, after invalid UTF-8 became U+FFFD (the engine's own backtracking limit bounds the
+// rest; a search it gives up counts as no match).
 class HealthExpect {
 public:
     enum class Kind { AnyRow, Range, Exact, Pattern };

@@ -21,7 +21,8 @@ public:
     static constexpr qsizetype kMaxTextLength = 100;
     static constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-    // The range `text` names; nullopt and the reason in *error (when given) if it names none.
+    // The range `text` names; nullopt if it names none, with the reason in *error (when given)
+    // as a phrase to follow the caller's own words: "the start 10 is above the end 5".
     static std::optional<ThresholdRange> Parse(QStringView text, QString* error);
 
     // start <= value <= end. NaN is in no range.
