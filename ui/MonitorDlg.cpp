@@ -17,13 +17,13 @@
 #include "ui/LogonStart.h"
 #include "ui/MailPasswordKeyring.h"
 #include "ui/NoticeBox.h"
+#include "ui/SlotNumberBoxes.h"
 #include "ui/UpDown.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -40,8 +40,6 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
-#include <QUrl>
-#include <QValidator>
 
 #include <unistd.h>
 
@@ -58,32 +56,6 @@ QString ReadString(const char* key, const QString& def = {}) {
 void WriteInt(const char* key, int value) {
     SettingsStore::WriteInt(kSettings, QLatin1String(key), value);
 }
-
-// Decimal digits only, at most top: a letter typed or pasted is refused in the box, so that no
-// typo can turn into a number the poll would take. Empty is allowed while typing; a box left
-// empty keeps the slot's value.
-class DigitsValidator : public QValidator {
-public:
-    DigitsValidator(int bottom, int top, QObject* parent)
-        : QValidator(parent), m_bottom(bottom), m_top(top) {}
-
-    State validate(QString& input, int&) const override {
-        if (input.isEmpty())
-            return Intermediate;
-        for (const QChar c : std::as_const(input))
-            if (c < u'0' || c > u'9')
-                return Invalid;
-        bool ok = false;
-        const qint64 value = input.toLongLong(&ok);
-        if (!ok || value > m_top || (value == 0 && m_bottom > 0))
-            return Invalid;
-        return value < m_bottom ? Intermediate : Acceptable;
-    }
-
-private:
-    const int m_bottom;
-    const int m_top;
-};
 
 // Geometry of one slot's group box. Four boxes fill the full height; the compact heights cut
 // the window below the first one, two or three.
@@ -140,6 +112,11 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
 CMonitorDlg::~CMonitorDlg() {
     if (m_initialised && !m_destroyed)
         OnDestroy();
+    // The boxes apply typed values on losing the focus, which the closing window still sends.
+    for (SlotWidgets& s : m_slots) {
+        delete s.numbers;
+        s.numbers = nullptr;
+    }
     // Before the tray, the controls and the notice go: no poll may reach them any more.
     m_commands.reset();
     m_scheduler.reset();
@@ -268,7 +245,6 @@ void CMonitorDlg::BuildSlots() {
         commands->addWidget(new QLabel(QStringLiteral("Polling interval"), s.details), 2, 0, 1, 4);
         s.interval = new QLineEdit(s.details);
         s.interval->setFixedWidth(40);
-        s.interval->setValidator(new DigitsValidator(1, kIntervalMax, s.interval));
         Tag(s.interval, IDC_INTERVAL[i]);
         s.spin = new CUpDown(s.details);
         s.spin->setFixedSize(16, s.interval->sizeHint().height());
@@ -280,12 +256,13 @@ void CMonitorDlg::BuildSlots() {
         commands->addWidget(new QLabel(QStringLiteral("Warning over"), s.details), 4, 0, 1, 4);
         s.threshold = new QLineEdit(s.details);
         s.threshold->setFixedWidth(62);
-        s.threshold->setValidator(new DigitsValidator(0, kThresholdMax, s.threshold));
         Tag(s.threshold, IDC_THRESHOLD[i]);
         commands->addWidget(s.threshold, 5, 0, 1, 2);
         commands->addWidget(new QLabel(QStringLiteral("ms"), s.details), 5, 2, 1, 2);
         commands->setRowStretch(6, 1);
         cols->addLayout(commands);
+        s.numbers = new CSlotNumberBoxes(i, s.interval, kIntervalMax, s.threshold, kThresholdMax,
+                                         m_scheduler.get(), m_monitor.get(), this);
 
         // The five fields.
         auto* fields = new QGridLayout;
@@ -722,7 +699,7 @@ void CMonitorDlg::OnAutoStart() {
 }
 
 void CMonitorDlg::OnOnTheWeb() {
-    QDesktopServices::openUrl(QUrl(QLatin1String(ProductInfo::kProductPageUrl)));
+    OpenWebPage(this, QLatin1String(ProductInfo::kProductPageUrl));
 }
 
 void CMonitorDlg::OnHelpContents() {
@@ -775,7 +752,8 @@ void CMonitorDlg::OnPollButton(int slot) {
     m_commands->PollNow(slot);
 }
 void CMonitorDlg::OnSpin(int slot, int delta) {
-    m_scheduler->SpinInterval(slot, delta);
+    // Through the boxes, which hold the arrows to the box's range.
+    m_slots[slot].numbers->Step(delta);
 }
 
 bool CMonitorDlg::AskYesNo(const QString& text) {

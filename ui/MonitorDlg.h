@@ -20,6 +20,7 @@ class INotice;
 class CNoticeBox;
 class CStatusLabel;
 class CTrayIcon;
+class CSlotNumberBoxes;
 class CUpDown;
 class LogWriter;
 class MailPasswordKeyring;
@@ -202,6 +203,7 @@ private:
         QLineEdit* interval = nullptr;
         CUpDown* spin = nullptr;
         QLineEdit* threshold = nullptr;
+        CSlotNumberBoxes* numbers = nullptr;
         QWidget* details = nullptr; // everything right of the graph
         CAccessGraph* graph = nullptr;
         CStatusLabel* lastAccess = nullptr;
