@@ -38,6 +38,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 
@@ -192,7 +194,15 @@ void CMonitorDlg::BuildMenus() {
 }
 
 void CMonitorDlg::BuildSlots() {
-    m_content = new QWidget(this);
+    // On a screen too small for the window (a large scale on a small display) the window is cut
+    // to the screen and the slots scroll inside it, so every slot stays reachable; Compact Mode
+    // would not do, as it keeps the full height once all four slots are in use.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("slotScroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(false);
+    m_content = new QWidget;
+    m_scroll->setWidget(m_content);
     for (int i = 0; i < 4; ++i) {
         SlotWidgets& s = m_slots[i];
         s.group = new QGroupBox(QStringLiteral("Database %1").arg(i + 1), m_content);
@@ -304,10 +314,19 @@ void CMonitorDlg::BuildSlots() {
 void CMonitorDlg::LayoutContent() {
     const int menuHeight = m_menuBar->sizeHint().height();
     m_menuBar->setGeometry(0, 0, width(), menuHeight);
-    // The slots keep their height whatever the window's: a compact window cuts them off.
-    m_content->setGeometry(0, menuHeight, width(), kSlotTop + 3 * kSlotPitch + kSlotHeight);
+    const QSize room(width(), std::max(0, height() - menuHeight));
+    m_scroll->setGeometry(QRect(QPoint(0, menuHeight), room));
+    // The slots keep their size whatever the window's: a compact window ends under the last
+    // slot it shows; a window cut to the screen scrolls to the rest.
+    const int slotsHeight = m_compactSlots > 0 ? m_compactSlots * kSlotPitch + kSlotTop
+                                               : kSlotTop + 3 * kSlotPitch + kSlotHeight + kSlotTop;
+    int slotsWidth = std::max(room.width(), m_layoutWidth);
+    if (slotsHeight > room.height())
+        slotsWidth = std::max(room.width() - m_scroll->verticalScrollBar()->sizeHint().width(),
+                              m_layoutWidth);
+    m_content->resize(slotsWidth, slotsHeight);
     for (int i = 0; i < 4; ++i)
-        m_slots[i].group->setGeometry(4, kSlotTop + i * kSlotPitch, width() - 8, kSlotHeight);
+        m_slots[i].group->setGeometry(4, kSlotTop + i * kSlotPitch, slotsWidth - 8, kSlotHeight);
 }
 
 void CMonitorDlg::resizeEvent(QResizeEvent* event) {
@@ -463,7 +482,7 @@ bool CMonitorDlg::OnInitDialog() {
     // window, rather than its corner.
     if (const QScreen* primary = QGuiApplication::primaryScreen(); !placed && primary) {
         const QRect desktop = primary->availableGeometry();
-        QRect frame(QPoint(), m_outerSize);
+        QRect frame(QPoint(), m_outerSize.boundedTo(desktop.size()));
         frame.moveCenter(desktop.center());
         // A window larger than the screen keeps its title bar and left edge on it.
         move(std::max(frame.left(), desktop.left()), std::max(frame.top(), desktop.top()));
@@ -806,7 +825,6 @@ void CMonitorDlg::ApplyWindowLayout() {
     move(r.topLeft());
     m_outerSize = r.size();
     FitOuterSize();
-    LayoutContent();
     update();
 }
 
@@ -819,8 +837,24 @@ void CMonitorDlg::FitOuterSize() {
     QSize inner = m_outerSize - frame;
     if (m_compactSlots > 0)
         inner.setHeight(CompactInnerHeight());
-    if (size() != inner)
-        resize(inner);
+    m_layoutWidth = inner.width();
+    // Never larger than the screen's free area: what does not fit scrolls.
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect desktop = s ? s->availableGeometry() : QRect();
+    const QSize fitting = desktop.isValid() ? inner.boundedTo(desktop.size() - frame) : inner;
+    if (size() != fitting)
+        resize(fitting);
+    LayoutContent();
+    if (fitting == inner || !desktop.isValid())
+        return;
+    // Cut to the screen: all of it on the screen, title bar first.
+    QRect outer = frameGeometry();
+    outer.moveRight(std::min(outer.right(), desktop.right()));
+    outer.moveBottom(std::min(outer.bottom(), desktop.bottom()));
+    outer.moveLeft(std::max(outer.left(), desktop.left()));
+    outer.moveTop(std::max(outer.top(), desktop.top()));
+    if (outer.topLeft() != frameGeometry().topLeft())
+        move(outer.topLeft());
 }
 
 int CMonitorDlg::CompactInnerHeight() const {

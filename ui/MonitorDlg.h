@@ -35,6 +35,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 // The main window: four database slots, the menu bar, the tray icon, and the program's life
@@ -254,6 +255,7 @@ private:
     template <typename F> void Queue(F&& f);
 
     QMenuBar* m_menuBar = nullptr;
+    QScrollArea* m_scroll = nullptr;
     QWidget* m_content = nullptr;
     std::array<SlotWidgets, 4> m_slots;
     QHash<int, QAction*> m_actions;
@@ -281,6 +283,7 @@ private:
     bool m_exitRequested = false;
     QSize m_outerSize;
     int m_compactSlots = 0; // slots a compact window shows; 0 when its height is not cut
+    int m_layoutWidth = 0;  // the inner width the slots are laid out for, shown or scrolled
 
     bool m_initialised = false;
     bool m_destroyed = false;
