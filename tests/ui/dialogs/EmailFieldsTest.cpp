@@ -60,12 +60,16 @@ bool ShowsWhole(QLineEdit* edit) {
 }
 
 TEST(EmailFieldsTest, AddressFieldsShowAFortyCharacterAddressWholeAtEveryFontSize) {
-    const QFont original = QApplication::font();
+    // The application's font comes back whatever happens here.
+    struct FontBack {
+        QFont font = QApplication::font();
+        ~FontBack() { QApplication::setFont(font); }
+    } original;
     const QStringList addresses = {"oncall.database-teams@operations.example",
                                    "nightwatch.monitoring@mail.example.co.uk",
                                    "maximilian.mustermann@umwelt.example.com"};
     for (const int points : {9, 14, 20}) {
-        QFont font = original;
+        QFont font = original.font;
         font.setPointSize(points);
         QApplication::setFont(font);
         FieldPrompt prompt;
@@ -82,7 +86,6 @@ TEST(EmailFieldsTest, AddressFieldsShowAFortyCharacterAddressWholeAtEveryFontSiz
             }
         }
     }
-    QApplication::setFont(original);
 }
 
 TEST(EmailFieldsTest, ACopiedAddressIsSelectedWhenItsFieldGetsTheFocusSoTypingReplacesIt) {
