@@ -168,6 +168,17 @@ int PollScheduler::SpinInterval(int slot, int proposedDelta) {
     return 0;
 }
 
+void PollScheduler::SetIntervalNow(int slot, int minutes) {
+    minutes = std::max(minutes, 1);
+    SettingsStore::WriteInt(Settings(), SlotKeys::Interval(slot), minutes);
+    m_monitor->SetInterval(slot, minutes);
+    if (m_shutDown)
+        return;
+    Arm(slot, static_cast<qint64>(minutes) * m_monitor->MinuteMs());
+    if (m_slots[slot].polling)
+        m_slots[slot].leaveTimer = true;
+}
+
 void PollScheduler::SelectDatabase(int slot, std::shared_ptr<CDatabaseProbe> probe) {
     const bool connected = probe && probe->HasConnection();
     const QString title = probe ? probe->Title() : QString();

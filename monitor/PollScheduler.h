@@ -48,6 +48,9 @@ public:
     // The spin beside the slot's interval: proposedDelta is the control's proposed change of
     // position (-1 for the up arrow, +1 for the down arrow). Returns 0, the notification's answer.
     int SpinInterval(int slot, int proposedDelta);
+    // A value the window settled (typed, or stepped and held to the box's range): stored as the
+    // slot's interval and its timer restarted, as a spin click does.
+    void SetIntervalNow(int slot, int minutes);
     // Select Database after the probe was made: the probe becomes the slot's, whatever the
     // outcome. Connected: "lastDatabase"/"lastDatabaseTitle" written, captions := title, and the
     // slot polled in 100 ms. Otherwise the empty slot's captions; the stored keys stay.

@@ -89,7 +89,7 @@ void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClien
     if (alert == SendResult::Cancelled)
         return;
     if (alert == SendResult::Failed) {
-        prompt.Tell(parent, FailureText(QStringLiteral("Failed Alert Recipient test"), failure));
+        prompt.Warn(parent, FailureText(QStringLiteral("Failed Alert Recipient test"), failure));
         return;
     }
     prompt.Tell(parent,
@@ -108,7 +108,7 @@ void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClien
         prompt.Tell(parent, QStringLiteral("Recovery Recipient tested successfully, look for "
                                            "Recovery test email."));
     else if (recovery == SendResult::Failed)
-        prompt.Tell(parent, FailureText(QStringLiteral("Failed Recovery Recipient test"), failure));
+        prompt.Warn(parent, FailureText(QStringLiteral("Failed Recovery Recipient test"), failure));
 }
 
 void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp,
@@ -168,7 +168,7 @@ void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& s
                              QStringLiteral("Sending your message to ") + dialog.Recipient() +
                                  QStringLiteral("..."),
                              &failure) == SendResult::Failed)
-        prompt.Tell(parent, FailureText(QStringLiteral("Your message to ") + dialog.Recipient() +
+        prompt.Warn(parent, FailureText(QStringLiteral("Your message to ") + dialog.Recipient() +
                                             QStringLiteral(" was not sent."),
                                         failure));
     // Remembered whether or not it went out: the text is the user's work either way.

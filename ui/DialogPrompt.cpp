@@ -11,6 +11,9 @@ public:
     void Tell(QWidget* parent, const QString& text) override {
         QMessageBox::information(parent, kCaption, text, QMessageBox::Ok);
     }
+    void Warn(QWidget* parent, const QString& text) override {
+        QMessageBox::warning(parent, kCaption, text, QMessageBox::Ok);
+    }
     bool Ask(QWidget* parent, const QString& text) override {
         return QMessageBox::question(parent, kCaption, text, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::Yes) == QMessageBox::Yes;

@@ -12,7 +12,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,6 +30,16 @@ QLabel* WrappedLabel(const QString& text) {
 // else in the store shows as no security.
 int SecurityIndex(int security) {
     return security >= 0 && security <= 2 ? security : 0;
+}
+
+// A field that shows a 40-character address whole: the text (average lowercase letters, with
+// a letter to spare for the cursor), the text margins and the style's frame.
+int AddressFieldWidth(const QLineEdit* edit) {
+    const int text = edit->fontMetrics().horizontalAdvance(QString(41, u'n'));
+    const QMargins margins = edit->textMargins() + edit->contentsMargins();
+    const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+    // QLineEdit keeps a further 2 px each side between its frame and the text.
+    return text + margins.left() + margins.right() + 2 * frame + 4;
 }
 
 } // namespace
@@ -73,6 +87,10 @@ CEmailSetupDlg::CEmailSetupDlg(const EmailSettings& settings, IDialogPrompt& pro
     m_userNameLabel = new QLabel(QStringLiteral("Username:"));
     m_passwordLabel = new QLabel(QStringLiteral("Password:"));
 
+    // Room for a 40-character address in the dialog's own font, whatever its size.
+    for (QLineEdit* edit : {m_alert, m_recovery, m_return, m_server})
+        edit->setMinimumWidth(AddressFieldWidth(edit));
+
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Alert recipient email:"), m_alert);
     form->addRow(QStringLiteral("Recovery recipient email:"), m_recovery);
@@ -112,6 +130,7 @@ CEmailSetupDlg::CEmailSetupDlg(const EmailSettings& settings, IDialogPrompt& pro
     connect(m_authentication, &QCheckBox::toggled, this,
             &CEmailSetupDlg::EnableAuthenticationFields);
     m_recovery->installEventFilter(this);
+    m_return->installEventFilter(this);
     // A return address the user typed is theirs as much as one that was stored.
     connect(m_return, &QLineEdit::textEdited, this, [this] { m_returnEdited = true; });
     connect(m_server, &QLineEdit::textEdited, this, &CEmailSetupDlg::OnServerEdited);
@@ -147,9 +166,47 @@ void CEmailSetupDlg::OnServerEdited(const QString& text) {
 }
 
 bool CEmailSetupDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_recovery && event->type() == QEvent::FocusIn)
-        m_recoveryEdited = true;
+    if (event->type() == QEvent::FocusIn && (watched == m_recovery || watched == m_return)) {
+        auto* edit = static_cast<QLineEdit*>(watched);
+        const bool copied = watched == m_recovery ? !m_recoveryEdited : !m_returnEdited;
+        // A copy of the alert recipient is selected, so that typing replaces it instead of
+        // landing inside it. Queued: a mouse click places the cursor after the focus comes.
+        if (copied && !edit->text().isEmpty())
+            QTimer::singleShot(0, edit, [edit] {
+                if (edit->hasFocus())
+                    edit->selectAll();
+            });
+        if (watched == m_recovery)
+            m_recoveryEdited = true;
+    }
     return QDialog::eventFilter(watched, event);
+}
+
+bool CEmailSetupDlg::CheckServer() {
+    const QString text = m_server->text();
+    QString host;
+    quint16 port = 0;
+    const bool split = SmtpClient::SplitServerText(text, &host, &port);
+    // A colon left in the host means a port that is not digits.
+    if (!split || host.contains(u':')) {
+        Refuse(m_server, QStringLiteral("The port in \"%1\" is not a number from 1 to 65535.\n\n"
+                                        "Please enter the server as host or host:port.")
+                             .arg(text));
+        return false;
+    }
+    if (host.isEmpty()) {
+        Refuse(m_server, QStringLiteral("\"%1\" names no host.\n\nPlease enter the server as "
+                                        "host or host:port.")
+                             .arg(text));
+        return false;
+    }
+    if (std::any_of(host.begin(), host.end(), [](QChar c) { return c.isSpace(); })) {
+        Refuse(m_server, QStringLiteral("The host name \"%1\" contains a blank.\n\nPlease enter "
+                                        "the server as host or host:port.")
+                             .arg(host));
+        return false;
+    }
+    return true;
 }
 
 bool CEmailSetupDlg::CheckField(QLineEdit* edit, const QString& whenEmpty) {
@@ -212,7 +269,8 @@ void CEmailSetupDlg::accept() {
         return;
     if (!CheckField(m_server,
                     QStringLiteral("Please enter the host name or IP of your SMTP server, if you "
-                                   "do not know it, consult your system administrator.")))
+                                   "do not know it, consult your system administrator.")) ||
+        !CheckServer())
         return;
 
     m_settings.alertRecipient = m_alert->text();

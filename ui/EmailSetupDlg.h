@@ -54,6 +54,8 @@ private:
     bool CheckAddresses(QLineEdit* edit, const QString& whenEmpty, const QString& fieldName,
                         bool list);
     void Refuse(QLineEdit* edit, const QString& text);
+    // The server field names a host without blanks and, if any, a port from 1 to 65535.
+    bool CheckServer();
 
     IDialogPrompt& m_prompt;
     EmailSettings m_settings;

@@ -1,7 +1,11 @@
 #include "ui/HelpWindow.h"
 
+#include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTextBrowser>
 #include <QUrl>
@@ -90,4 +94,28 @@ CHelpWindow* CHelpWindow::Show(const QString& helpFile, quint32 data, int comman
     window->raise();
     window->activateWindow();
     return window.data();
+}
+
+bool OpenWebPage(QWidget* parent, const QString& address) {
+    if (QDesktopServices::openUrl(QUrl(address)))
+        return true;
+    // No browser answered (none installed, no desktop session): the address must not be lost.
+    QDialog box(parent);
+    box.setObjectName(QStringLiteral("WebAddressBox"));
+    box.setWindowTitle(QStringLiteral("Trellion"));
+    auto* text =
+        new QLabel(QStringLiteral("No web browser could be opened. The product page is at:"), &box);
+    auto* field = new QLineEdit(address, &box);
+    field->setReadOnly(true);
+    field->setMinimumWidth(field->fontMetrics().horizontalAdvance(address) + 24);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addWidget(text);
+    layout->addWidget(field);
+    layout->addWidget(buttons);
+    field->selectAll();
+    field->setFocus(Qt::OtherFocusReason);
+    box.exec();
+    return false;
 }

@@ -4,6 +4,12 @@
 #include <QString>
 
 class QTextBrowser;
+class QWidget;
+
+// "On the web...": hands the address to the desktop's browser. When none takes it, a box shows
+// the address in a read-only field, selected, so that the user can copy it into a browser of
+// their own; false then (after the box is closed).
+bool OpenWebPage(QWidget* parent, const QString& address);
 
 // The program's own help viewer: one HTML file with one topic per section, each topic carrying
 // an anchor "ctx-<context number>" so that a window can open help at its own topic.

@@ -17,13 +17,13 @@
 #include "ui/LogonStart.h"
 #include "ui/MailPasswordKeyring.h"
 #include "ui/NoticeBox.h"
+#include "ui/SlotNumberBoxes.h"
 #include "ui/UpDown.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -38,10 +38,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
-#include <QUrl>
-#include <QValidator>
 
 #include <unistd.h>
 
@@ -58,32 +58,6 @@ QString ReadString(const char* key, const QString& def = {}) {
 void WriteInt(const char* key, int value) {
     SettingsStore::WriteInt(kSettings, QLatin1String(key), value);
 }
-
-// Decimal digits only, at most top: a letter typed or pasted is refused in the box, so that no
-// typo can turn into a number the poll would take. Empty is allowed while typing; a box left
-// empty keeps the slot's value.
-class DigitsValidator : public QValidator {
-public:
-    DigitsValidator(int bottom, int top, QObject* parent)
-        : QValidator(parent), m_bottom(bottom), m_top(top) {}
-
-    State validate(QString& input, int&) const override {
-        if (input.isEmpty())
-            return Intermediate;
-        for (const QChar c : std::as_const(input))
-            if (c < u'0' || c > u'9')
-                return Invalid;
-        bool ok = false;
-        const qint64 value = input.toLongLong(&ok);
-        if (!ok || value > m_top || (value == 0 && m_bottom > 0))
-            return Invalid;
-        return value < m_bottom ? Intermediate : Acceptable;
-    }
-
-private:
-    const int m_bottom;
-    const int m_top;
-};
 
 // Geometry of one slot's group box. Four boxes fill the full height; the compact heights cut
 // the window below the first one, two or three.
@@ -140,6 +114,11 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
 CMonitorDlg::~CMonitorDlg() {
     if (m_initialised && !m_destroyed)
         OnDestroy();
+    // The boxes apply typed values on losing the focus, which the closing window still sends.
+    for (SlotWidgets& s : m_slots) {
+        delete s.numbers;
+        s.numbers = nullptr;
+    }
     // Before the tray, the controls and the notice go: no poll may reach them any more.
     m_commands.reset();
     m_scheduler.reset();
@@ -215,7 +194,15 @@ void CMonitorDlg::BuildMenus() {
 }
 
 void CMonitorDlg::BuildSlots() {
-    m_content = new QWidget(this);
+    // On a screen too small for the window (a large scale on a small display) the window is cut
+    // to the screen and the slots scroll inside it, so every slot stays reachable; Compact Mode
+    // would not do, as it keeps the full height once all four slots are in use.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("slotScroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(false);
+    m_content = new QWidget;
+    m_scroll->setWidget(m_content);
     for (int i = 0; i < 4; ++i) {
         SlotWidgets& s = m_slots[i];
         s.group = new QGroupBox(QStringLiteral("Database %1").arg(i + 1), m_content);
@@ -268,7 +255,6 @@ void CMonitorDlg::BuildSlots() {
         commands->addWidget(new QLabel(QStringLiteral("Polling interval"), s.details), 2, 0, 1, 4);
         s.interval = new QLineEdit(s.details);
         s.interval->setFixedWidth(40);
-        s.interval->setValidator(new DigitsValidator(1, kIntervalMax, s.interval));
         Tag(s.interval, IDC_INTERVAL[i]);
         s.spin = new CUpDown(s.details);
         s.spin->setFixedSize(16, s.interval->sizeHint().height());
@@ -280,12 +266,13 @@ void CMonitorDlg::BuildSlots() {
         commands->addWidget(new QLabel(QStringLiteral("Warning over"), s.details), 4, 0, 1, 4);
         s.threshold = new QLineEdit(s.details);
         s.threshold->setFixedWidth(62);
-        s.threshold->setValidator(new DigitsValidator(0, kThresholdMax, s.threshold));
         Tag(s.threshold, IDC_THRESHOLD[i]);
         commands->addWidget(s.threshold, 5, 0, 1, 2);
         commands->addWidget(new QLabel(QStringLiteral("ms"), s.details), 5, 2, 1, 2);
         commands->setRowStretch(6, 1);
         cols->addLayout(commands);
+        s.numbers = new CSlotNumberBoxes(i, s.interval, kIntervalMax, s.threshold, kThresholdMax,
+                                         m_scheduler.get(), m_monitor.get(), this);
 
         // The five fields.
         auto* fields = new QGridLayout;
@@ -327,10 +314,19 @@ void CMonitorDlg::BuildSlots() {
 void CMonitorDlg::LayoutContent() {
     const int menuHeight = m_menuBar->sizeHint().height();
     m_menuBar->setGeometry(0, 0, width(), menuHeight);
-    // The slots keep their height whatever the window's: a compact window cuts them off.
-    m_content->setGeometry(0, menuHeight, width(), kSlotTop + 3 * kSlotPitch + kSlotHeight);
+    const QSize room(width(), std::max(0, height() - menuHeight));
+    m_scroll->setGeometry(QRect(QPoint(0, menuHeight), room));
+    // The slots keep their size whatever the window's: a compact window ends under the last
+    // slot it shows; a window cut to the screen scrolls to the rest.
+    const int slotsHeight = m_compactSlots > 0 ? m_compactSlots * kSlotPitch + kSlotTop
+                                               : kSlotTop + 3 * kSlotPitch + kSlotHeight + kSlotTop;
+    int slotsWidth = std::max(room.width(), m_layoutWidth);
+    if (slotsHeight > room.height())
+        slotsWidth = std::max(room.width() - m_scroll->verticalScrollBar()->sizeHint().width(),
+                              m_layoutWidth);
+    m_content->resize(slotsWidth, slotsHeight);
     for (int i = 0; i < 4; ++i)
-        m_slots[i].group->setGeometry(4, kSlotTop + i * kSlotPitch, width() - 8, kSlotHeight);
+        m_slots[i].group->setGeometry(4, kSlotTop + i * kSlotPitch, slotsWidth - 8, kSlotHeight);
 }
 
 void CMonitorDlg::resizeEvent(QResizeEvent* event) {
@@ -486,7 +482,7 @@ bool CMonitorDlg::OnInitDialog() {
     // window, rather than its corner.
     if (const QScreen* primary = QGuiApplication::primaryScreen(); !placed && primary) {
         const QRect desktop = primary->availableGeometry();
-        QRect frame(QPoint(), m_outerSize);
+        QRect frame(QPoint(), m_outerSize.boundedTo(desktop.size()));
         frame.moveCenter(desktop.center());
         // A window larger than the screen keeps its title bar and left edge on it.
         move(std::max(frame.left(), desktop.left()), std::max(frame.top(), desktop.top()));
@@ -722,7 +718,7 @@ void CMonitorDlg::OnAutoStart() {
 }
 
 void CMonitorDlg::OnOnTheWeb() {
-    QDesktopServices::openUrl(QUrl(QLatin1String(ProductInfo::kProductPageUrl)));
+    OpenWebPage(this, QLatin1String(ProductInfo::kProductPageUrl));
 }
 
 void CMonitorDlg::OnHelpContents() {
@@ -775,7 +771,8 @@ void CMonitorDlg::OnPollButton(int slot) {
     m_commands->PollNow(slot);
 }
 void CMonitorDlg::OnSpin(int slot, int delta) {
-    m_scheduler->SpinInterval(slot, delta);
+    // Through the boxes, which hold the arrows to the box's range.
+    m_slots[slot].numbers->Step(delta);
 }
 
 bool CMonitorDlg::AskYesNo(const QString& text) {
@@ -828,7 +825,6 @@ void CMonitorDlg::ApplyWindowLayout() {
     move(r.topLeft());
     m_outerSize = r.size();
     FitOuterSize();
-    LayoutContent();
     update();
 }
 
@@ -841,8 +837,24 @@ void CMonitorDlg::FitOuterSize() {
     QSize inner = m_outerSize - frame;
     if (m_compactSlots > 0)
         inner.setHeight(CompactInnerHeight());
-    if (size() != inner)
-        resize(inner);
+    m_layoutWidth = inner.width();
+    // Never larger than the screen's free area: what does not fit scrolls.
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect desktop = s ? s->availableGeometry() : QRect();
+    const QSize fitting = desktop.isValid() ? inner.boundedTo(desktop.size() - frame) : inner;
+    if (size() != fitting)
+        resize(fitting);
+    LayoutContent();
+    if (fitting == inner || !desktop.isValid())
+        return;
+    // Cut to the screen: all of it on the screen, title bar first.
+    QRect outer = frameGeometry();
+    outer.moveRight(std::min(outer.right(), desktop.right()));
+    outer.moveBottom(std::min(outer.bottom(), desktop.bottom()));
+    outer.moveLeft(std::max(outer.left(), desktop.left()));
+    outer.moveTop(std::max(outer.top(), desktop.top()));
+    if (outer.topLeft() != frameGeometry().topLeft())
+        move(outer.topLeft());
 }
 
 int CMonitorDlg::CompactInnerHeight() const {

@@ -20,6 +20,7 @@ class INotice;
 class CNoticeBox;
 class CStatusLabel;
 class CTrayIcon;
+class CSlotNumberBoxes;
 class CUpDown;
 class LogWriter;
 class MailPasswordKeyring;
@@ -34,6 +35,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 // The main window: four database slots, the menu bar, the tray icon, and the program's life
@@ -202,6 +204,7 @@ private:
         QLineEdit* interval = nullptr;
         CUpDown* spin = nullptr;
         QLineEdit* threshold = nullptr;
+        CSlotNumberBoxes* numbers = nullptr;
         QWidget* details = nullptr; // everything right of the graph
         CAccessGraph* graph = nullptr;
         CStatusLabel* lastAccess = nullptr;
@@ -252,6 +255,7 @@ private:
     template <typename F> void Queue(F&& f);
 
     QMenuBar* m_menuBar = nullptr;
+    QScrollArea* m_scroll = nullptr;
     QWidget* m_content = nullptr;
     std::array<SlotWidgets, 4> m_slots;
     QHash<int, QAction*> m_actions;
@@ -279,6 +283,7 @@ private:
     bool m_exitRequested = false;
     QSize m_outerSize;
     int m_compactSlots = 0; // slots a compact window shows; 0 when its height is not cut
+    int m_layoutWidth = 0;  // the inner width the slots are laid out for, shown or scrolled
 
     bool m_initialised = false;
     bool m_destroyed = false;

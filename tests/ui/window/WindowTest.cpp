@@ -230,7 +230,7 @@ TEST(WindowCommandTest, NumberBoxesTakeDigitsOnlyAndNoticesFromPollThreadsDoNotS
     auto* interval = qobject_cast<QLineEdit*>(w->Control(CMonitorDlg::IDC_INTERVAL[1]));
     // "typed|pasted|what the box shows"
     const std::pair<QLineEdit*, QStringList> cases[] = {
-        {warn, {"25x0||250", "1234567||123456", "0||0", "-5 ||5", "|4x5|", "9|1,000|9"}},
+        {warn, {"25x0||250", "1234567||123456", "0||", "05||5", "-5 ||5", "|4x5|", "9|1,000|9"}},
         {interval, {"0||", "35792||3579", "35791||35791", "7|O|7"}}};
     for (const auto& [box, list] : cases)
         for (const QString& c : list) {
