@@ -101,7 +101,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::atomic<int> earlyMs{1000};
     std::atomic<int> trayFrameMs{kTrayFrameMs};
     std::atomic<int> watchdogBoundMs{0};
-    std::function<std::uint32_t()> tickSource = TickCount; // set before polls start
+    std::function<ProbeTime()> probeClock = SteadyProbeTime; // set before polls start
 
     mutable std::mutex pollMutex;
     mutable std::condition_variable pollCv;
@@ -318,10 +318,10 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         Watch(ticket);
         CDatabaseProbe& probe = *ticket->probe;
         Outcome outcome;
-        const std::uint32_t t0 = tickSource();
+        const ProbeTime t0 = probeClock();
         if (probe.Connect(probe.ConnectionString(), &outcome.errorText)) {
             probe.Disconnect();
-            outcome.elapsed = ElapsedMs(t0, tickSource());
+            outcome.elapsed = ElapsedMs(t0, probeClock());
         }
         int expected = PollTicket::Probing;
         if (!ticket->state.compare_exchange_strong(expected, PollTicket::Probed)) {
@@ -922,8 +922,8 @@ void SlotMonitor::SetTrayFrameMs(int ms) {
 void SlotMonitor::SetWatchdogBoundMs(int ms) {
     m_core->watchdogBoundMs = ms;
 }
-void SlotMonitor::SetTickSource(std::function<std::uint32_t()> source) {
-    m_core->tickSource = source ? std::move(source) : std::function<std::uint32_t()>(TickCount);
+void SlotMonitor::SetProbeClock(std::function<std::chrono::nanoseconds()> clock) {
+    m_core->probeClock = clock ? std::move(clock) : std::function<ProbeTime()>(SteadyProbeTime);
 }
 int SlotMonitor::MinuteMs() const {
     return m_core->minuteMs;

@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-#include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -136,8 +136,9 @@ public:
     void SetTrayFrameMs(int ms); // pause between tray animation frames (120)
     // The watchdog's bound; 0 restores login time-out + 5 s.
     void SetWatchdogBoundMs(int ms);
-    // The millisecond counter the probe is timed with (TickCount unless replaced by a test).
-    void SetTickSource(std::function<std::uint32_t()> source);
+    // The clock the probe is timed with (SteadyProbeTime unless replaced by a test; null
+    // restores it). Set before polls start.
+    void SetProbeClock(std::function<std::chrono::nanoseconds()> clock);
     int MinuteMs() const;
     int WatchdogBoundMs() const;
 
