@@ -101,6 +101,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::atomic<int> earlyMs{1000};
     std::atomic<int> trayFrameMs{kTrayFrameMs};
     std::atomic<int> watchdogBoundMs{0};
+    std::atomic<int> stateLockWaitMs{kStateLockWaitMs};
     std::function<ProbeTime()> probeClock = SteadyProbeTime; // set before polls start
 
     mutable std::mutex pollMutex;
@@ -407,15 +408,17 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         WriteErrorLog(QStringLiteral("Database unreachable: ") + title);
         const std::shared_ptr<std::mutex> state = StateLock(title);
         std::lock_guard stateLock(*state);
+        const SettingsStore::SectionLock copies(title, stateLockWaitMs, &closed);
         if (closed)
             return;
-        const int warned = SettingsStore::ReadInt(title, kWarned, 0);
-        const QString pending = SettingsStore::ReadString(title, kAlertPending);
+        AdoptStoredTexts(t, copies);
+        const int warned = SettingsStore::ReadIntFresh(title, kWarned, 0);
+        const QString pending = SettingsStore::ReadStringFresh(title, kAlertPending);
         const QString subject = QStringLiteral("Alert - ") + title;
         const QString body =
             QStringLiteral("Database unreachable") + stampA + QStringLiteral("\n\n") + errorText;
         // The desktop hears of an outage once, at its first poll, whatever becomes of the mail.
-        if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) == 0) {
+        if (SettingsStore::ReadIntFresh(title, kDown, Down(warned, pending)) == 0) {
             SettingsStore::WriteInt(title, kDown, 1);
             Desktop(subject, body, IDesktopNotifier::Urgency::Critical);
         }
@@ -469,13 +472,15 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         const QString& title = t.title;
         const std::shared_ptr<std::mutex> state = StateLock(title);
         std::lock_guard stateLock(*state);
+        const SettingsStore::SectionLock copies(title, stateLockWaitMs, &closed);
         if (closed)
             return;
-        const int warned = SettingsStore::ReadInt(title, kWarned, 0);
-        const QString pending = SettingsStore::ReadString(title, kAlertPending);
+        AdoptStoredTexts(t, copies);
+        const int warned = SettingsStore::ReadIntFresh(title, kWarned, 0);
+        const QString pending = SettingsStore::ReadStringFresh(title, kAlertPending);
         const QString subject = QStringLiteral("Recovery - ") + title;
         const QString stampR = TimeStamp();
-        if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) != 0) {
+        if (SettingsStore::ReadIntFresh(title, kDown, Down(warned, pending)) != 0) {
             SettingsStore::WriteInt(title, kDown, 0);
             Desktop(subject, QStringLiteral("Database recovered") + stampR,
                     IDesktopNotifier::Urgency::Normal);
@@ -509,6 +514,25 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         }
     }
 
+    // Begins the alert step under the section lock: says why when it could not be had (the
+    // step then goes on alone), and shows the texts that another copy stored meanwhile. Texts
+    // this program wrote, or cleared from the slot by a reset, stay as they are.
+    void AdoptStoredTexts(const PollTicket& t, const SettingsStore::SectionLock& copies) {
+        if (!copies.Held())
+            WriteErrorLog(QStringLiteral("Alert state of ") + t.title +
+                          QStringLiteral(" not locked against other running copies (") +
+                          copies.Failure() + QStringLiteral("); going on"));
+        const QString alert = SettingsStore::ReadStringFresh(t.title, QStringLiteral("lastAlert"));
+        const QString recovery =
+            SettingsStore::ReadStringFresh(t.title, QStringLiteral("lastRecovery"));
+        WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
+            if (alert != s.storedAlert)
+                s.lastAlert = s.storedAlert = alert;
+            if (recovery != s.storedRecovery)
+                s.lastRecovery = s.storedRecovery = recovery;
+        });
+    }
+
     // An outage that began before "Down" was kept is still one.
     static int Down(int warned, const QString& pending) {
         return warned != 0 || !pending.isEmpty() ? 1 : 0;
@@ -519,9 +543,9 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     void SetTexts(const PollTicket& t, const QString* alert, std::optional<QString> recovery) {
         WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
             if (alert)
-                s.lastAlert = *alert;
+                s.lastAlert = s.storedAlert = *alert;
             if (recovery)
-                s.lastRecovery = *recovery;
+                s.lastRecovery = s.storedRecovery = *recovery;
         });
         if (alert)
             SettingsStore::WriteString(t.title, QStringLiteral("lastAlert"), *alert);
@@ -666,8 +690,8 @@ void SlotMonitor::RestoreSlots() {
         s.probe = std::move(probe);
         s.title = title;
         s.connectionString = connection;
-        s.lastAlert = lastAlert;
-        s.lastRecovery = lastRecovery;
+        s.lastAlert = s.storedAlert = lastAlert;
+        s.lastRecovery = s.storedRecovery = lastRecovery;
         s.history.clear();
         s.graphScale = DatabaseSlot::kInitialScale;
         ++m_core->generation[i];
@@ -778,6 +802,9 @@ void SlotMonitor::SetProbe(int slot, std::shared_ptr<CDatabaseProbe> probe) {
     // Read before the probe is shared: no poll uses it yet.
     const QString title = probe ? probe->Title() : QString();
     const QString connection = probe ? probe->ConnectionString() : QString();
+    // The slot's texts stay until the new database's state changes, as in a single copy.
+    const QString storedAlert = SettingsStore::ReadString(title, QStringLiteral("lastAlert"));
+    const QString storedRecovery = SettingsStore::ReadString(title, QStringLiteral("lastRecovery"));
     std::shared_ptr<CDatabaseProbe> old;
     {
         std::lock_guard lock(m_core->mutex);
@@ -786,6 +813,8 @@ void SlotMonitor::SetProbe(int slot, std::shared_ptr<CDatabaseProbe> probe) {
         s.probe = std::move(probe);
         s.title = title;
         s.connectionString = connection;
+        s.storedAlert = storedAlert;
+        s.storedRecovery = storedRecovery;
         ++m_core->generation[slot];
     }
     // A database that leaves the slot takes its mark off the tray.
@@ -921,6 +950,9 @@ void SlotMonitor::SetTrayFrameMs(int ms) {
 }
 void SlotMonitor::SetWatchdogBoundMs(int ms) {
     m_core->watchdogBoundMs = ms;
+}
+void SlotMonitor::SetStateLockWaitMs(int ms) {
+    m_core->stateLockWaitMs = ms;
 }
 void SlotMonitor::SetProbeClock(std::function<std::chrono::nanoseconds()> clock) {
     m_core->probeClock = clock ? std::move(clock) : std::function<ProbeTime()>(SteadyProbeTime);

@@ -5,9 +5,15 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <mutex>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,16 +75,7 @@ template <typename T> bool Write(const QString& section, const QString& key, con
     return s.status() == QSettings::NoError;
 }
 
-} // namespace
-
-namespace SettingsStore {
-
-int ReadInt(const QString& section, const QString& key, int defaultValue) {
-    std::lock_guard lock(StoreMutex());
-    QSettings s = OpenStore();
-    if (s.status() != QSettings::NoError)
-        return defaultValue;
-    const QVariant v = s.value(KeyPath(section, key));
+int IntOf(const QVariant& v, int defaultValue) {
     if (!v.isValid())
         return defaultValue;
     bool ok = false;
@@ -89,18 +86,76 @@ int ReadInt(const QString& section, const QString& key, int defaultValue) {
     return static_cast<int>(static_cast<quint32>(n));
 }
 
-QString ReadString(const QString& section, const QString& key, const QString& defaultValue) {
-    std::lock_guard lock(StoreMutex());
-    QSettings s = OpenStore();
-    if (s.status() != QSettings::NoError)
-        return defaultValue;
-    const QVariant v = s.value(KeyPath(section, key));
+QString StringOf(const QVariant& v, const QString& defaultValue) {
     if (!v.isValid())
         return defaultValue;
     // A value stored as a list or other type by hand is not text we wrote: use the default.
     if (v.typeId() != QMetaType::QString && v.typeId() != QMetaType::QByteArray)
         return defaultValue;
     return v.toString();
+}
+
+// An invalid value for a file that cannot be read.
+QVariant Value(const QString& section, const QString& key) {
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return {};
+    return s.value(KeyPath(section, key));
+}
+
+// The cache is kept by file name: a link of the file under a name of its own is read afresh.
+// The link is of the file as it is now; the store's writes replace the file, not the link.
+QVariant FreshValue(const QString& section, const QString& key) {
+    std::lock_guard lock(StoreMutex());
+    const QString file = OpenStore().fileName();
+    static std::atomic<quint64> serial{0};
+    const QString link = file + QStringLiteral(".read-%1-%2").arg(::getpid()).arg(++serial);
+    if (::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()) != 0) {
+        if (errno == ENOENT)
+            return {};
+        // No link to be had: the cached read is the best there is.
+        QSettings s = OpenStore();
+        return s.status() == QSettings::NoError ? s.value(KeyPath(section, key)) : QVariant();
+    }
+    QVariant v;
+    {
+        QSettings s(link, QSettings::IniFormat);
+        if (s.status() == QSettings::NoError)
+            v = s.value(KeyPath(section, key));
+    }
+    ::unlink(QFile::encodeName(link).constData());
+    return v;
+}
+
+// FNV-1a: the same byte for a name in every process.
+off_t LockByte(const QString& section) {
+    quint32 hash = 2166136261u;
+    for (const char c : section.toUtf8()) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return static_cast<off_t>(hash & 0x7fffffffu);
+}
+
+} // namespace
+
+namespace SettingsStore {
+
+int ReadInt(const QString& section, const QString& key, int defaultValue) {
+    return IntOf(Value(section, key), defaultValue);
+}
+
+QString ReadString(const QString& section, const QString& key, const QString& defaultValue) {
+    return StringOf(Value(section, key), defaultValue);
+}
+
+int ReadIntFresh(const QString& section, const QString& key, int defaultValue) {
+    return IntOf(FreshValue(section, key), defaultValue);
+}
+
+QString ReadStringFresh(const QString& section, const QString& key, const QString& defaultValue) {
+    return StringOf(FreshValue(section, key), defaultValue);
 }
 
 bool WriteInt(const QString& section, const QString& key, int value) {
@@ -114,6 +169,57 @@ bool WriteString(const QString& section, const QString& key, const QString& valu
 QString FilePath() {
     std::lock_guard lock(StoreMutex());
     return OpenStore().fileName();
+}
+
+QString SectionLock::LockFilePath() {
+    return FilePath() + QStringLiteral(".lock-sections");
+}
+
+// Open file description locks: held by this object's descriptor alone, so two threads of one
+// process exclude each other too, and closing another descriptor of the file keeps the hold.
+SectionLock::SectionLock(const QString& section, int timeoutMs, const std::atomic<bool>* cancel) {
+    const QString path = LockFilePath();
+    const QString dir = QFileInfo(path).absolutePath();
+    QDir().mkpath(dir);
+    ::chmod(QFile::encodeName(dir).constData(), 0700);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        m_failure = QStringLiteral("cannot open '") + path + QStringLiteral("': ") +
+                    QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = LockByte(section);
+    range.l_len = 1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (::fcntl(fd, F_OFD_SETLK, &range) == 0) {
+            m_fd = fd;
+            return;
+        }
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+            m_failure = QStringLiteral("cannot lock '") + path + QStringLiteral("': ") +
+                        QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+        if (cancel && cancel->load()) {
+            m_failure = QStringLiteral("given up at shutdown");
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            m_failure = QStringLiteral("held elsewhere for more than %1 ms").arg(timeoutMs);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::close(fd);
+}
+
+SectionLock::~SectionLock() {
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 } // namespace SettingsStore

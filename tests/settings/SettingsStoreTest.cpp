@@ -1,19 +1,28 @@
 #include "settings/SettingsStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
 
 using namespace SettingsStore;
+
+QByteArray ReadFileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 unsigned Mode(const QString& path) {
     struct stat st {};
@@ -64,6 +73,80 @@ TEST(SettingsStoreTest, TitlesRoundTripAsDistinctPrivateSectionsAndBadFilesGiveD
     EXPECT_EQ(ReadInt("Settings", "Warn0", 10000), 10000);
     EXPECT_FALSE(WriteInt("Settings", "Warn0", 5));
     QDir(FilePath()).removeRecursively();
+}
+
+// Another process rewrites the file with a value of the same length within the file system's
+// time step: the fresh reads see it, whatever this process has cached; a missing file or key
+// gives the default.
+TEST(SettingsStoreTest, FreshReadsSeeASameSizedWriteInTheSameTimeStep) {
+    QFile::remove(FilePath());
+    EXPECT_EQ(ReadIntFresh("Db", "Warned", 7), 7);
+    ASSERT_TRUE(WriteInt("Db", "Warned", 0) && WriteString("Db", "alertPending", " on A"));
+    EXPECT_EQ(ReadInt("Db", "Warned", -1), 0); // cached now
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(FilePath()).constData(), &before), 0);
+    QByteArray bytes = ReadFileBytes(FilePath());
+    bytes.replace("Warned=0", "Warned=1").replace(" on A", " on B");
+    {
+        QFile f(FilePath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(FilePath()).constData(), times, 0), 0);
+    EXPECT_EQ(ReadIntFresh("Db", "Warned", -1), 1);
+    EXPECT_EQ(ReadStringFresh("Db", "alertPending"), " on B");
+    EXPECT_EQ(ReadStringFresh("Db", "missing", "default"), "default");
+    EXPECT_TRUE(QDir(QFileInfo(FilePath()).absolutePath())
+                    .entryList({"*.read-*"}, QDir::Files | QDir::Hidden)
+                    .isEmpty())
+        << "the links read through are removed";
+}
+
+// One section's lock excludes every other holder, in this process or another, until released;
+// a wait ends at its time-out or when cancelled, saying why. Other sections are not held up.
+TEST(SettingsStoreTest, SectionLockExcludesOtherHoldersAndEveryWaitEnds) {
+    std::atomic<bool> cancel{false};
+    auto first = std::make_unique<SectionLock>("u@PG(host)", 1000);
+    ASSERT_TRUE(first->Held()) << first->Failure().toStdString();
+    EXPECT_EQ(Mode(SectionLock::LockFilePath()), 0600u);
+    const struct {
+        QString section;
+        int timeoutMs;
+        bool cancelled;
+        bool held;
+        QString failure;
+    } cases[] = {
+        {"u@PG(host)", 300, false, false, "held elsewhere for more than 300 ms"},
+        {"u@PG(host)", 60000, true, false, "given up at shutdown"},
+        {"u@PG(other)", 0, false, true, ""},
+    };
+    for (const auto& c : cases) {
+        cancel = c.cancelled;
+        QElapsedTimer timer;
+        timer.start();
+        std::unique_ptr<SectionLock> second;
+        std::thread([&] {
+            second = std::make_unique<SectionLock>(c.section, c.timeoutMs, &cancel);
+        }).join();
+        EXPECT_EQ(second->Held(), c.held) << c.section.toStdString();
+        EXPECT_EQ(second->Failure(), c.failure);
+        EXPECT_LT(timer.elapsed(), c.timeoutMs + 5000);
+        if (!c.cancelled) {
+            EXPECT_GE(timer.elapsed(), c.held ? 0 : c.timeoutMs);
+        }
+    }
+    // A released hold goes to a waiter at once, not at the end of its wait.
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        first.reset();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const SectionLock next("u@PG(host)", 10000);
+    releaser.join();
+    EXPECT_TRUE(next.Held());
+    EXPECT_LT(timer.elapsed(), 5000);
 }
 
 } // namespace
