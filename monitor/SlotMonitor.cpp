@@ -412,13 +412,13 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         if (closed)
             return;
         AdoptStoredTexts(t, copies);
-        const int warned = SettingsStore::ReadIntFresh(title, kWarned, 0);
-        const QString pending = SettingsStore::ReadStringFresh(title, kAlertPending);
+        const int warned = SettingsStore::ReadInt(title, kWarned, 0);
+        const QString pending = SettingsStore::ReadString(title, kAlertPending);
         const QString subject = QStringLiteral("Alert - ") + title;
         const QString body =
             QStringLiteral("Database unreachable") + stampA + QStringLiteral("\n\n") + errorText;
         // The desktop hears of an outage once, at its first poll, whatever becomes of the mail.
-        if (SettingsStore::ReadIntFresh(title, kDown, Down(warned, pending)) == 0) {
+        if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) == 0) {
             SettingsStore::WriteInt(title, kDown, 1);
             Desktop(subject, body, IDesktopNotifier::Urgency::Critical);
         }
@@ -476,11 +476,11 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         if (closed)
             return;
         AdoptStoredTexts(t, copies);
-        const int warned = SettingsStore::ReadIntFresh(title, kWarned, 0);
-        const QString pending = SettingsStore::ReadStringFresh(title, kAlertPending);
+        const int warned = SettingsStore::ReadInt(title, kWarned, 0);
+        const QString pending = SettingsStore::ReadString(title, kAlertPending);
         const QString subject = QStringLiteral("Recovery - ") + title;
         const QString stampR = TimeStamp();
-        if (SettingsStore::ReadIntFresh(title, kDown, Down(warned, pending)) != 0) {
+        if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) != 0) {
             SettingsStore::WriteInt(title, kDown, 0);
             Desktop(subject, QStringLiteral("Database recovered") + stampR,
                     IDesktopNotifier::Urgency::Normal);
@@ -522,9 +522,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
             WriteErrorLog(QStringLiteral("Alert state of ") + t.title +
                           QStringLiteral(" not locked against other running copies (") +
                           copies.Failure() + QStringLiteral("); going on"));
-        const QString alert = SettingsStore::ReadStringFresh(t.title, QStringLiteral("lastAlert"));
-        const QString recovery =
-            SettingsStore::ReadStringFresh(t.title, QStringLiteral("lastRecovery"));
+        const QString alert = SettingsStore::ReadString(t.title, QStringLiteral("lastAlert"));
+        const QString recovery = SettingsStore::ReadString(t.title, QStringLiteral("lastRecovery"));
         WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
             if (alert != s.storedAlert)
                 s.lastAlert = s.storedAlert = alert;

@@ -104,30 +104,6 @@ QVariant Value(const QString& section, const QString& key) {
     return s.value(KeyPath(section, key));
 }
 
-// The cache is kept by file name: a link of the file under a name of its own is read afresh.
-// The link is of the file as it is now; the store's writes replace the file, not the link.
-QVariant FreshValue(const QString& section, const QString& key) {
-    std::lock_guard lock(StoreMutex());
-    const QString file = OpenStore().fileName();
-    static std::atomic<quint64> serial{0};
-    const QString link = file + QStringLiteral(".read-%1-%2").arg(::getpid()).arg(++serial);
-    if (::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()) != 0) {
-        if (errno == ENOENT)
-            return {};
-        // No link to be had: the cached read is the best there is.
-        QSettings s = OpenStore();
-        return s.status() == QSettings::NoError ? s.value(KeyPath(section, key)) : QVariant();
-    }
-    QVariant v;
-    {
-        QSettings s(link, QSettings::IniFormat);
-        if (s.status() == QSettings::NoError)
-            v = s.value(KeyPath(section, key));
-    }
-    ::unlink(QFile::encodeName(link).constData());
-    return v;
-}
-
 // FNV-1a: the same byte for a name in every process.
 off_t LockByte(const QString& section) {
     quint32 hash = 2166136261u;
@@ -148,14 +124,6 @@ int ReadInt(const QString& section, const QString& key, int defaultValue) {
 
 QString ReadString(const QString& section, const QString& key, const QString& defaultValue) {
     return StringOf(Value(section, key), defaultValue);
-}
-
-int ReadIntFresh(const QString& section, const QString& key, int defaultValue) {
-    return IntOf(FreshValue(section, key), defaultValue);
-}
-
-QString ReadStringFresh(const QString& section, const QString& key, const QString& defaultValue) {
-    return StringOf(FreshValue(section, key), defaultValue);
 }
 
 bool WriteInt(const QString& section, const QString& key, int value) {

@@ -26,17 +26,10 @@ bool WriteString(const QString& section, const QString& key, const QString& valu
 // The file behind the store (for tests and the help text).
 QString FilePath();
 
-// Reads of the file as it is now. The plain reads go through this process's cache of the file,
-// which notices another process's write by the file's size and modification time; a write of
-// the same size within the file system's time step (a few milliseconds) goes unseen. A read
-// that decides what is sent, made under a SectionLock, uses these.
-int ReadIntFresh(const QString& section, const QString& key, int defaultValue);
-QString ReadStringFresh(const QString& section, const QString& key,
-                        const QString& defaultValue = {});
-
 // An exclusive hold on one section across every thread and process that uses the store, for a
-// read, the decision on it and the writes it leads to as one step. A lock file beside the store
-// with one byte per section name (sections whose names share a byte share the hold).
+// read, the decision on it and the writes it leads to as one step (each read opens the file
+// afresh, so it sees what the last holder wrote). A lock file beside the store with one byte
+// per section name (sections whose names share a byte share the hold).
 //
 // Waits up to timeoutMs, or until *cancel is set; then Held() is false and Failure() says why,
 // and the caller goes on without the hold. Released by the destructor.

@@ -146,9 +146,8 @@ TEST(TwoCopiesTest, OneAlertAndOneRecoveryPerOutageBetweenThem) {
                 // What the copy shows is what the store holds, whichever copy wrote it.
                 const QStringList texts =
                     QString::fromUtf8(TestSupport::ReadFile(done)).split('\n');
-                const QString storedAlert = SettingsStore::ReadStringFresh(kTitle, "lastAlert");
-                const QString storedRecovery =
-                    SettingsStore::ReadStringFresh(kTitle, "lastRecovery");
+                const QString storedAlert = SettingsStore::ReadString(kTitle, "lastAlert");
+                const QString storedRecovery = SettingsStore::ReadString(kTitle, "lastRecovery");
                 EXPECT_TRUE(IsStamp(storedAlert)) << storedAlert.toStdString();
                 EXPECT_EQ(texts.value(0).toStdString(), storedAlert.toStdString())
                     << "round " << round << " copy " << copy;
@@ -156,7 +155,7 @@ TEST(TwoCopiesTest, OneAlertAndOneRecoveryPerOutageBetweenThem) {
                     << "round " << round << " copy " << copy;
                 EXPECT_EQ(storedRecovery.isEmpty(), !up);
             }
-            EXPECT_EQ(SettingsStore::ReadIntFresh(kTitle, "Warned", -1), up ? 0 : 1);
+            EXPECT_EQ(SettingsStore::ReadInt(kTitle, "Warned", -1), up ? 0 : 1);
         }
     }
     WriteAtomically(sync + "/end", "end");

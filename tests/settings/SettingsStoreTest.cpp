@@ -12,17 +12,11 @@
 #include <memory>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
 
 using namespace SettingsStore;
-
-QByteArray ReadFileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 unsigned Mode(const QString& path) {
     struct stat st {};
@@ -73,34 +67,6 @@ TEST(SettingsStoreTest, TitlesRoundTripAsDistinctPrivateSectionsAndBadFilesGiveD
     EXPECT_EQ(ReadInt("Settings", "Warn0", 10000), 10000);
     EXPECT_FALSE(WriteInt("Settings", "Warn0", 5));
     QDir(FilePath()).removeRecursively();
-}
-
-// Another process rewrites the file with a value of the same length within the file system's
-// time step: the fresh reads see it, whatever this process has cached; a missing file or key
-// gives the default.
-TEST(SettingsStoreTest, FreshReadsSeeASameSizedWriteInTheSameTimeStep) {
-    QFile::remove(FilePath());
-    EXPECT_EQ(ReadIntFresh("Db", "Warned", 7), 7);
-    ASSERT_TRUE(WriteInt("Db", "Warned", 0) && WriteString("Db", "alertPending", " on A"));
-    EXPECT_EQ(ReadInt("Db", "Warned", -1), 0); // cached now
-    struct stat before {};
-    ASSERT_EQ(::stat(QFile::encodeName(FilePath()).constData(), &before), 0);
-    QByteArray bytes = ReadFileBytes(FilePath());
-    bytes.replace("Warned=0", "Warned=1").replace(" on A", " on B");
-    {
-        QFile f(FilePath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-    const timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(FilePath()).constData(), times, 0), 0);
-    EXPECT_EQ(ReadIntFresh("Db", "Warned", -1), 1);
-    EXPECT_EQ(ReadStringFresh("Db", "alertPending"), " on B");
-    EXPECT_EQ(ReadStringFresh("Db", "missing", "default"), "default");
-    EXPECT_TRUE(QDir(QFileInfo(FilePath()).absolutePath())
-                    .entryList({"*.read-*"}, QDir::Files | QDir::Hidden)
-                    .isEmpty())
-        << "the links read through are removed";
 }
 
 // One section's lock excludes every other holder, in this process or another, until released;
