@@ -75,35 +75,6 @@ template <typename T> bool Write(const QString& section, const QString& key, con
     return s.status() == QSettings::NoError;
 }
 
-int IntOf(const QVariant& v, int defaultValue) {
-    if (!v.isValid())
-        return defaultValue;
-    bool ok = false;
-    const qlonglong n = v.toString().trimmed().toLongLong(&ok);
-    if (!ok)
-        return defaultValue;
-    // Stored as a 32-bit number and read back signed, like a registry DWORD.
-    return static_cast<int>(static_cast<quint32>(n));
-}
-
-QString StringOf(const QVariant& v, const QString& defaultValue) {
-    if (!v.isValid())
-        return defaultValue;
-    // A value stored as a list or other type by hand is not text we wrote: use the default.
-    if (v.typeId() != QMetaType::QString && v.typeId() != QMetaType::QByteArray)
-        return defaultValue;
-    return v.toString();
-}
-
-// An invalid value for a file that cannot be read.
-QVariant Value(const QString& section, const QString& key) {
-    std::lock_guard lock(StoreMutex());
-    QSettings s = OpenStore();
-    if (s.status() != QSettings::NoError)
-        return {};
-    return s.value(KeyPath(section, key));
-}
-
 // FNV-1a: the same byte for a name in every process.
 off_t LockByte(const QString& section) {
     quint32 hash = 2166136261u;
@@ -119,11 +90,33 @@ off_t LockByte(const QString& section) {
 namespace SettingsStore {
 
 int ReadInt(const QString& section, const QString& key, int defaultValue) {
-    return IntOf(Value(section, key), defaultValue);
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return defaultValue;
+    const QVariant v = s.value(KeyPath(section, key));
+    if (!v.isValid())
+        return defaultValue;
+    bool ok = false;
+    const qlonglong n = v.toString().trimmed().toLongLong(&ok);
+    if (!ok)
+        return defaultValue;
+    // Stored as a 32-bit number and read back signed, like a registry DWORD.
+    return static_cast<int>(static_cast<quint32>(n));
 }
 
 QString ReadString(const QString& section, const QString& key, const QString& defaultValue) {
-    return StringOf(Value(section, key), defaultValue);
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return defaultValue;
+    const QVariant v = s.value(KeyPath(section, key));
+    if (!v.isValid())
+        return defaultValue;
+    // A value stored as a list or other type by hand is not text we wrote: use the default.
+    if (v.typeId() != QMetaType::QString && v.typeId() != QMetaType::QByteArray)
+        return defaultValue;
+    return v.toString();
 }
 
 bool WriteInt(const QString& section, const QString& key, int value) {
