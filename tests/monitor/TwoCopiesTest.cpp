@@ -18,6 +18,7 @@
 #include <array>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -96,17 +97,46 @@ TEST(TwoCopiesTest, DISABLED_ARunningCopy) {
         EXPECT_FALSE(line.startsWith("Alert state of")) << line.toStdString();
 }
 
-pid_t StartCopy(int copy, const QString& output) {
-    qputenv(kIndexVar, QByteArray::number(copy));
-    const int fd =
-        ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const pid_t pid = TestSupport::Spawn({QFileInfo("/proc/self/exe").canonicalFilePath(),
-                                          "--gtest_also_run_disabled_tests",
-                                          "--gtest_filter=TwoCopiesTest.DISABLED_ARunningCopy"},
-                                         -1, fd, true);
-    ::close(fd);
-    return pid;
-}
+// The two copies, ended however the test ends: the "end" file first, a kill for a copy that
+// does not stop.
+struct Copies {
+    explicit Copies(const QString& sync) : sync(sync) {
+        for (int copy = 0; copy < 2; ++copy) {
+            outputs[copy] = sync + QStringLiteral("/copy%1.out").arg(copy);
+            qputenv(kIndexVar, QByteArray::number(copy));
+            const int fd = ::open(QFile::encodeName(outputs[copy]).constData(),
+                                  O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            pids[copy] = TestSupport::Spawn({QFileInfo("/proc/self/exe").canonicalFilePath(),
+                                             "--gtest_also_run_disabled_tests",
+                                             "--gtest_filter=TwoCopiesTest.DISABLED_ARunningCopy"},
+                                            -1, fd, true);
+            ::close(fd);
+        }
+    }
+    ~Copies() { Finish(); }
+
+    // The copies' wait statuses (0: passed).
+    std::array<int, 2> Finish() {
+        WriteAtomically(sync + "/end", "end");
+        std::array<int, 2> status{-1, -1};
+        for (int copy = 0; copy < 2; ++copy) {
+            if (pids[copy] <= 0)
+                continue;
+            status[copy] = TestSupport::WaitExit(pids[copy], 60000);
+            if (status[copy] == -1)
+                TestSupport::End(pids[copy], SIGKILL, 5000);
+            pids[copy] = 0;
+        }
+        return status;
+    }
+    std::string Output(int copy) const {
+        return TestSupport::ReadFile(outputs[copy]).toStdString();
+    }
+
+    QString sync;
+    std::array<pid_t, 2> pids{};
+    std::array<QString, 2> outputs;
+};
 
 // Three outages of a SQLite file (missing, then there), two rounds down and two up each, with
 // both copies polling in every round: three alerts and three recoveries in all.
@@ -125,9 +155,8 @@ TEST(TwoCopiesTest, OneAlertAndOneRecoveryPerOutageBetweenThem) {
     qputenv(kConfigVar, QFile::encodeName(config));
     qputenv(kSyncVar, QFile::encodeName(sync));
     qputenv(kPortVar, QByteArray::number(sink.Port()));
-    const std::array<QString, 2> outputs = {sync + "/copy0.out", sync + "/copy1.out"};
-    const std::array<pid_t, 2> copies = {StartCopy(0, outputs[0]), StartCopy(1, outputs[1])};
-    ASSERT_TRUE(copies[0] > 0 && copies[1] > 0);
+    Copies copies(sync);
+    ASSERT_TRUE(copies.pids[0] > 0 && copies.pids[1] > 0);
 
     int round = 0;
     for (int outage = 1; outage <= 3; ++outage) {
@@ -142,7 +171,7 @@ TEST(TwoCopiesTest, OneAlertAndOneRecoveryPerOutageBetweenThem) {
                 const QString done = DoneFile(sync, round, copy);
                 ASSERT_TRUE(WaitUntil([&] { return QFile::exists(done); }, 120000))
                     << "round " << round << " copy " << copy << ":\n"
-                    << TestSupport::ReadFile(outputs[copy]).toStdString();
+                    << copies.Output(copy);
                 // What the copy shows is what the store holds, whichever copy wrote it.
                 const QStringList texts =
                     QString::fromUtf8(TestSupport::ReadFile(done)).split('\n');
@@ -158,10 +187,9 @@ TEST(TwoCopiesTest, OneAlertAndOneRecoveryPerOutageBetweenThem) {
             EXPECT_EQ(SettingsStore::ReadInt(kTitle, "Warned", -1), up ? 0 : 1);
         }
     }
-    WriteAtomically(sync + "/end", "end");
+    const std::array<int, 2> status = copies.Finish();
     for (int copy = 0; copy < 2; ++copy)
-        EXPECT_EQ(TestSupport::WaitExit(copies[copy], 60000), 0)
-            << TestSupport::ReadFile(outputs[copy]).toStdString();
+        EXPECT_EQ(status[copy], 0) << copies.Output(copy);
 
     ASSERT_TRUE(sink.WaitForMessages(6, 15000));
     QStringList subjects;
