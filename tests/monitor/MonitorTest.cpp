@@ -371,6 +371,27 @@ TEST_F(SchedulerTest, ThresholdBoxAndSpinRules) {
     }
 }
 
+// Polls of all four slots ending together hand their ends over at once: every slot is re-armed
+// with its own delay, none is lost or taken twice.
+TEST_F(SchedulerTest, FourPollsEndingTogetherEachReArmTheirSlot) {
+    for (int slot = 0; slot < 4; ++slot) {
+        rig.StoreSlot(slot, connection, QStringLiteral("Together%1").arg(slot));
+        rig.monitor->SetInterval(slot, slot + 2);
+    }
+    ConnectGate gate;
+    for (int slot = 0; slot < 4; ++slot)
+        scheduler->Tick(PollScheduler::kSlotTimerBase + slot);
+    ASSERT_TRUE(gate.WaitForEntered(4, 20000));
+    gate.open = true;
+    ASSERT_TRUE(WaitUntil([&] { return rig.monitor->RunningPolls() == 0; }, 20000));
+    for (int slot = 0; slot < 4; ++slot) {
+        ASSERT_TRUE(Ended(slot, 1));
+        EXPECT_EQ(ended[slot], 1);
+        EXPECT_TRUE(scheduler->IsArmed(slot));
+        EXPECT_GT(scheduler->RemainingMs(slot), (slot + 2) * 4000 - 3000) << slot;
+    }
+}
+
 TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
     rig.StoreSlot(0, connection, "Busy");
     rig.SetUpEmail(25); // no prompt
