@@ -31,6 +31,10 @@ struct DatabaseSlot {
     double graphScale = kInitialScale;
     QString lastAlert;
     QString lastRecovery;
+    // The database's "lastAlert" and "lastRecovery" as this program last read or wrote them; a
+    // stored text that differs was written by another running copy.
+    QString storedAlert;
+    QString storedRecovery;
 };
 
 // The per-slot key names of section "Settings": prefix followed by the slot index.

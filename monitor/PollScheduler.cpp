@@ -37,11 +37,19 @@ PollScheduler::PollScheduler(SlotMonitor* monitor, IMonitorView* view, QObject* 
         connect(timer, &QTimer::timeout, this, [this, i] { Tick(kSlotTimerBase + i); });
         m_slots[i].timer = timer;
     }
-    // Called on the poll's thread under the monitor's lock; a queued call keeps every timer on
-    // this thread. Events still queued when this object dies are dropped with it.
+    // Called on the poll's thread under the monitor's lock, so never after Shutdown has taken
+    // the handler away. The timers stay on this thread: the end is queued and this thread woken.
+    // A wake-up still queued when this object dies is dropped with it.
     m_monitor->SetPollEndedHandler([this](int slot, qint64 delayMs) {
-        QMetaObject::invokeMethod(
-            this, [this, slot, delayMs] { OnPollEnded(slot, delayMs); }, Qt::QueuedConnection);
+        bool wake;
+        {
+            std::lock_guard lock(m_endsMutex);
+            wake = m_ends.empty();
+            m_ends.emplace_back(slot, delayMs);
+        }
+        // One wake-up takes every end queued until it runs.
+        if (wake)
+            QMetaObject::invokeMethod(this, "TakePollEnds", Qt::QueuedConnection);
     });
 }
 
@@ -105,6 +113,16 @@ void PollScheduler::OnSlotTick(int slot) {
     st.leaveTimer = false;
     emit PollStarted(slot);
     m_monitor->StartPoll(slot);
+}
+
+void PollScheduler::TakePollEnds() {
+    std::vector<std::pair<int, qint64>> ends;
+    {
+        std::lock_guard lock(m_endsMutex);
+        ends.swap(m_ends);
+    }
+    for (const auto& [slot, delayMs] : ends)
+        OnPollEnded(slot, delayMs);
 }
 
 void PollScheduler::OnPollEnded(int slot, qint64 delayMs) {

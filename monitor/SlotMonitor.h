@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-#include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -30,6 +30,12 @@ class LogWriter;
 // the probe it started with; if the slot is emptied or given another database meanwhile, the
 // poll's remaining updates to the slot and the window are dropped.
 //
+// Two running copies of the program (a start at logon and one by hand) watch the same databases
+// through one settings file. The alert step of a database (reading "Warned", "alertPending" and
+// "Down", the mail and notification that follow and the writes) holds the database's section
+// lock of the store, so each alert and recovery goes out once; a copy that finds it sent shows
+// the texts the store holds.
+//
 // A poll whose Connect or Disconnect does not return within the login time-out plus 5 s is
 // given up: it ends as unreachable with "No answer from the database within N s", the hung
 // call keeps its probe on its own thread, and the slot goes on with a fresh probe for the same
@@ -40,6 +46,9 @@ public:
     static constexpr int kWatchdogGraceMs = 5000;
     static constexpr int kShutdownWaitMs = 5000;
     static constexpr int kTrayFrameMs = 120;
+    // How long a poll waits for another running copy of the program to finish its alert step
+    // on the same database (a mail to a slow server takes a while) before it goes on alone.
+    static constexpr int kStateLockWaitMs = 20000;
 
     // Tray icon resources and tips.
     static constexpr int kIconMain = 128;
@@ -136,8 +145,11 @@ public:
     void SetTrayFrameMs(int ms); // pause between tray animation frames (120)
     // The watchdog's bound; 0 restores login time-out + 5 s.
     void SetWatchdogBoundMs(int ms);
-    // The millisecond counter the probe is timed with (TickCount unless replaced by a test).
-    void SetTickSource(std::function<std::uint32_t()> source);
+    // The wait for another copy's alert step (kStateLockWaitMs).
+    void SetStateLockWaitMs(int ms);
+    // The clock the probe is timed with (SteadyProbeTime unless replaced by a test; null
+    // restores it). Set before polls start.
+    void SetProbeClock(std::function<std::chrono::nanoseconds()> clock);
     int MinuteMs() const;
     int WatchdogBoundMs() const;
 

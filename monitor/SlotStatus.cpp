@@ -92,12 +92,9 @@ QStringList LegendTexts(double scale) {
             FormatMs(step * 2) + ms, FormatMs(step) + ms};
 }
 
-std::uint32_t TickCount() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                             static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<std::uint32_t>(ms);
+ProbeTime SteadyProbeTime() {
+    return std::chrono::duration_cast<ProbeTime>(
+        std::chrono::steady_clock::now().time_since_epoch());
 }
 
 int LeadingInt(const QString& text) {

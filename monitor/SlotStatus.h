@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
+#include <chrono>
 #include <ctime>
 
 // The pure parts of the poll and the slot display, kept apart so that their quirks can be
@@ -38,12 +38,15 @@ AccessStatistics ComputeAccessStatistics(const QList<AccessRecord>& history, dou
 // The five legend texts of a graph scale, top band first.
 QStringList LegendTexts(double scale);
 
-// A monotonic millisecond counter, wrapping at 2^32 like the system tick count.
-std::uint32_t TickCount();
+// The clock a probe is timed with: a monotonic time since some fixed moment. The steady clock
+// counts nanoseconds, so a probe of a local database that takes a fraction of a millisecond is
+// measured as that fraction and never as 0.
+using ProbeTime = std::chrono::nanoseconds;
+ProbeTime SteadyProbeTime();
 
-// t1 - t0 as an unsigned 32-bit difference, so that a wrap between the two still measures.
-inline double ElapsedMs(std::uint32_t t0, std::uint32_t t1) {
-    return static_cast<double>(static_cast<std::uint32_t>(t1 - t0));
+// t1 - t0 in milliseconds, fractions kept.
+inline double ElapsedMs(ProbeTime t0, ProbeTime t1) {
+    return std::chrono::duration<double, std::milli>(t1 - t0).count();
 }
 
 // The integer at the start of an edit text: white space skipped, an optional sign, the digits

@@ -5,9 +5,15 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <mutex>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,6 +75,16 @@ template <typename T> bool Write(const QString& section, const QString& key, con
     return s.status() == QSettings::NoError;
 }
 
+// FNV-1a: the same byte for a name in every process.
+off_t LockByte(const QString& section) {
+    quint32 hash = 2166136261u;
+    for (const char c : section.toUtf8()) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return static_cast<off_t>(hash & 0x7fffffffu);
+}
+
 } // namespace
 
 namespace SettingsStore {
@@ -114,6 +130,57 @@ bool WriteString(const QString& section, const QString& key, const QString& valu
 QString FilePath() {
     std::lock_guard lock(StoreMutex());
     return OpenStore().fileName();
+}
+
+QString SectionLock::LockFilePath() {
+    return FilePath() + QStringLiteral(".lock-sections");
+}
+
+// Open file description locks: held by this object's descriptor alone, so two threads of one
+// process exclude each other too, and closing another descriptor of the file keeps the hold.
+SectionLock::SectionLock(const QString& section, int timeoutMs, const std::atomic<bool>* cancel) {
+    const QString path = LockFilePath();
+    const QString dir = QFileInfo(path).absolutePath();
+    QDir().mkpath(dir);
+    ::chmod(QFile::encodeName(dir).constData(), 0700);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        m_failure = QStringLiteral("cannot open '") + path + QStringLiteral("': ") +
+                    QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = LockByte(section);
+    range.l_len = 1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (::fcntl(fd, F_OFD_SETLK, &range) == 0) {
+            m_fd = fd;
+            return;
+        }
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+            m_failure = QStringLiteral("cannot lock '") + path + QStringLiteral("': ") +
+                        QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+        if (cancel && cancel->load()) {
+            m_failure = QStringLiteral("given up at shutdown");
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            m_failure = QStringLiteral("held elsewhere for more than %1 ms").arg(timeoutMs);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::close(fd);
+}
+
+SectionLock::~SectionLock() {
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 } // namespace SettingsStore

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 // The per-user settings store: sections of named integer and string values, kept in
 // $XDG_CONFIG_HOME/Brenhollow/Trellion.conf. Every operation opens the file, does one thing
 // and lets go, so a write is on disk when the call returns and the next read anywhere (in this
@@ -23,5 +25,30 @@ bool WriteString(const QString& section, const QString& key, const QString& valu
 
 // The file behind the store (for tests and the help text).
 QString FilePath();
+
+// An exclusive hold on one section across every thread and process that uses the store, for a
+// read, the decision on it and the writes it leads to as one step (each read opens the file
+// afresh, so it sees what the last holder wrote). A lock file beside the store with one byte
+// per section name (sections whose names share a byte share the hold).
+//
+// Waits up to timeoutMs, or until *cancel is set; then Held() is false and Failure() says why,
+// and the caller goes on without the hold. Released by the destructor.
+class SectionLock {
+public:
+    SectionLock(const QString& section, int timeoutMs, const std::atomic<bool>* cancel = nullptr);
+    ~SectionLock();
+    SectionLock(const SectionLock&) = delete;
+    SectionLock& operator=(const SectionLock&) = delete;
+
+    bool Held() const { return m_fd >= 0; }
+    const QString& Failure() const { return m_failure; }
+
+    // The lock file (for tests).
+    static QString LockFilePath();
+
+private:
+    int m_fd = -1;
+    QString m_failure;
+};
 
 } // namespace SettingsStore

@@ -128,7 +128,25 @@ CMonitorDlg::~CMonitorDlg() {
 }
 
 template <typename F> void CMonitorDlg::Queue(F&& f) {
-    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+    bool wake;
+    {
+        std::lock_guard lock(m_queuedMutex);
+        wake = m_queued.empty();
+        m_queued.emplace_back(std::forward<F>(f));
+    }
+    // One wake-up runs every call queued until then.
+    if (wake)
+        QMetaObject::invokeMethod(this, "RunQueued", Qt::QueuedConnection);
+}
+
+void CMonitorDlg::RunQueued() {
+    std::vector<std::function<void()>> calls;
+    {
+        std::lock_guard lock(m_queuedMutex);
+        calls.swap(m_queued);
+    }
+    for (const auto& call : calls)
+        call();
 }
 
 // ---------------------------------------------------------------------------------------------

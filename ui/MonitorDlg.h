@@ -13,6 +13,8 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class CAccessGraph;
 class PollScheduler;
@@ -251,8 +253,11 @@ private:
     // Gives the window the outer size of the last layout once the desktop's frame is known.
     void FitOuterSize();
     int CompactInnerHeight() const;
-    // Runs f on the UI thread after what is queued already; never blocks the caller.
+    // Runs f on the UI thread after what is queued already; never blocks the caller. The calls
+    // cross under m_queuedMutex and only a bare wake-up goes through Qt's event queue, whose
+    // locks the thread sanitizer cannot see.
     template <typename F> void Queue(F&& f);
+    Q_INVOKABLE void RunQueued();
 
     QMenuBar* m_menuBar = nullptr;
     QScrollArea* m_scroll = nullptr;
@@ -290,4 +295,6 @@ private:
     bool m_ended = false;
     QEventLoop* m_loop = nullptr;
     std::function<void(quint32, int)> m_helpHook;
+    std::mutex m_queuedMutex;
+    std::vector<std::function<void()>> m_queued;
 };

@@ -18,6 +18,7 @@
 
 #include <climits>
 #include <clocale>
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -61,12 +62,16 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
         rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(db), "DisplayDb");
-        rig.monitor->SetTickSource([this]() -> std::uint32_t {
+        rig.monitor->SetProbeClock([this] {
             // First call of a poll: before Connect; second: after Disconnect.
-            return started.exchange(true) ? base + elapsed : base.load();
+            const std::chrono::nanoseconds t0{base.load()};
+            if (!started.exchange(true))
+                return t0;
+            return t0 + std::chrono::round<std::chrono::nanoseconds>(
+                            std::chrono::duration<double, std::milli>(elapsed.load()));
         });
     }
-    void Poll(int ms) {
+    void Poll(double ms) {
         elapsed = ms;
         started = false;
         rig.view.Clear();
@@ -75,8 +80,8 @@ protected:
 
     MonitorRig rig;
     QString db = rig.dir + "/display.db";
-    std::atomic<std::uint32_t> base{1000};
-    std::atomic<int> elapsed{0};
+    std::atomic<std::int64_t> base{1'000'000'000};
+    std::atomic<double> elapsed{0};
     std::atomic<bool> started{false};
 };
 
@@ -108,10 +113,36 @@ TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
     Poll(50); // the history is full: twice the mean, 97.8, rounded up
     EXPECT_EQ(rig.monitor->GraphScale(0), 100);
     EXPECT_EQ(rig.view.Legend(0), QStringList({"100ms", "80ms", "60ms", "40ms", "20ms"}));
-    base = 0xFFFFFFF8u; // the counter wraps during the probe
-    Poll(16);
+    Poll(0.25); // a fraction of a millisecond is kept, and shown
     EXPECT_EQ(rig.monitor->History(0).size(), kHistoryLength) << "one record dropped per poll";
-    EXPECT_EQ(rig.monitor->History(0).last().elapsed, 16);
+    EXPECT_EQ(rig.monitor->History(0).last().elapsed, 0.25);
+    EXPECT_EQ(rig.view.Last("sample", 0).value, 0.25);
+    EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("0.25ms on "));
+    EXPECT_EQ(rig.AccessLines().last(), "SUCCESS DisplayDb 0.25ms");
+}
+
+// The real clock on a local file, which answers in about a millisecond or less: every poll is
+// measured to a fraction of a millisecond, so none reads "unavailable" and each draws a bar.
+TEST_F(DisplayTest, ALocalFileIsTimedToAFractionOfAMillisecond) {
+    rig.monitor->SetProbeClock(nullptr);
+    for (int poll = 0; poll < 5; ++poll) {
+        Poll(0);
+        const AccessRecord record = rig.monitor->History(0).last();
+        EXPECT_GT(record.elapsed, 0);
+        EXPECT_NE(record.elapsed, std::floor(record.elapsed)) << "counted in whole milliseconds";
+        const QString lastAccess = rig.view.Text(0, Field::LastAccess);
+        EXPECT_TRUE(lastAccess.startsWith(FormatMs(record.elapsed) + "ms on "))
+            << lastAccess.toStdString();
+        EXPECT_EQ(rig.view.Last("sample", 0).value, record.elapsed);
+        EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+    }
+    double best = 1e9, worst = 0;
+    for (const AccessRecord& r : rig.monitor->History(0)) {
+        best = std::min(best, r.elapsed);
+        worst = std::max(worst, r.elapsed);
+    }
+    EXPECT_TRUE(rig.view.Text(0, Field::BestAccess).startsWith(FormatMs(best) + "ms on "));
+    EXPECT_TRUE(rig.view.Text(0, Field::WorstAccess).startsWith(FormatMs(worst) + "ms on "));
 }
 
 // Without e-mail the alert state still advances, and says so; a reset leaves it alone.
@@ -337,6 +368,27 @@ TEST_F(SchedulerTest, ThresholdBoxAndSpinRules) {
         EXPECT_EQ(rig.monitor->Interval(s.slot), s.interval);
         EXPECT_EQ(SettingsStore::ReadInt("Settings", SlotKeys::Interval(s.slot), -1), s.interval);
         EXPECT_GT(scheduler->RemainingMs(s.slot), s.interval * 4000 - 10000);
+    }
+}
+
+// Polls of all four slots ending together hand their ends over at once: every slot is re-armed
+// with its own delay, none is lost or taken twice.
+TEST_F(SchedulerTest, FourPollsEndingTogetherEachReArmTheirSlot) {
+    for (int slot = 0; slot < 4; ++slot) {
+        rig.StoreSlot(slot, connection, QStringLiteral("Together%1").arg(slot));
+        rig.monitor->SetInterval(slot, slot + 2);
+    }
+    ConnectGate gate;
+    for (int slot = 0; slot < 4; ++slot)
+        scheduler->Tick(PollScheduler::kSlotTimerBase + slot);
+    ASSERT_TRUE(gate.WaitForEntered(4, 20000));
+    gate.open = true;
+    ASSERT_TRUE(WaitUntil([&] { return rig.monitor->RunningPolls() == 0; }, 20000));
+    for (int slot = 0; slot < 4; ++slot) {
+        ASSERT_TRUE(Ended(slot, 1));
+        EXPECT_EQ(ended[slot], 1);
+        EXPECT_TRUE(scheduler->IsArmed(slot));
+        EXPECT_GT(scheduler->RemainingMs(slot), (slot + 2) * 4000 - 3000) << slot;
     }
 }
 

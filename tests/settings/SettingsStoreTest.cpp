@@ -1,12 +1,15 @@
 #include "settings/SettingsStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
 #include <sys/stat.h>
@@ -64,6 +67,52 @@ TEST(SettingsStoreTest, TitlesRoundTripAsDistinctPrivateSectionsAndBadFilesGiveD
     EXPECT_EQ(ReadInt("Settings", "Warn0", 10000), 10000);
     EXPECT_FALSE(WriteInt("Settings", "Warn0", 5));
     QDir(FilePath()).removeRecursively();
+}
+
+// One section's lock excludes every other holder, in this process or another, until released;
+// a wait ends at its time-out or when cancelled, saying why. Other sections are not held up.
+TEST(SettingsStoreTest, SectionLockExcludesOtherHoldersAndEveryWaitEnds) {
+    std::atomic<bool> cancel{false};
+    auto first = std::make_unique<SectionLock>("u@PG(host)", 1000);
+    ASSERT_TRUE(first->Held()) << first->Failure().toStdString();
+    EXPECT_EQ(Mode(SectionLock::LockFilePath()), 0600u);
+    const struct {
+        QString section;
+        int timeoutMs;
+        bool cancelled;
+        bool held;
+        QString failure;
+    } cases[] = {
+        {"u@PG(host)", 300, false, false, "held elsewhere for more than 300 ms"},
+        {"u@PG(host)", 60000, true, false, "given up at shutdown"},
+        {"u@PG(other)", 0, false, true, ""},
+    };
+    for (const auto& c : cases) {
+        cancel = c.cancelled;
+        QElapsedTimer timer;
+        timer.start();
+        std::unique_ptr<SectionLock> second;
+        std::thread([&] {
+            second = std::make_unique<SectionLock>(c.section, c.timeoutMs, &cancel);
+        }).join();
+        EXPECT_EQ(second->Held(), c.held) << c.section.toStdString();
+        EXPECT_EQ(second->Failure(), c.failure);
+        EXPECT_LT(timer.elapsed(), c.timeoutMs + 5000);
+        if (!c.cancelled) {
+            EXPECT_GE(timer.elapsed(), c.held ? 0 : c.timeoutMs);
+        }
+    }
+    // A released hold goes to a waiter at once, not at the end of its wait.
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        first.reset();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const SectionLock next("u@PG(host)", 10000);
+    releaser.join();
+    EXPECT_TRUE(next.Held());
+    EXPECT_LT(timer.elapsed(), 5000);
 }
 
 } // namespace

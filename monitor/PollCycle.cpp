@@ -1,0 +1,203 @@
+#include "monitor/SlotMonitorCore.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+using namespace SlotMonitorDetail;
+
+namespace SlotMonitorDetail {
+
+const QString& Settings() {
+    static const QString s = QString::fromLatin1(SettingsStore::kSettings);
+    return s;
+}
+
+void LowerThreadPriority() {
+    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, tid, std::min(current + 5, 19));
+}
+
+} // namespace SlotMonitorDetail
+
+std::shared_ptr<std::mutex> SlotMonitor::Core::StateLock(const QString& title) {
+    std::lock_guard lock(stateLocksMutex);
+    std::shared_ptr<std::mutex>& m = stateLocks[title];
+    if (!m)
+        m = std::make_shared<std::mutex>();
+    return m;
+}
+
+void SlotMonitor::Core::Watch(const std::shared_ptr<PollTicket>& ticket) {
+    ticket->deadline = Clock::now() + std::chrono::milliseconds(BoundMs());
+    std::lock_guard lock(watchMutex);
+    if (watchStop)
+        return;
+    if (!watchThread.joinable())
+        watchThread = std::thread([this] { WatchLoop(); });
+    while (!tickets.empty() && tickets.front().expired())
+        tickets.pop_front();
+    tickets.push_back(ticket);
+    // Sleeping on an earlier deadline, the watchdog finds this one when it wakes.
+    if (watchIdle || ticket->deadline < watchWake)
+        watchCv.notify_all();
+}
+
+void SlotMonitor::Core::WatchLoop() {
+    std::unique_lock lock(watchMutex);
+    while (!watchStop) {
+        const Clock::time_point now = Clock::now();
+        std::vector<std::shared_ptr<PollTicket>> expired;
+        Clock::time_point next = Clock::time_point::max();
+        for (auto it = tickets.begin(); it != tickets.end();) {
+            std::shared_ptr<PollTicket> t = it->lock();
+            if (!t || t->state != PollTicket::Probing) {
+                it = tickets.erase(it);
+            } else if (t->deadline <= now) {
+                int probing = PollTicket::Probing;
+                if (t->state.compare_exchange_strong(probing, PollTicket::GivenUp))
+                    expired.push_back(std::move(t));
+                it = tickets.erase(it);
+            } else {
+                next = std::min(next, t->deadline);
+                ++it;
+            }
+        }
+        if (!expired.empty()) {
+            lock.unlock();
+            for (const auto& t : expired)
+                GiveUp(t);
+            lock.lock();
+            continue;
+        }
+        watchIdle = next == Clock::time_point::max();
+        watchWake = next;
+        if (watchIdle)
+            watchCv.wait(lock);
+        else
+            watchCv.wait_until(lock, next);
+        watchIdle = false;
+    }
+}
+
+void SlotMonitor::Core::GiveUp(const std::shared_ptr<PollTicket>& ticket) {
+    {
+        std::lock_guard lock(pollMutex);
+        ++hungCalls;
+    }
+    const int seconds = (BoundMs() + 999) / 1000;
+    const QString error = QStringLiteral("No answer from the database within %1 s").arg(seconds);
+    auto self = shared_from_this();
+    try {
+        std::thread([self, ticket, error] {
+            LowerThreadPriority();
+            self->ReplaceHungProbe(*ticket);
+            if (ticket->fullPoll)
+                self->FinishPoll(*ticket, Outcome{kFailed, error});
+            else
+                self->ProbeTail(*ticket, kFailed);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: finish here rather than leave the slot stopped.
+        ReplaceHungProbe(*ticket);
+        if (ticket->fullPoll)
+            FinishPoll(*ticket, Outcome{kFailed, error});
+    }
+}
+
+void SlotMonitor::Core::ReplaceHungProbe(const PollTicket& ticket) {
+    std::lock_guard lock(mutex);
+    DatabaseSlot& s = slotData[ticket.slot];
+    if (generation[ticket.slot] != ticket.generation || s.probe != ticket.probe)
+        return;
+    s.probe.reset(CDatabaseProbe::FromStored(s.connectionString, s.title));
+}
+
+std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot, bool fullPoll) {
+    auto ticket = std::make_shared<PollTicket>();
+    std::lock_guard lock(mutex);
+    const DatabaseSlot& s = slotData[slot];
+    ticket->slot = slot;
+    ticket->generation = generation[slot];
+    ticket->probe = s.probe;
+    ticket->title = s.title;
+    ticket->connectionString = s.connectionString;
+    ticket->threshold = s.warningThreshold;
+    ticket->fullPoll = fullPoll;
+    return ticket;
+}
+
+std::optional<Outcome> SlotMonitor::Core::TimedProbe(const std::shared_ptr<PollTicket>& ticket) {
+    Watch(ticket);
+    CDatabaseProbe& probe = *ticket->probe;
+    Outcome outcome;
+    const ProbeTime t0 = probeClock();
+    if (probe.Connect(probe.ConnectionString(), &outcome.errorText)) {
+        probe.Disconnect();
+        outcome.elapsed = ElapsedMs(t0, probeClock());
+    }
+    int expected = PollTicket::Probing;
+    if (!ticket->state.compare_exchange_strong(expected, PollTicket::Probed)) {
+        {
+            std::lock_guard lock(pollMutex);
+            --hungCalls;
+        }
+        pollCv.notify_all();
+        return std::nullopt;
+    }
+    return outcome;
+}
+
+double SlotMonitor::Core::ProbeTail(const PollTicket& ticket, double elapsed) {
+    const int slot = ticket.slot;
+    WithSlot(slot, ticket.generation, [&](DatabaseSlot& s, IMonitorView*) {
+        if (elapsed > s.graphScale)
+            s.graphScale = elapsed;
+        s.history.append(AccessRecord{elapsed, TimeStamp()});
+        int status = CDatabaseProbe::Reachable;
+        if (elapsed < 0)
+            status = CDatabaseProbe::Unreachable;
+        else if (ticket.threshold < elapsed)
+            status = CDatabaseProbe::Slow;
+        if (s.probe)
+            s.probe->SetStatus(status);
+    });
+    if (!closed)
+        UpdateTrayStatus(ticket.title);
+    return elapsed;
+}
+
+void SlotMonitor::Core::RunPoll(int slot) {
+    std::shared_ptr<PollTicket> ticket = MakeTicket(slot, true);
+    if (closed || !ticket->probe || !ticket->probe->HasConnection()) {
+        EndPoll(slot, ticket->generation, false);
+        return;
+    }
+    std::optional<Outcome> outcome = TimedProbe(ticket);
+    if (!outcome)
+        return; // the watchdog finished this poll
+    FinishPoll(*ticket, *outcome);
+}
+
+void SlotMonitor::Core::EndPoll(int slot, quint64 gen, bool probed) {
+    {
+        std::lock_guard lock(mutex);
+        // An interval below a minute can only come from a hand-edited store; taken as it is,
+        // it would stop the slot for good or spin it: poll at the shortest interval instead.
+        qint64 delay = static_cast<qint64>(std::max(slotData[slot].interval, 1)) * minuteMs;
+        if (probed)
+            delay -= earlyMs;
+        if (generation[slot] != gen && !slotData[slot].probe)
+            delay = -1;
+        if (pollEnded && !closed)
+            pollEnded(slot, delay);
+    }
+    {
+        std::lock_guard lock(pollMutex);
+        --runningPolls;
+    }
+    pollCv.notify_all();
+}

@@ -1,0 +1,235 @@
+#pragma once
+
+// The monitor's inner parts, shared by its source files: SlotMonitor.cpp has the public calls,
+// PollCycle.cpp the poll, its timing and the watchdog, PollOutcome.cpp the outcome steps with
+// the alert state, the display and the tray. For monitor/ only.
+
+#include "monitor/SlotMonitor.h"
+
+#include "log/LogWriter.h"
+#include "monitor/DesktopNotice.h"
+#include "monitor/MonitorView.h"
+#include "monitor/SlotStatus.h"
+#include "platform/Notice.h"
+#include "probe/DatabaseProbe.h"
+#include "settings/SettingsStore.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace SlotMonitorDetail {
+
+using Clock = std::chrono::steady_clock;
+using Field = IMonitorView::SlotField;
+
+inline constexpr double kFailed = -99.0;
+
+// Keys of a database's own section.
+inline const QString kWarned = QStringLiteral("Warned");
+inline const QString kDown = QStringLiteral("Down");
+inline const QString kAlertPending = QStringLiteral("alertPending");
+inline const QString kMissingAlert = QStringLiteral("(alert not sent, missing email setup)");
+inline const QString kMissingRecovery = QStringLiteral("(recovery not sent, missing email setup)");
+
+const QString& Settings();
+
+// Polls run below the UI thread's priority so that a burst of them never makes the window lag.
+void LowerThreadPriority();
+
+struct Outcome {
+    double elapsed = kFailed;
+    QString errorText;
+};
+
+// One poll's claim on the slot. The watchdog and the probing thread race for it: whoever moves
+// it out of Probing finishes the poll.
+struct PollTicket {
+    enum State { Probing, Probed, GivenUp };
+
+    int slot = 0;
+    quint64 generation = 0;
+    std::shared_ptr<CDatabaseProbe> probe;
+    QString title;
+    QString connectionString;
+    int threshold = 0;
+    bool fullPoll = true;
+    Clock::time_point deadline;
+    std::atomic<int> state{Probing};
+};
+
+} // namespace SlotMonitorDetail
+
+// The monitor's state, shared with its poll threads (which keep it alive while they run).
+struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
+    using Clock = SlotMonitorDetail::Clock;
+    using Outcome = SlotMonitorDetail::Outcome;
+    using PollTicket = SlotMonitorDetail::PollTicket;
+
+    // Guards the slots, their generations, the e-mail settings, the view pointer and the
+    // poll-ended handler. View calls are made under it: they only queue, and holding it keeps a
+    // poll's update from slipping in after a command that emptied its slot.
+    mutable std::mutex mutex;
+    std::array<DatabaseSlot, kSlotCount> slotData;
+    // Bumped whenever a slot gets another probe or none, so a poll can tell its slot changed.
+    std::array<quint64, kSlotCount> generation{};
+    EmailSettings email;
+    IMonitorView* view = nullptr;
+    PollEndedHandler pollEnded;
+
+    std::shared_ptr<LogWriter> log;
+    std::shared_ptr<SmtpClient> smtp;
+    std::shared_ptr<IDesktopNotifier> desktop; // under mutex
+    std::atomic<INotice*> notice{nullptr};
+
+    std::atomic<bool> accepting{true};
+    std::atomic<bool> closed{false};
+    std::atomic<bool> shutDown{false};
+    std::atomic<bool> trayBusy{false};
+    std::atomic<int> minuteMs{60000};
+    std::atomic<int> earlyMs{1000};
+    std::atomic<int> trayFrameMs{kTrayFrameMs};
+    std::atomic<int> watchdogBoundMs{0};
+    std::atomic<int> stateLockWaitMs{kStateLockWaitMs};
+    std::function<ProbeTime()> probeClock = SteadyProbeTime; // set before polls start
+
+    mutable std::mutex pollMutex;
+    mutable std::condition_variable pollCv;
+    int runningPolls = 0;
+    int hungCalls = 0;
+
+    std::mutex watchMutex;
+    std::condition_variable watchCv;
+    std::list<std::weak_ptr<PollTicket>> tickets;
+    bool watchStop = false;
+    bool watchIdle = false;
+    Clock::time_point watchWake = Clock::time_point::max();
+    std::thread watchThread;
+
+    // One lock per database title around its alert state: slots that watch the same title share
+    // one "Warned" value, and their polls run side by side (all of them at start-up), so the
+    // read, the notice and the write must not interleave or both would alert.
+    std::mutex stateLocksMutex;
+    std::map<QString, std::shared_ptr<std::mutex>> stateLocks;
+
+    // --- helpers ---
+    static void CheckSlot(int slot) { Q_ASSERT(slot >= 0 && slot < kSlotCount); }
+
+    bool Current(int slot, quint64 gen) const { return !closed && generation[slot] == gen; }
+
+    // Runs f(slot record, view or null) when the slot still holds the poll's database.
+    template <typename F> void WithSlot(int slot, quint64 gen, F&& f) {
+        std::lock_guard lock(mutex);
+        if (Current(slot, gen))
+            f(slotData[slot], view);
+    }
+
+    void SetColour(int slot, quint64 gen, int rgb) {
+        WithSlot(slot, gen, [&](DatabaseSlot&, IMonitorView* v) {
+            if (v)
+                v->SetLabelColour(slot, rgb);
+        });
+    }
+
+    void WriteAccessLog(const QString& line) {
+        if (!closed && log)
+            log->WriteLogLine(line, log->Settings().accessLogPath, false);
+    }
+    void WriteErrorLog(const QString& line) {
+        if (!closed && log)
+            log->WriteLogLine(line, log->Settings().errorLogPath, false);
+    }
+    // One mail of a poll from the return address. A failure is shown as the client would show
+    // it, goes to the error log with its reason (unless no mail server is set up at all, as for
+    // the warnings that are tried anyway), and the reason, on one line, comes back.
+    bool Send(const EmailSettings& mail, const QString& to, const QString& subject,
+              const QString& body, QString* reason = nullptr);
+
+    // A desktop notification with the mail's subject and the first line of its body.
+    void Desktop(const QString& subject, const QString& body, IDesktopNotifier::Urgency urgency);
+
+    EmailSettings Email() const {
+        std::lock_guard lock(mutex);
+        return email;
+    }
+
+    std::shared_ptr<std::mutex> StateLock(const QString& title);
+
+    int BoundMs() const {
+        const int fixed = watchdogBoundMs;
+        if (fixed > 0)
+            return fixed;
+        return CDatabaseProbe::LoginTimeoutSeconds() * 1000 + kWatchdogGraceMs;
+    }
+
+    // --- the watchdog ---
+    // Tickets are watched through weak references: a finished poll frees its ticket at once and
+    // the watchdog forgets it lazily, so the common case costs a push and no wake-up.
+    void Watch(const std::shared_ptr<PollTicket>& ticket);
+
+    void WatchLoop();
+
+    // The probing thread is stuck in the driver: finish the poll on a thread of its own and let
+    // the slot go on with a fresh probe, leaving the stuck one to its thread.
+    void GiveUp(const std::shared_ptr<PollTicket>& ticket);
+
+    void ReplaceHungProbe(const PollTicket& ticket);
+
+    // --- the poll ---
+    std::shared_ptr<PollTicket> MakeTicket(int slot, bool fullPoll);
+
+    // Connect and Disconnect, timed. Nothing when the watchdog gave the call up meanwhile.
+    std::optional<Outcome> TimedProbe(const std::shared_ptr<PollTicket>& ticket);
+
+    // Steps of the timed probe after the probe itself: history, scale, status, tray.
+    double ProbeTail(const PollTicket& ticket, double elapsed);
+
+    void RunPoll(int slot);
+
+    void FinishPoll(const PollTicket& ticket, const Outcome& outcome);
+
+    void Unreachable(const PollTicket& t, const QString& errorText, const QString& stampA);
+
+    void Slow(const PollTicket& t, double elapsed, const QString& stampA);
+
+    void Reachable(const PollTicket& t, double elapsed);
+
+    void Recovery(const PollTicket& t);
+
+    // Begins the alert step under the section lock: says why when it could not be had (the
+    // step then goes on alone), and shows the texts that another copy stored meanwhile. Texts
+    // this program wrote, or cleared from the slot by a reset, stay as they are.
+    void AdoptStoredTexts(const PollTicket& t, const SettingsStore::SectionLock& copies);
+
+    // An outage that began before "Down" was kept is still one.
+    static int Down(int warned, const QString& pending) {
+        return warned != 0 || !pending.isEmpty() ? 1 : 0;
+    }
+
+    // The slot's Last alert and Last recovery texts, in the slot and in the database's section;
+    // a null alert or a missing recovery is left as it is.
+    void SetTexts(const PollTicket& t, const QString* alert, std::optional<QString> recovery);
+
+    void ShowSlotStatus(int slot, quint64 gen, double elapsed);
+
+    void Tray(int icon, const QString& tip);
+
+    void UpdateTrayStatus(const QString& title);
+
+    // The red or yellow mark for the slots as they are now; plain is shown when neither applies
+    // (none after a poll, which has just shown its own tip). Counting and showing under one lock
+    // keeps a summary from overtaking a later one.
+    void TraySummary(const std::optional<QString>& plain);
+
+    // The poll's last step: re-arm the slot's timer, unless the slot was emptied meanwhile.
+    void EndPoll(int slot, quint64 gen, bool probed);
+};
