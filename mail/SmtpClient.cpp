@@ -2,6 +2,7 @@
 
 #include "mail/MailAddress.h"
 #include "mail/MailMessage.h"
+#include "mail/SmtpGreeting.h"
 #include "mail/SmtpReply.h"
 #include "platform/Notice.h"
 #include "settings/SettingsStore.h"
@@ -535,15 +536,15 @@ bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const
         return fail(QString::fromLatin1(kContactFailed));
 
     Connection connection(fd, replyTimeoutMs, options.cancel);
-    // A dotted address is named as an address literal, "[192.0.2.1]".
-    in_addr literal{};
-    const QByteArray argument = ::inet_pton(AF_INET, host.toLatin1().constData(), &literal) == 1
-                                    ? '[' + host.toLatin1() + ']'
-                                    : host.toUtf8();
     // Without encryption and login, the plain dialogue every server speaks.
     const bool extended = security != 0 || authentication;
     Exchange exchange{connection, host, security, authentication, userName, password, {}, {}};
-    if (!connection.Connect(address, connectTimeoutMs) || !exchange.Open(argument, extended))
+    if (!connection.Connect(address, connectTimeoutMs))
+        return fail(connection.Failure());
+    const QByteArray greeting = SmtpGreeting::ForSocket(fd);
+    if (greeting.isEmpty())
+        return fail(QString::fromLatin1(kConnectFailed));
+    if (!exchange.Open(greeting, extended))
         return fail(connection.Failure());
 
     const MailMessage::Body encoded = MailMessage::EncodeBody(
