@@ -184,7 +184,10 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         if (!notifier || closed ||
             SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) == 0)
             return;
-        notifier->Notify(subject, body.section(u'\n', 0, 0), urgency);
+        // Subjects are "<kind> - <title>": one notification per database, the newest in place
+        // of the one before.
+        notifier->Notify(subject, body.section(u'\n', 0, 0), urgency,
+                         subject.section(QStringLiteral(" - "), 1));
     }
 
     EmailSettings Email() const {

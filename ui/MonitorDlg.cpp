@@ -117,10 +117,12 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
     auto desktop =
         std::make_shared<DesktopNotifier>(TrellionIcon(IconId::Program).pixmap(64, 64).toImage());
     m_monitor->SetDesktopNotifier(desktop);
+    connect(desktop->Link(), &DesktopNotifierLink::activated, this, [this] { OnCommand(ID_OPEN); });
     // A log that stays shut, and its reopening, reach the user on both channels too.
     m_log->SetFaultHandler([notice, desktop](const LogFault& fault) {
         notice->ShowNotice(fault.Text());
-        desktop->Notify(fault.Summary(), fault.Text(), IDesktopNotifier::Urgency::Normal);
+        desktop->Notify(fault.Summary(), fault.Text(), IDesktopNotifier::Urgency::Normal,
+                        QStringLiteral("log ") + fault.path);
     });
     m_monitor->SetNotice(m_notice.get());
     m_scheduler = std::make_unique<PollScheduler>(m_monitor.get(), this);
