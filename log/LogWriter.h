@@ -28,8 +28,8 @@ struct LogSettings {
 struct LogFault {
     QString path;
     bool failing = true;
-    QString reason;    // why it cannot be opened (when failing)
-    std::time_t since; // the first failed open of this run of failures
+    QString reason;        // why it cannot be opened (when failing)
+    std::time_t since = 0; // the first failed open of this run of failures
 
     QString Summary() const;
     QString Text() const;
