@@ -1,9 +1,11 @@
 #include "log/LogFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -198,4 +200,62 @@ bool LogFile::ReadLine(QString* line) {
 
 bool ClearLogFile(const QString& path) {
     return LogFile(path, LogFile::Mode::Truncate).IsOpen();
+}
+
+QString LogOpenProblem(const QString& path, int error) {
+    if (path.isEmpty())
+        return QStringLiteral("no file name is given");
+    const QString folder = QFileInfo(path).absolutePath();
+    switch (error) {
+    case ENOENT:
+        if (!QFileInfo(folder).exists())
+            return QStringLiteral("the folder '%1' does not exist")
+                .arg(QDir::toNativeSeparators(folder));
+        break;
+    case ENOTDIR:
+        return QStringLiteral("a part of the path is not a folder");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("permission denied");
+    case EROFS:
+        return QStringLiteral("the file system is read-only");
+    case EISDIR:
+        return QStringLiteral("it is a folder");
+    case EWOULDBLOCK:
+        return QStringLiteral("another program holds it open");
+    default:
+        break;
+    }
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString CheckLogAppend(const QString& path) {
+    if (path.isEmpty())
+        return LogOpenProblem(path, ENOENT);
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    bool exists = ::lstat(native.constData(), &info) == 0;
+    int fd;
+    for (;;) {
+        // The flags of the writer's own open, so that what passes here opens there too.
+        const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
+                          (exists ? 0 : O_CREAT | O_EXCL);
+        fd = ::open(native.constData(), flags, 0666);
+        if (fd >= 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        // Created meanwhile (by the writer, say): it is an existing file after all.
+        if (errno == EEXIST && !exists) {
+            exists = true;
+            continue;
+        }
+        break;
+    }
+    if (fd < 0)
+        return LogOpenProblem(path, errno);
+    ::close(fd);
+    if (!exists)
+        ::unlink(native.constData());
+    return {};
 }

@@ -52,6 +52,15 @@ private:
     bool m_eof = false;
 };
 
+// Why a log cannot be opened, in words for the user: "the folder '/x' does not exist",
+// "permission denied" and so on, for the errno an open of path failed with.
+QString LogOpenProblem(const QString& path, int error);
+
+// Whether the writer could append to path now: empty when it could, else the reason. A missing
+// file is created to find out and removed again; another opener's lock is not a problem, as
+// it lasts only while that opener reads or clears.
+QString CheckLogAppend(const QString& path);
+
 // Clear Log: the file at path made empty (created when missing) under the exclusive lock.
 // False while another opener holds it or when it cannot be created.
 bool ClearLogFile(const QString& path);

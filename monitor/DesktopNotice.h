@@ -9,5 +9,8 @@ public:
     enum class Urgency { Normal, Critical };
 
     virtual ~IDesktopNotifier() = default;
-    virtual void Notify(const QString& summary, const QString& body, Urgency urgency) = 0;
+    // A notice with a key replaces the one shown last with the same key (a recovery takes the
+    // place of its alert); without a key it stands alone.
+    virtual void Notify(const QString& summary, const QString& body, Urgency urgency,
+                        const QString& key = {}) = 0;
 };

@@ -33,7 +33,10 @@ void SlotMonitor::Core::Desktop(const QString& subject, const QString& body,
     if (!notifier || closed ||
         SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) == 0)
         return;
-    notifier->Notify(subject, body.section(u'\n', 0, 0), urgency);
+    // Subjects are "<kind> - <title>": one notification per database, the newest in place of
+    // the one before.
+    notifier->Notify(subject, body.section(u'\n', 0, 0), urgency,
+                     subject.section(QStringLiteral(" - "), 1));
 }
 
 void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outcome) {

@@ -177,8 +177,8 @@ void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& s
     SettingsStore::WriteString(kSection, QStringLiteral("LastFriendBody"), dialog.Body());
 }
 
-void RunLogSettings(QWidget* parent, LogWriter& writer) {
-    CLogSettingsDlg dialog(writer.Settings(), parent);
+void RunLogSettings(QWidget* parent, LogWriter& writer, IDialogPrompt& prompt) {
+    CLogSettingsDlg dialog(writer.Settings(), parent, &prompt);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const LogSettings chosen = dialog.Settings();

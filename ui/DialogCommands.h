@@ -34,8 +34,10 @@ void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClien
 void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& smtp,
                    IDialogPrompt& prompt = DefaultDialogPrompt());
 
-// "Log settings" (32776): on OK the writer gets the four values as one set and they are stored.
-void RunLogSettings(QWidget* parent, LogWriter& writer);
+// "Log settings" (32776): on OK the writer gets the four values as one set and they are stored;
+// a log that cannot be opened is refused through the prompt.
+void RunLogSettings(QWidget* parent, LogWriter& writer,
+                    IDialogPrompt& prompt = DefaultDialogPrompt());
 
 // "Access log" (32777) and "Error log" (32778): the viewer, shown again after each Refresh.
 void ShowAccessLog(QWidget* parent, LogWriter& writer,

@@ -1,5 +1,8 @@
 #include "ui/LogSettingsDlg.h"
 
+#include "log/LogFile.h"
+#include "ui/DialogPrompt.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -49,8 +52,9 @@ QGroupBox* LogGroup(const QString& title, QCheckBox* box, const QString& label, 
 
 } // namespace
 
-CLogSettingsDlg::CLogSettingsDlg(const LogSettings& settings, QWidget* parent)
-    : QDialog(parent), m_settings(settings) {
+CLogSettingsDlg::CLogSettingsDlg(const LogSettings& settings, QWidget* parent,
+                                 IDialogPrompt* prompt)
+    : QDialog(parent), m_prompt(prompt ? prompt : &DefaultDialogPrompt()), m_settings(settings) {
     setWindowTitle(QStringLiteral("Logs"));
 
     m_doAccess = new QCheckBox(QStringLiteral("Log all transactions"));
@@ -111,6 +115,25 @@ void CLogSettingsDlg::Browse(Log log) {
 }
 
 void CLogSettingsDlg::accept() {
+    // A log that cannot be opened would only fill the memory queue, unnoticed.
+    const struct {
+        QCheckBox* on;
+        QLineEdit* path;
+        const char* name;
+    } logs[] = {{m_doAccess, m_accessPath, "access"}, {m_doError, m_errorPath, "error"}};
+    for (const auto& log : logs) {
+        if (!log.on->isChecked())
+            continue;
+        const QString problem = CheckLogAppend(log.path->text());
+        if (problem.isEmpty())
+            continue;
+        log.path->setFocus();
+        log.path->selectAll();
+        m_prompt->Tell(this, QStringLiteral("The %1 log '%2' cannot be opened for appending: %3.")
+                                 .arg(QLatin1String(log.name),
+                                      QDir::toNativeSeparators(log.path->text()), problem));
+        return;
+    }
     m_settings.doAccessLog = m_doAccess->isChecked();
     m_settings.accessLogPath = m_accessPath->text();
     m_settings.doErrorLog = m_doError->isChecked();

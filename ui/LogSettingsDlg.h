@@ -4,18 +4,21 @@
 
 #include <QDialog>
 
+class IDialogPrompt;
 class QCheckBox;
 class QFileDialog;
 class QLineEdit;
 
-// "Logs": each log switched on or off and given its file. Nothing is checked; an empty path or
-// two equal paths are taken as they are.
+// "Logs": each log switched on or off and given its file. OK takes the set only when every log
+// switched on can be appended to now; otherwise it says which cannot and why, and stays open.
 class CLogSettingsDlg : public QDialog {
     Q_OBJECT
 public:
     enum class Log { Access, Error };
 
-    explicit CLogSettingsDlg(const LogSettings& settings, QWidget* parent = nullptr);
+    // prompt: where the refusal on OK is shown (null: the program's message box).
+    explicit CLogSettingsDlg(const LogSettings& settings, QWidget* parent = nullptr,
+                             IDialogPrompt* prompt = nullptr);
 
     // The accepted values; equal to the constructor's until the dialog ends with OK.
     const LogSettings& Settings() const { return m_settings; }
@@ -33,6 +36,7 @@ public slots:
     void Browse(CLogSettingsDlg::Log log);
 
 private:
+    IDialogPrompt* m_prompt;
     LogSettings m_settings;
     QCheckBox* m_doAccess = nullptr;
     QCheckBox* m_doError = nullptr;

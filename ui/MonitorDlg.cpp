@@ -88,8 +88,16 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
     m_keyring = new MailPasswordKeyring(this);
     m_monitor = std::make_unique<SlotMonitor>(this, m_log, m_smtp);
     // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
-    m_monitor->SetDesktopNotifier(
-        std::make_shared<DesktopNotifier>(TrellionIcon(IconId::Program).pixmap(64, 64).toImage()));
+    auto desktop =
+        std::make_shared<DesktopNotifier>(TrellionIcon(IconId::Program).pixmap(64, 64).toImage());
+    m_monitor->SetDesktopNotifier(desktop);
+    connect(desktop->Link(), &DesktopNotifierLink::activated, this, [this] { OnCommand(ID_OPEN); });
+    // A log that stays shut, and its reopening, reach the user on both channels too.
+    m_log->SetFaultHandler([notice, desktop](const LogFault& fault) {
+        notice->ShowNotice(fault.Text());
+        desktop->Notify(fault.Summary(), fault.Text(), IDesktopNotifier::Urgency::Normal,
+                        QStringLiteral("log ") + fault.path);
+    });
     m_monitor->SetNotice(m_notice.get());
     m_scheduler = std::make_unique<PollScheduler>(m_monitor.get(), this);
     m_commands = std::make_unique<CDatabaseCommands>(m_scheduler.get(), m_monitor.get(), this,

@@ -2,6 +2,7 @@
 // test CA; a standard mail library reads what arrived) and, for what no real server does on
 // demand, against a scripted peer. Every failure has its text and ends within the limits.
 #include "mail/SmtpClient.h"
+#include "mail/SmtpGreeting.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/ScriptedSmtpPeer.h"
@@ -20,6 +21,12 @@ namespace {
 
 using Peer = ScriptedSmtpPeer;
 const QString kPassword = "pässwörd";
+
+// What the client greets with from this computer over IPv4 loopback.
+QString ThisComputer() {
+    const QByteArray name = SmtpGreeting::FullyQualifiedHostName();
+    return name.isEmpty() ? QStringLiteral("[127.0.0.1]") : QString::fromUtf8(name);
+}
 
 void UseSettings(const QString& server, int security, bool auth, const QString& password) {
     qputenv("SSL_CERT_FILE", SmtpSink::CaFile().toLocal8Bit());
@@ -81,7 +88,8 @@ TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
         ASSERT_EQ(messages.size(), row.failure.isEmpty() ? 1 : 0);
         if (!row.failure.isEmpty())
             continue;
-        EXPECT_EQ(messages[0].helo, row.host == "localhost" ? row.host : "[127.0.0.1]");
+        // This computer's name, whatever the server was called.
+        EXPECT_EQ(messages[0].helo, ThisComputer());
         EXPECT_EQ(messages[0].rcptTos, QStringList({"ops@example.com", "second@example.org"}));
         const QJsonObject parsed = messages[0].parsed;
         EXPECT_EQ(parsed["subject"].toString(), "Base « Comptabilité » injoignable");
@@ -130,7 +138,8 @@ TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
         return QString("The following was received from SMTP server(%1):\n\n").arg(n) + reply;
     };
     using Script = QList<QByteArray>;
-    const QByteArray hear = Peer::kHear, helo = "HELO [127.0.0.1]", ehlo = "EHLO [127.0.0.1]";
+    const QByteArray hear = Peer::kHear, helo = "HELO " + ThisComputer().toUtf8(),
+                     ehlo = "EHLO " + ThisComputer().toUtf8();
     const QByteArray mail = "MAIL FROM: alerts@example.org", rcpt = "RCPT TO: ops@example.com";
     const Script upToMail{"220 ready\r\n", hear, "250 hello\r\n", hear};
     const Script upToData = upToMail + Script{"250 ok\r\n", hear, "250 ok\r\n", hear};
