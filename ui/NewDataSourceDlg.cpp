@@ -15,6 +15,7 @@
 
 #include <odbcinst.h>
 #include <sql.h>
+#include <sqlext.h>
 
 #include <utility>
 
