@@ -2,6 +2,7 @@
 // configuration and private PostgreSQL and MariaDB servers: a failed attempt keeps the chooser
 // open with the driver's reason, the example text follows the driver, a file that is no
 // database is refused, and a new user data source is written, listed, selected and connects.
+#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
@@ -252,6 +253,9 @@ TEST_F(DataSourceForms, NewDataSourcesAreWrittenListedSelectedAndConnect) {
         RecordingNotice notice;
         const auto probe = CreateSelectedProbe(chosen, &notice);
         EXPECT_TRUE(probe->HasConnection()) << notice.Texts().join('|').toStdString();
+        // A file that goes missing must not be made anew by any program using the data source.
+        EXPECT_EQ(ConnectionStrings::ProfileString(c.name, "NoCreat", "ODBC.INI"),
+                  c.server ? "" : "1");
         if (c.server) {
             EXPECT_EQ(probe->UserName(), c.server->User()) << "the user comes from the file";
             EXPECT_EQ(probe->DatabaseName(), c.server->Database());
