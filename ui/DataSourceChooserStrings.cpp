@@ -121,9 +121,8 @@ QString CDataSourceChooserDlg::TypedString(const QString& driver, const QString&
     QString rest = attributes.trimmed();
     while (rest.startsWith(u';'))
         rest.remove(0, 1);
-    // A string typed whole (beginning with its own DRIVER, DSN or FILEDSN) is taken as it is.
-    const QString key = FirstKey(rest);
-    if (key == u"DRIVER" || key == u"DSN" || key == u"FILEDSN")
+    // A string typed whole is taken as it is.
+    if (NamesItsOwnDriver(rest))
         return rest;
     QString name = driver;
     name.replace(QStringLiteral("}"), QStringLiteral("}}"));
