@@ -2,13 +2,18 @@
 // configuration and private PostgreSQL and MariaDB servers: a failed attempt keeps the chooser
 // open with the driver's reason, the example text follows the driver, a file that is no
 // database is refused, and a new user data source is written, listed, selected and connects.
+#include "monitor/PollScheduler.h"
+#include "monitor/SlotMonitor.h"
 #include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
+#include "settings/SettingsStore.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"
+#include "tests/monitor/MonitorTestSupport.h"
 #include "ui/DataSourceChooserDlg.h"
+#include "ui/DatabaseCommands.h"
 #include "ui/NewDataSourceDlg.h"
 
 #include <QApplication>
@@ -23,6 +28,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <functional>
 
 namespace {
@@ -320,6 +326,75 @@ TEST_F(DataSourceForms, TheNewFormRefusesBadNamesAndFieldsAndWritesNothing) {
         EXPECT_EQ(form.CreatedName(), "");
     }
     EXPECT_EQ(TestSupport::ReadFile(UserIni()), before);
+}
+
+struct YesWindow : IDatabaseCommandsWindow {
+    bool AskYesNo(const QString&) override { return true; }
+    void ApplyWindowLayout() override {}
+};
+
+// Two databases of one server and user, selected into two slots, keep apart: an outage of one
+// is its own (its section's "Warned", its error line) while the other stays quiet, and both
+// titles come back after a restart.
+TEST_F(DataSourceForms, TwoDatabasesOfOneServerAndUserKeepTheirOwnAlertStates) {
+    ASSERT_EQ(OdbcTestEnv::ExecSql(g_pg->DriverConnectionString(),
+                                   {"DROP DATABASE IF EXISTS sales", "CREATE DATABASE sales",
+                                    "DROP DATABASE IF EXISTS ledger", "CREATE DATABASE ledger"}),
+              "");
+    MonitorRig rig;
+    auto scheduler = std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
+    YesWindow window;
+    auto commands = std::make_unique<CDatabaseCommands>(scheduler.get(), rig.monitor.get(), &window,
+                                                        &rig.notice);
+    std::optional<QString> choice;
+    commands->SetProbeMaker([&](INotice* notice) { return CreateSelectedProbe(choice, notice); });
+    std::array<int, 2> ended{};
+    QObject::connect(scheduler.get(), &PollScheduler::PollEnded,
+                     [&](int slot) { ++ended.at(slot); });
+    const auto pollBoth = [&](int total) {
+        commands->PollNow(0);
+        commands->PollNow(1);
+        return TestSupport::WaitUntil(
+            [&] {
+                return ended[0] >= total && ended[1] >= total && !scheduler->IsPolling(0) &&
+                       !scheduler->IsPolling(1);
+            },
+            60000);
+    };
+    const QStringList databases = {"sales", "ledger"};
+    for (int slot = 0; slot < 2; ++slot) {
+        choice = g_pg->DriverConnectionString().replace("Database=" + g_pg->Database() + ";",
+                                                        "Database=" + databases[slot] + ";");
+        commands->SelectDatabase(slot);
+        ASSERT_TRUE(rig.monitor->IsConfigured(slot)) << rig.notice.Texts().join('|').toStdString();
+    }
+    const QString sales = rig.monitor->Title(0), ledger = rig.monitor->Title(1);
+    EXPECT_TRUE(sales.startsWith(g_pg->User() + "@(127.0.0.1") && sales.endsWith(")/sales"))
+        << sales.toStdString();
+    EXPECT_EQ(ledger.chopped(6) + "sales", sales);
+    ASSERT_TRUE(pollBoth(1));
+
+    ASSERT_EQ(OdbcTestEnv::ExecSql(g_pg->DriverConnectionString(),
+                                   {"ALTER DATABASE ledger ALLOW_CONNECTIONS false"}),
+              "");
+    ASSERT_TRUE(pollBoth(2));
+    EXPECT_EQ(SettingsStore::ReadInt(ledger, "Warned", -1), 1);
+    EXPECT_EQ(SettingsStore::ReadInt(sales, "Warned", 0), 0);
+    EXPECT_EQ(rig.ErrorLines(), QStringList({"Database unreachable: " + ledger}));
+
+    ASSERT_EQ(OdbcTestEnv::ExecSql(g_pg->DriverConnectionString(),
+                                   {"ALTER DATABASE ledger ALLOW_CONNECTIONS true"}),
+              "");
+    ASSERT_TRUE(pollBoth(3));
+    EXPECT_EQ(SettingsStore::ReadInt(ledger, "Warned", -1), 0);
+    EXPECT_EQ(rig.ErrorLines().size(), 1);
+
+    // The scheduler and the commands work on the monitor that a restart replaces.
+    commands.reset();
+    scheduler.reset();
+    rig.Restart();
+    EXPECT_EQ(rig.monitor->Title(0), sales);
+    EXPECT_EQ(rig.monitor->Title(1), ledger);
 }
 
 } // namespace
