@@ -44,9 +44,9 @@ QString InstallerError() {
     return QString::fromUtf8(message);
 }
 
-// A value odbc.ini can hold: one line, without the blanks the file would lose.
-bool StorableValue(const QString& value) {
-    return !value.contains(u'\n') && !value.contains(u'\r') && value == value.trimmed();
+// odbc.ini holds one line per value.
+bool IsOneLine(const QString& value) {
+    return !value.contains(u'\n') && !value.contains(u'\r');
 }
 
 } // namespace
@@ -283,7 +283,7 @@ QString CNewDataSourceDlg::Problem(QWidget** focus) const {
         const QString path = m_file->text().trimmed();
         if (path.isEmpty())
             return QStringLiteral("Please choose a database file.");
-        if (!StorableValue(path))
+        if (!IsOneLine(path))
             return QStringLiteral("The path of the database file must be one line.");
         return CDataSourceChooserDlg::DatabaseFileProblem(path);
     }
@@ -305,7 +305,7 @@ QString CNewDataSourceDlg::Problem(QWidget** focus) const {
         return QStringLiteral("The port must be a number from 1 to 65535.");
     for (QLineEdit* field : {m_server, m_database, m_user}) {
         *focus = field;
-        if (!StorableValue(field->text().trimmed()))
+        if (!IsOneLine(field->text().trimmed()))
             return QStringLiteral("A field holds more than one line.");
     }
     return QString();

@@ -20,7 +20,6 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
