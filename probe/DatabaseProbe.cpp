@@ -1,9 +1,9 @@
 #include "probe/DatabaseProbe.h"
 
 #include "platform/Notice.h"
+#include "probe/ConnectionStrings.h"
 #include "probe/DataSourceChooser.h"
 
-#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -11,13 +11,16 @@
 
 #include <algorithm>
 #include <climits>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 namespace {
+
+using ConnectionStrings::StorableString;
+using ConnectionStrings::UsesSqliteDriver;
+using ConnectionStrings::WithNoCreat;
 
 std::atomic<int> g_loginTimeoutSeconds{CDatabaseProbe::kLoginTimeoutSeconds};
 
@@ -102,19 +105,19 @@ QString FromDriver(const SQLCHAR* text) {
     return QString::fromUtf8(reinterpret_cast<const char*>(text));
 }
 
-// The first diagnostic of the connection, or nothing when there is none.
-bool FirstDiagnostic(SQLHDBC dbc, QString* message) {
+// The first diagnostic of a connection or statement, or nothing when there is none.
+bool FirstDiagnostic(SQLSMALLINT type, SQLHANDLE handle, QString* message) {
     SQLCHAR state[6] = {};
     SQLINTEGER native = 0;
     std::vector<SQLCHAR> text(1024);
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_DBC, dbc, 1, state, &native, text.data(),
+    SQLRETURN rc = SQLGetDiagRec(type, handle, 1, state, &native, text.data(),
                                  static_cast<SQLSMALLINT>(text.size()), &length);
     if (!SQL_SUCCEEDED(rc))
         return false;
     if (length >= static_cast<SQLSMALLINT>(text.size())) {
         text.resize(static_cast<size_t>(length) + 1);
-        rc = SQLGetDiagRec(SQL_HANDLE_DBC, dbc, 1, state, &native, text.data(),
+        rc = SQLGetDiagRec(type, handle, 1, state, &native, text.data(),
                            static_cast<SQLSMALLINT>(text.size()), &length);
         if (!SQL_SUCCEEDED(rc))
             return false;
@@ -132,150 +135,17 @@ QString InfoString(SQLHDBC dbc, SQLUSMALLINT type) {
     return FromDriver(buffer);
 }
 
-// One "key=value" of a connection string; [start, end) is its text without the ';'.
-struct Attribute {
-    QString key;
-    QString value;
-    qsizetype start = 0;
-    qsizetype end = 0;
-};
-
-// Splits a connection string into attributes; a value may be braced ({a;b}, '}' doubled).
-QList<Attribute> ParseAttributes(const QString& s) {
-    QList<Attribute> attributes;
-    qsizetype i = 0;
-    const qsizetype n = s.size();
-    while (i < n) {
-        const qsizetype equals = s.indexOf(u'=', i);
-        if (equals < 0)
-            break;
-        Attribute a;
-        a.start = i;
-        a.key = s.mid(i, equals - i).trimmed();
-        i = equals + 1;
-        if (i < n && s[i] == u'{') {
-            for (++i; i < n; ++i) {
-                if (s[i] == u'}') {
-                    if (i + 1 < n && s[i + 1] == u'}') {
-                        a.value += u'}';
-                        ++i;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                a.value += s[i];
-            }
-            while (i < n && s[i] != u';')
-                ++i;
-        } else {
-            const qsizetype semicolon = s.indexOf(u';', i);
-            i = semicolon < 0 ? n : semicolon;
-            a.value = s.mid(equals + 1, i - equals - 1);
-        }
-        a.end = i;
-        attributes.append(a);
-        ++i; // Past the ';'.
-    }
-    return attributes;
-}
-
-const Attribute* FindAttribute(const QList<Attribute>& attributes,
-                               std::initializer_list<const char*> keys) {
-    for (const Attribute& a : attributes) {
-        for (const char* key : keys) {
-            if (a.key.compare(QLatin1String(key), Qt::CaseInsensitive) == 0)
-                return &a;
-        }
-    }
-    return nullptr;
-}
-
-// True when the string tells the driver manager which driver to load: a DRIVER or FILEDSN
-// attribute or a non-empty DSN.
-bool NamesItsDriver(const QList<Attribute>& attributes) {
-    if (FindAttribute(attributes, {"DRIVER", "FILEDSN"}))
-        return true;
-    const Attribute* dsn = FindAttribute(attributes, {"DSN"});
-    return dsn && !dsn->value.trimmed().isEmpty();
-}
-
-// The completed string is what the slot stores and polls with, so it must connect again.
-// Where a driver here completes to one that cannot, the part that did connect is kept.
-QString StorableString(const QString& completed, const QString& input) {
-    // psqlodbc connects but completes to nothing past its own ~4 KB limit (and an empty
-    // string would ask the user at the next poll).
-    if (completed.isEmpty())
-        return input;
-    const QList<Attribute> done = ParseAttributes(completed);
-    const QList<Attribute> given = ParseAttributes(input);
-    // SQLite3 completes to "DSN=;Database=..." without the DRIVER it was given.
-    if (!NamesItsDriver(done) && NamesItsDriver(given))
-        return input;
-    // psqlodbc writes the password back %-encoded through a signed char, so every non-ASCII
-    // byte becomes "%ff" and the stored string no longer logs in. The one that did goes back.
-    const Attribute* donePwd = FindAttribute(done, {"PWD", "PASSWORD"});
-    const Attribute* givenPwd = FindAttribute(given, {"PWD", "PASSWORD"});
-    if (donePwd && givenPwd &&
-        QString::fromUtf8(QByteArray::fromPercentEncoding(donePwd->value.toUtf8())) !=
-            givenPwd->value)
-        return completed.left(donePwd->start) +
-               input.mid(givenPwd->start, givenPwd->end - givenPwd->start) +
-               completed.mid(donePwd->end);
-    return completed;
-}
-
-// A value of odbc.ini (section = data source) or odbcinst.ini (section = driver); empty when
-// there is none.
-QString ProfileString(const QString& section, const char* key, const char* file) {
-    char value[1024] = {};
-    const QByteArray name = section.toUtf8();
-    if (SQLGetPrivateProfileString(name.constData(), key, "", value, sizeof value, file) <= 0)
+// The database the connection is in, as the driver names it.
+QString DatabaseNameOf(SQLHDBC dbc) {
+    const QString name = InfoString(dbc, SQL_DATABASE_NAME);
+    if (!name.isEmpty())
+        return name;
+    SQLCHAR buffer[kInfoBytes] = {};
+    SQLINTEGER length = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length)))
         return QString();
-    return QString::fromUtf8(value);
-}
-
-// The driver of a DRIVER= value or of a data source's "Driver": a name from odbcinst.ini or the
-// library itself.
-bool IsSqliteDriver(QString driver) {
-    driver = driver.trimmed();
-    if (driver.startsWith(u'{') && driver.endsWith(u'}'))
-        driver = driver.mid(1, driver.size() - 2);
-    if (driver.isEmpty())
-        return false;
-    if (driver.contains(QLatin1String("sqlite"), Qt::CaseInsensitive))
-        return true;
-    return QFileInfo(ProfileString(driver, "Driver", "ODBCINST.INI"))
-        .fileName()
-        .contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
-}
-
-// How the SQLite drivers read a switch.
-bool IsTrue(const QString& value) {
-    const QString v = value.trimmed();
-    return !v.isEmpty() && QStringLiteral("Yy123456789Tt").contains(v[0]);
-}
-
-// The SQLite drivers create a database file that is missing, and a poll would then find an
-// empty new database reachable. NoCreat=1 makes them fail instead. It goes first: the driver
-// takes the first of two values, and stops reading at an attribute without '='.
-QString WithNoCreat(const QString& connectionString) {
-    const QList<Attribute> attributes = ParseAttributes(connectionString);
-    const Attribute* driver = FindAttribute(attributes, {"DRIVER"});
-    const Attribute* dsn = FindAttribute(attributes, {"DSN"});
-    const QString dsnName = dsn ? dsn->value.trimmed() : QString();
-    bool sqlite = driver && IsSqliteDriver(driver->value);
-    if (!driver && !dsnName.isEmpty())
-        sqlite = IsSqliteDriver(ProfileString(dsnName, "Driver", "ODBC.INI"));
-    if (!sqlite)
-        return connectionString;
-    if (const Attribute* noCreat = FindAttribute(attributes, {"NoCreat"})) {
-        if (IsTrue(noCreat->value))
-            return connectionString;
-    } else if (!dsnName.isEmpty() && IsTrue(ProfileString(dsnName, "NoCreat", "ODBC.INI"))) {
-        return connectionString;
-    }
-    return QStringLiteral("NoCreat=1;") + connectionString;
+    return FromDriver(buffer);
 }
 
 // One connection with the string and nothing else, to see that it still connects.
@@ -316,7 +186,8 @@ QStringList ListNames(SQLHDBC dbc, Listing which) {
         SQLBindCol(stmt.Get(), 1, SQL_C_CHAR, catalog, kNameBytes, &indicator);
         for (;;) {
             catalog[0] = schema[0] = '\0';
-            // Only SQL_SUCCESS: a row the driver had to cut (SQL_SUCCESS_WITH_INFO) ends the list.
+            // Only SQL_SUCCESS: a row the driver had to cut (SQL_SUCCESS_WITH_INFO) ends the
+            // list.
             if (SQLFetch(stmt.Get()) != SQL_SUCCESS)
                 break;
             const QString name = FromDriver(schemas ? schema : catalog).trimmed();
@@ -326,6 +197,25 @@ QStringList ListNames(SQLHDBC dbc, Listing which) {
     }
     SQLFreeStmt(stmt.Get(), SQL_CLOSE);
     return names;
+}
+
+// The SQLite drivers open the file lazily and their catalogue calls hide a failed read, so a
+// file that is no database would pass as reachable. One read of the header makes the driver
+// say so; nothing is written.
+bool ReadsAsSqliteDatabase(SQLHDBC dbc, QString* message) {
+    const QString unreadable = QStringLiteral("The database file cannot be read.");
+    StmtHandle stmt;
+    if (!stmt.Allocate(dbc)) {
+        *message = unreadable;
+        return false;
+    }
+    SQLCHAR sql[] = "PRAGMA schema_version";
+    const SQLRETURN rc = SQLExecDirect(stmt.Get(), sql, SQL_NTS);
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
+        return true;
+    if (!FirstDiagnostic(SQL_HANDLE_STMT, stmt.Get(), message))
+        *message = unreadable;
+    return false;
 }
 
 } // namespace
@@ -426,13 +316,19 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
         handles->dbc.Disconnect();
         out.assign(std::min<size_t>(static_cast<size_t>(outLength) + 1, SHRT_MAX), 0);
     }
-    if (!connected) {
-        QString message;
-        if (FirstDiagnostic(dbc, &message) && errorText)
+    QString message;
+    bool failed = !connected;
+    bool haveMessage = failed && FirstDiagnostic(SQL_HANDLE_DBC, dbc, &message);
+    if (!failed && UsesSqliteDriver(sent) && !ReadsAsSqliteDatabase(dbc, &message)) {
+        failed = true;
+        haveMessage = true;
+    }
+    if (failed) {
+        if (haveMessage && errorText)
             *errorText = message;
         if (!m_hasConnection)
             m_title = kNotConnected;
-        return false;
+        return false; // The handles go here, disconnected first.
     }
 
     const SQLLEN completedBytes =
@@ -449,8 +345,9 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
     m_dataSourceName = DataSourceNameOf(naming);
     m_serverName = InfoString(dbc, SQL_SERVER_NAME);
     m_userName = InfoString(dbc, SQL_USER_NAME);
+    m_databaseName = DatabaseNameOf(dbc);
     if (!m_hasConnection)
-        m_title = DeriveTitle(naming, m_dataSourceName, m_serverName, m_userName);
+        m_title = DeriveTitle(naming, m_dataSourceName, m_serverName, m_userName, m_databaseName);
     m_schemas = ListNames(dbc, Listing::Schemas);
     m_catalogs = ListNames(dbc, Listing::Catalogs);
     m_handles = handles.release();
@@ -493,7 +390,7 @@ QString CDatabaseProbe::DataSourceNameOf(const QString& completedConnectionStrin
 
 QString CDatabaseProbe::DeriveTitle(const QString& completedConnectionString,
                                     const QString& dataSourceName, const QString& serverName,
-                                    const QString& userName) {
+                                    const QString& userName, const QString& databaseName) {
     QString title;
     if (!dataSourceName.isEmpty() &&
         dataSourceName.compare(QLatin1String("DEFAULT"), Qt::CaseInsensitive) != 0) {
@@ -504,10 +401,15 @@ QString CDatabaseProbe::DeriveTitle(const QString& completedConnectionString,
             title = userName + u'@' + title;
         return title;
     }
+    // Without a data source two databases of one server and user would share one title, and
+    // with it one alert state. A file's driver names the database by the server's name (the
+    // file), which the title already carries.
+    const QString database =
+        databaseName.isEmpty() || databaseName == serverName ? QString() : u'/' + databaseName;
     if (!serverName.isEmpty())
         title = u'(' + serverName + u')';
     if (!userName.isEmpty())
-        return userName + u'@' + title;
+        return userName + u'@' + title + database;
     // No user: the first attribute's value, and the server name is dropped.
     const QString first = completedConnectionString.section(u';', 0, 0);
     const qsizetype equals = first.indexOf(u'=');
@@ -515,12 +417,14 @@ QString CDatabaseProbe::DeriveTitle(const QString& completedConnectionString,
     // A database file's driver completes to "DSN=;Database=...": an empty title would blank the
     // captions and put every such database into one shared section. The file names it instead.
     if (title.isEmpty())
-        title = QFileInfo(DatabaseFileOf(completedConnectionString)).fileName();
-    return title;
+        return QFileInfo(DatabaseFileOf(completedConnectionString)).fileName();
+    return title + database;
 }
 
 QString CDatabaseProbe::DatabaseFileOf(const QString& connectionString) {
-    const QList<Attribute> attributes = ParseAttributes(connectionString);
-    const Attribute* file = FindAttribute(attributes, {"Database", "DBQ"});
+    const QList<ConnectionStrings::Attribute> attributes =
+        ConnectionStrings::ParseAttributes(connectionString);
+    const ConnectionStrings::Attribute* file =
+        ConnectionStrings::FindAttribute(attributes, {"Database", "DBQ"});
     return file ? file->value.trimmed() : QString();
 }

@@ -41,7 +41,8 @@ public:
     // did connect is kept, so the stored string always works for the next poll; a selection
     // also tries the string it keeps once more and falls back to the one that connected.
     // Through a SQLite driver the string is sent with NoCreat=1 unless it or its data source
-    // already says so: a database file that has gone is unreachable, never made anew.
+    // already says so: a database file that has gone is unreachable, never made anew; and the
+    // file is read once, so one that is no SQLite database fails with the driver's reason.
     bool Connect(const QString& connectionString, QString* errorText);
     // Always true; frees the handles of the last successful Connect.
     bool Disconnect();
@@ -56,6 +57,8 @@ public:
     QString ServerName() const { return m_serverName; }
     QString UserName() const { return m_userName; }
     QString DataSourceName() const { return m_dataSourceName; }
+    // The database the last successful Connect was in, as the driver names it.
+    QString DatabaseName() const { return m_databaseName; }
     QStringList Schemas() const { return m_schemas; }
     QStringList Catalogs() const { return m_catalogs; }
 
@@ -72,9 +75,11 @@ public:
     // The database file a connection string names ("Database=" or "DBQ="), as written there;
     // empty when it names none.
     static QString DatabaseFileOf(const QString& connectionString);
+    // Without a data source name the database's own name follows the server and user
+    // ("sa@(SRV1)/sales"), unless it is the server name itself (a file's driver).
     static QString DeriveTitle(const QString& completedConnectionString,
                                const QString& dataSourceName, const QString& serverName,
-                               const QString& userName);
+                               const QString& userName, const QString& databaseName = {});
 
 private:
     struct Handles;
@@ -89,6 +94,7 @@ private:
     QString m_serverName;
     QString m_userName;
     QString m_dataSourceName;
+    QString m_databaseName;
     QString m_title;
     Handles* m_handles = nullptr;
 };

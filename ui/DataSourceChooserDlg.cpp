@@ -1,6 +1,8 @@
 #include "ui/DataSourceChooserDlg.h"
 
+#include "platform/Notice.h"
 #include "probe/DatabaseProbe.h"
+#include "ui/NewDataSourceDlg.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -19,10 +21,26 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <sql.h>
-#include <sqlext.h>
-
+#include <mutex>
 #include <utility>
+
+// The failure text a selection's probe gives on the worker thread, read by the dialog once the
+// attempt has ended.
+class CFailureText : public INotice {
+public:
+    void ShowNotice(const QString& text) override {
+        std::lock_guard lock(m_mutex);
+        m_text = text;
+    }
+    QString Take() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_text, QString());
+    }
+
+private:
+    std::mutex m_mutex;
+    QString m_text;
+};
 
 namespace {
 
@@ -44,53 +62,6 @@ public:
     }
 };
 
-class EnvHandle {
-public:
-    EnvHandle() {
-        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env))) {
-            m_env = SQL_NULL_HENV;
-            return;
-        }
-        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    }
-    ~EnvHandle() {
-        if (m_env != SQL_NULL_HENV)
-            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-    }
-    EnvHandle(const EnvHandle&) = delete;
-    EnvHandle& operator=(const EnvHandle&) = delete;
-    SQLHENV Get() const { return m_env; }
-
-private:
-    SQLHENV m_env = SQL_NULL_HENV;
-};
-
-QString FromOdbc(const SQLCHAR* text) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(text));
-}
-
-void AppendDataSources(SQLHENV env, SQLUSMALLINT first, bool system,
-                       QList<CDataSourceChooserDlg::DataSourceEntry>* out) {
-    // Names and descriptions longer than these come back cut (SQL_SUCCESS_WITH_INFO), which
-    // is still a listed data source.
-    SQLCHAR name[512];
-    SQLCHAR driver[1024];
-    SQLSMALLINT nameLength = 0;
-    SQLSMALLINT driverLength = 0;
-    SQLUSMALLINT direction = first;
-    while (SQL_SUCCEEDED(SQLDataSources(env, direction, name, sizeof name, &nameLength, driver,
-                                        sizeof driver, &driverLength))) {
-        out->append({FromOdbc(name), FromOdbc(driver), system});
-        direction = SQL_FETCH_NEXT;
-    }
-}
-
-QString FirstAttributeKey(const QString& connectionString) {
-    const QString first = connectionString.section(u';', 0, 0);
-    const int eq = first.indexOf(u'=');
-    return (eq < 0 ? QString() : first.left(eq)).trimmed().toUpper();
-}
-
 const char* const kCaption = "Trellion";
 
 } // namespace
@@ -106,7 +77,8 @@ std::unique_ptr<CDatabaseProbe> CreateSelectedProbe(const std::optional<QString>
     return probe;
 }
 
-CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent) : QDialog(parent) {
+CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent)
+    : QDialog(parent), m_failureText(std::make_unique<CFailureText>()) {
     setWindowTitle(QStringLiteral("Select Data Source"));
     setObjectName(QStringLiteral("DataSourceChooser"));
 
@@ -120,7 +92,17 @@ CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent) : QDialog(parent) 
     m_sources->setAllColumnsShowFocus(true);
     m_sources->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connect(m_sources, &QTreeWidget::itemDoubleClicked, this, [this] { accept(); });
-    m_tabs->addTab(m_sources, QStringLiteral("Data Source"));
+    auto* sourcePage = new QWidget;
+    auto* sourceLayout = new QVBoxLayout(sourcePage);
+    sourceLayout->addWidget(m_sources);
+    m_new = new QPushButton(QStringLiteral("New..."));
+    m_new->setObjectName(QStringLiteral("newDataSource"));
+    connect(m_new, &QPushButton::clicked, this, &CDataSourceChooserDlg::NewDataSource);
+    auto* sourceButtons = new QHBoxLayout;
+    sourceButtons->addWidget(m_new);
+    sourceButtons->addStretch();
+    sourceLayout->addLayout(sourceButtons);
+    m_tabs->addTab(sourcePage, QStringLiteral("Data Source"));
 
     auto* filePage = new QWidget;
     auto* fileLayout = new QVBoxLayout(filePage);
@@ -142,7 +124,9 @@ CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent) : QDialog(parent) 
     m_driver->setObjectName(QStringLiteral("driver"));
     m_attributes = new QLineEdit;
     m_attributes->setObjectName(QStringLiteral("attributes"));
-    m_attributes->setPlaceholderText(QStringLiteral("Server=localhost;Port=5432;Database=name"));
+    connect(m_driver, &QComboBox::currentTextChanged, this, [this](const QString& driver) {
+        m_attributes->setPlaceholderText(ExampleAttributes(driver));
+    });
     typedLayout->addRow(QStringLiteral("Driver:"), m_driver);
     typedLayout->addRow(QStringLiteral("Connection string:"), m_attributes);
     m_tabs->addTab(typedPage, QStringLiteral("Connection String"));
@@ -162,6 +146,13 @@ CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent) : QDialog(parent) 
     m_busyBar->setTextVisible(false);
     m_busyText->hide();
     m_busyBar->hide();
+    // A failed attempt's reason stays in view while the user corrects the fields.
+    m_failure = new QLabel;
+    m_failure->setObjectName(QStringLiteral("connectionFailure"));
+    m_failure->setWordWrap(true);
+    m_failure->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_failure->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_failure->hide();
 
     m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(m_buttons, &QDialogButtonBox::accepted, this, &CDataSourceChooserDlg::accept);
@@ -172,6 +163,7 @@ CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent) : QDialog(parent) 
     layout->addLayout(login);
     layout->addWidget(m_busyText);
     layout->addWidget(m_busyBar);
+    layout->addWidget(m_failure);
     layout->addWidget(m_buttons);
     resize(520, 380);
 
@@ -180,6 +172,7 @@ CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent) : QDialog(parent) 
     };
 
     Refresh();
+    m_attributes->setPlaceholderText(ExampleAttributes(m_driver->currentText()));
     SetSource(m_sources->topLevelItemCount() > 0 ? Source::DataSource : Source::DatabaseFile);
 }
 
@@ -322,9 +315,7 @@ std::optional<QString> CDataSourceChooserDlg::BuildConnectionString(QString* pro
     }
     case Source::ConnectionString: {
         const QString attributes = m_attributes->text();
-        const QString key = FirstAttributeKey(attributes.trimmed());
-        const bool complete = key == u"DRIVER" || key == u"DSN" || key == u"FILEDSN";
-        if (!complete && m_driver->currentText().isEmpty())
+        if (!NamesItsOwnDriver(attributes) && m_driver->currentText().isEmpty())
             missing = QStringLiteral("Please choose a driver.");
         else
             base = TypedString(m_driver->currentText(), attributes);
@@ -343,78 +334,6 @@ void CDataSourceChooserDlg::SetWarningHandler(std::function<void(const QString&)
     m_warn = std::move(handler);
 }
 
-QList<CDataSourceChooserDlg::DataSourceEntry> CDataSourceChooserDlg::ListDataSources() {
-    QList<DataSourceEntry> out;
-    EnvHandle env;
-    if (env.Get() == SQL_NULL_HENV)
-        return out;
-    AppendDataSources(env.Get(), SQL_FETCH_FIRST_USER, false, &out);
-    AppendDataSources(env.Get(), SQL_FETCH_FIRST_SYSTEM, true, &out);
-    return out;
-}
-
-QStringList CDataSourceChooserDlg::ListDrivers() {
-    QStringList out;
-    EnvHandle env;
-    if (env.Get() == SQL_NULL_HENV)
-        return out;
-    SQLCHAR name[512];
-    SQLCHAR attributes[2048];
-    SQLSMALLINT nameLength = 0;
-    SQLSMALLINT attributesLength = 0;
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (SQL_SUCCEEDED(SQLDrivers(env.Get(), direction, name, sizeof name, &nameLength,
-                                    attributes, sizeof attributes, &attributesLength))) {
-        out.append(FromOdbc(name));
-        direction = SQL_FETCH_NEXT;
-    }
-    return out;
-}
-
-QString CDataSourceChooserDlg::QuoteValue(const QString& value) {
-    if (!value.contains(u';') && !value.startsWith(u'{'))
-        return value;
-    QString inner = value;
-    inner.replace(QStringLiteral("}"), QStringLiteral("}}"));
-    return u'{' + inner + u'}';
-}
-
-QString CDataSourceChooserDlg::WithCredentials(const QString& connectionString, const QString& user,
-                                               const QString& password) {
-    QString out = connectionString;
-    const auto add = [&out](const char* key, const QString& value) {
-        if (value.isEmpty())
-            return;
-        if (!out.isEmpty() && !out.endsWith(u';'))
-            out += u';';
-        out += QString::fromLatin1(key) + u'=' + QuoteValue(value);
-    };
-    add("UID", user);
-    add("PWD", password);
-    return out;
-}
-
-QString CDataSourceChooserDlg::DatabaseFileString(const QString& path) {
-    // Without NoCreat the driver creates a file that has gone, and the poll reports an empty new
-    // database as reachable instead of the one that was lost.
-    return QStringLiteral("DRIVER={") + QString::fromLatin1(kSqliteDriver) +
-           QStringLiteral("};Database=") + path + QStringLiteral(";NoCreat=1");
-}
-
-QString CDataSourceChooserDlg::TypedString(const QString& driver, const QString& attributes) {
-    QString rest = attributes.trimmed();
-    while (rest.startsWith(u';'))
-        rest.remove(0, 1);
-    // A string typed whole (beginning with its own DRIVER, DSN or FILEDSN) is taken as it is.
-    const QString key = FirstAttributeKey(rest);
-    if (key == u"DRIVER" || key == u"DSN" || key == u"FILEDSN")
-        return rest;
-    QString name = driver;
-    name.replace(QStringLiteral("}"), QStringLiteral("}}"));
-    const QString base = QStringLiteral("DRIVER={") + name + u'}';
-    return rest.isEmpty() ? base : base + u';' + rest;
-}
-
 void CDataSourceChooserDlg::accept() {
     if (IsBusy())
         return;
@@ -429,11 +348,11 @@ void CDataSourceChooserDlg::accept() {
         Warn(problem, focus);
         return;
     }
-    // The SQLite driver makes a missing file and connects to it: a mistyped path would pass as
-    // a reachable database.
-    if (CurrentSource() == Source::DatabaseFile && !QFileInfo(m_file->text().trimmed()).isFile()) {
-        Warn(QStringLiteral("The database file does not exist."), m_file);
-        return;
+    if (CurrentSource() == Source::DatabaseFile) {
+        if (const QString file = DatabaseFileProblem(m_file->text().trimmed()); !file.isEmpty()) {
+            Warn(file, m_file);
+            return;
+        }
     }
     m_accepted = connectionString;
     if (m_connectOnAccept) {
@@ -461,9 +380,10 @@ void CDataSourceChooserDlg::BrowseForFile() {
 }
 
 void CDataSourceChooserDlg::StartAttempt(const QString& connectionString) {
-    INotice* notice = m_notice;
-    m_worker = QThread::create([this, connectionString, notice] {
-        m_probe = CreateSelectedProbe(connectionString, notice);
+    m_failure->hide();
+    m_failureText->Take();
+    m_worker = QThread::create([this, connectionString] {
+        m_probe = CreateSelectedProbe(connectionString, m_failureText.get());
     });
     // Queued to this dialog's thread: the probe is complete once the worker has finished.
     connect(m_worker, &QThread::finished, this, [this] {
@@ -480,9 +400,40 @@ void CDataSourceChooserDlg::FinishAttempt() {
     delete m_worker;
     m_worker = nullptr;
     SetBusy(false);
+    const QString reason = m_failureText->Take();
+    if (m_probe && !m_probe->HasConnection()) {
+        if (!isVisible()) {
+            // The dialog was ended from outside meanwhile: the reason goes where it went before.
+            if (!reason.isEmpty() && m_notice)
+                m_notice->ShowNotice(reason);
+        } else {
+            // The user corrects a password or a name here rather than starting over.
+            m_accepted.reset();
+            m_failure->setText(
+                reason.isEmpty() ? QStringLiteral("Could not connect to data source.") : reason);
+            m_failure->show();
+            m_password->setFocus();
+            m_password->selectAll();
+            emit ConnectionAttemptFinished();
+            return;
+        }
+    }
     emit ConnectionAttemptFinished();
     if (isVisible())
         QDialog::accept();
+}
+
+QString CDataSourceChooserDlg::FailureText() const {
+    return m_failure->isHidden() ? QString() : m_failure->text();
+}
+
+void CDataSourceChooserDlg::NewDataSource() {
+    CNewDataSourceDlg dialog(this);
+    if (dialog.exec() != QDialog::Accepted || dialog.CreatedName().isEmpty())
+        return;
+    Refresh();
+    SelectDataSource(dialog.CreatedName());
+    m_sources->setFocus();
 }
 
 void CDataSourceChooserDlg::SetBusy(bool busy) {

@@ -12,6 +12,7 @@
 #include <optional>
 
 class CDatabaseProbe;
+class CFailureText;
 class INotice;
 class QComboBox;
 class QDialogButtonBox;
@@ -54,10 +55,12 @@ public:
     // Runs the dialog modally: the connection string to connect with, or nothing on Cancel.
     std::optional<QString> ChooseDataSource() override;
 
-    // Runs the dialog modally and makes the selection's one connection attempt after OK: the
+    // Runs the dialog modally and makes the selection's connection attempt after OK: the
     // probe is created on a worker thread while the dialog shows that it is busy, so the
-    // window keeps painting and polling. Returns the new probe whatever the outcome (Cancel
-    // gives the unconnected probe of a cancelled selection); never null.
+    // window keeps painting and polling. A failed attempt keeps the dialog open with the
+    // driver's reason shown in it, for another try. Returns the new probe whatever the outcome
+    // (Cancel gives an unconnected probe); never null. notice gets the reason only when the
+    // dialog was ended from outside during the attempt.
     std::unique_ptr<CDatabaseProbe> SelectAndConnect(INotice* notice);
 
     // The fields, for the window's callers and for tests that fill the dialog without exec().
@@ -78,6 +81,8 @@ public:
     std::optional<QString> BuildConnectionString(QString* problem = nullptr) const;
     // The string accepted by OK; empty after Cancel.
     std::optional<QString> AcceptedConnectionString() const { return m_accepted; }
+    // The reason the last attempt failed, shown in the dialog; empty when none is shown.
+    QString FailureText() const;
     // True while the connection attempt after OK runs.
     bool IsBusy() const { return m_worker != nullptr; }
 
@@ -97,6 +102,13 @@ public:
                                    const QString& password);
     static QString DatabaseFileString(const QString& path);
     static QString TypedString(const QString& driver, const QString& attributes);
+    // True when typed attributes begin with their own DRIVER, DSN or FILEDSN.
+    static bool NamesItsOwnDriver(const QString& attributes);
+    // The example shown in the empty Connection String field for the chosen driver.
+    static QString ExampleAttributes(const QString& driver);
+    // Why a file cannot be chosen as a SQLite database (missing, unreadable, or without the
+    // SQLite header); empty when it can. An empty file is a new database and is accepted.
+    static QString DatabaseFileProblem(const QString& path);
 
 public slots:
     void accept() override;
@@ -109,6 +121,8 @@ signals:
 
 private:
     void BrowseForFile();
+    // "New...": a data source made in its own dialog, then listed and selected.
+    void NewDataSource();
     void StartAttempt(const QString& connectionString);
     void FinishAttempt();
     void SetBusy(bool busy);
@@ -122,6 +136,8 @@ private:
     QLineEdit* m_attributes = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
+    QPushButton* m_new = nullptr;
+    QLabel* m_failure = nullptr;
     QLabel* m_busyText = nullptr;
     QProgressBar* m_busyBar = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
@@ -133,5 +149,6 @@ private:
     bool m_connectOnAccept = false;
     INotice* m_notice = nullptr;
     QThread* m_worker = nullptr;
+    std::unique_ptr<CFailureText> m_failureText;
     std::unique_ptr<CDatabaseProbe> m_probe;
 };

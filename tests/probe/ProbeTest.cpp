@@ -9,6 +9,7 @@
 #include "tests/common/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -31,6 +32,12 @@ private:
     std::optional<QString> m_answer;
 };
 
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+        << path.toStdString();
+}
+
 // A probe made as Select Database makes it, then polled from its stored string: the stored
 // string must connect again, unchanged, and the poll must not rename the database.
 void ExpectPollsAgain(const CDatabaseProbe& chosen) {
@@ -45,25 +52,32 @@ void ExpectPollsAgain(const CDatabaseProbe& chosen) {
 
 TEST(ProbeTest, DataSourceNamesAndTitles) {
     // clang-format off
-    const struct { QString completed, server, user, dsn, title; } cases[] = {
-        {"DSN=MyDb;UID=sa", "SRV1", "sa", "MYDB", "sa@MYDB(SRV1)"},
-        {"DSN=MyDb;UID=sa", "MYDB", "sa", "MYDB", "sa@MYDB"},
-        {"DSN=MyDb", "MyDb", "", "MYDB", "MYDB(MyDb)"},
-        {"FILEDSN=x;DSN=y", "host", "u", "X", "u@X(host)"},
-        {"dsn=lower;UID=u", "h", "u", "", "u@(h)"},
-        {"DSN=dEfAuLt;UID=sa", "SRV1", "sa", "DEFAULT", "sa@(SRV1)"},
-        {"DSN=Default", "/a.db", "", "DEFAULT", "Default"},
-        {"DSN=DEFAULTS", "", "", "DEFAULTS", "DEFAULTS"},
-        {"DRIVER={SQL Server};SERVER=SRV1", "SRV1", "", "", "{SQL Server}"},
-        {"DRIVER={SQL Server};SERVER=SRV1", "", "u", "", "u@"}, {"Database=a=b", "", "", "", "a=b"},
-        {"DSN=;Database=/x.db;", "/x.db", "", "", "x.db"},
+    const struct { QString completed, server, user, database, dsn, title; } cases[] = {
+        {"DSN=MyDb;UID=sa", "SRV1", "sa", "sales", "MYDB", "sa@MYDB(SRV1)"},
+        {"DSN=MyDb;UID=sa", "MYDB", "sa", "", "MYDB", "sa@MYDB"},
+        {"DSN=MyDb", "MyDb", "", "", "MYDB", "MYDB(MyDb)"},
+        {"FILEDSN=x;DSN=y", "host", "u", "", "X", "u@X(host)"},
+        {"dsn=lower;UID=u", "h", "u", "", "", "u@(h)"},
+        {"dsn=lower;UID=u", "h", "u", "sales", "", "u@(h)/sales"},
+        {"DRIVER={PostgreSQL};Server=h", "h", "u", "ledger", "", "u@(h)/ledger"},
+        {"DSN=dEfAuLt;UID=sa", "SRV1", "sa", "", "DEFAULT", "sa@(SRV1)"},
+        {"DSN=dEfAuLt;UID=sa", "SRV1", "sa", "master", "DEFAULT", "sa@(SRV1)/master"},
+        {"DSN=Default", "/a.db", "", "/a.db", "DEFAULT", "Default"},
+        {"DSN=DEFAULTS", "", "", "", "DEFAULTS", "DEFAULTS"},
+        {"DRIVER={SQL Server};SERVER=SRV1", "SRV1", "", "", "", "{SQL Server}"},
+        {"DRIVER={SQL Server};SERVER=SRV1", "SRV1", "", "sales", "", "{SQL Server}/sales"},
+        {"DRIVER={SQL Server};SERVER=SRV1", "", "u", "", "", "u@"},
+        {"Database=a=b", "", "", "", "", "a=b"},
+        {"DSN=;Database=/x.db;", "/x.db", "", "", "", "x.db"},
+        {"DSN=;Database=/x.db;", "/x.db", "", "/x.db", "", "x.db"},
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(CDatabaseProbe::DataSourceNameOf(c.completed), c.dsn)
-            << c.completed.toStdString();
-        EXPECT_EQ(CDatabaseProbe::DeriveTitle(c.completed, c.dsn, c.server, c.user), c.title)
-            << c.completed.toStdString() << " / " << c.server.toStdString();
+        SCOPED_TRACE(c.completed.toStdString() + " / " + c.server.toStdString() + " / " +
+                     c.database.toStdString());
+        EXPECT_EQ(CDatabaseProbe::DataSourceNameOf(c.completed), c.dsn);
+        EXPECT_EQ(CDatabaseProbe::DeriveTitle(c.completed, c.dsn, c.server, c.user, c.database),
+                  c.title);
     }
 }
 
@@ -104,6 +118,31 @@ TEST(ProbeTest, SqliteChoicesTitlesAndFailures) {
         }
     }
     EXPECT_FALSE(QFileInfo::exists(missing)) << "a mistyped file must not be created";
+    // A stored file that was replaced by text (or never was a database) is unreachable with the
+    // driver's reason, although the driver connects to it; an empty file is a new database.
+    const QString text = dir + "/odbcinst.ini", empty = dir + "/empty.db";
+    WriteFile(text, "[SQLite3]\nDriver = libsqlite3odbc.so\n");
+    WriteFile(empty, "");
+    const struct {
+        QString file;
+        bool reachable;
+    } files[] = {{db, true}, {text, false}, {empty, true}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.file.toStdString());
+        std::unique_ptr<CDatabaseProbe> polled(
+            CDatabaseProbe::FromStored(OdbcTestEnv::SqliteConnectionString(f.file), "stored"));
+        QString error;
+        EXPECT_EQ(polled->Connect(polled->ConnectionString(), &error), f.reachable);
+        polled->Disconnect();
+        EXPECT_EQ(error.contains("file is not a database"), !f.reachable) << error.toStdString();
+    }
+    // Chosen through a data source as well.
+    OdbcTestEnv::AddDsn("TextDsn", "SQLite3", {{"Database", text}});
+    Chooser textChoice(QStringLiteral("DSN=TextDsn"));
+    RecordingNotice textNotice;
+    CDatabaseProbe textProbe(&textChoice, QString(), false, &textNotice);
+    EXPECT_FALSE(textProbe.HasConnection());
+    EXPECT_EQ(textNotice.Texts(), QStringList({kNotice + "[SQLite]file is not a database (26)"}));
     // A stored database that fails keeps its title and string.
     CDatabaseProbe stored(nullptr, "DSN=LiteDsn", true, nullptr);
     stored.SetTitle("kept");
@@ -138,7 +177,8 @@ TEST_P(ServerProbeTest, TitleAndListings) {
     EXPECT_TRUE(probe.ConnectionString().startsWith("DRIVER={" + db->Driver() + "};"));
     EXPECT_EQ(probe.UserName(), db->User());
     EXPECT_TRUE(probe.ServerName().startsWith("127.0.0.1")) << probe.ServerName().toStdString();
-    EXPECT_EQ(probe.Title(), db->User() + "@(" + probe.ServerName() + ")");
+    EXPECT_EQ(probe.DatabaseName(), db->Database());
+    EXPECT_EQ(probe.Title(), db->User() + "@(" + probe.ServerName() + ")/" + db->Database());
     ExpectPollsAgain(probe);
     EXPECT_TRUE(probe.Catalogs().contains(db->Database()))
         << probe.Catalogs().join(',').toStdString();
@@ -146,6 +186,37 @@ TEST_P(ServerProbeTest, TitleAndListings) {
         EXPECT_TRUE(probe.Schemas().contains("public"));
     else // every database is a catalogue
         EXPECT_TRUE(probe.Catalogs().contains("listing"));
+}
+
+// Two databases of one server and user get titles of their own, and so alert states of their
+// own; a database stored with the title an earlier version gave it keeps that title.
+TEST_P(ServerProbeTest, TwoDatabasesOfOneServerAndUserAreTitledApart) {
+    ASSERT_EQ(OdbcTestEnv::ExecSql(db->DriverConnectionString(),
+                                   {"DROP DATABASE IF EXISTS sales", "CREATE DATABASE sales",
+                                    "DROP DATABASE IF EXISTS ledger", "CREATE DATABASE ledger"}),
+              "");
+    QStringList titles;
+    for (const QString name : {"sales", "ledger"}) {
+        SCOPED_TRACE(name.toStdString());
+        QString connectionString = db->DriverConnectionString();
+        connectionString.replace("Database=" + db->Database() + ";", "Database=" + name + ";");
+        Chooser chooser(connectionString);
+        CDatabaseProbe probe(&chooser, QString(), false, nullptr);
+        ASSERT_TRUE(probe.HasConnection());
+        EXPECT_EQ(probe.DatabaseName(), name);
+        const QString earlier = db->User() + "@(" + probe.ServerName() + ")";
+        EXPECT_EQ(probe.Title(), earlier + "/" + name);
+        titles << probe.Title();
+        ExpectPollsAgain(probe);
+
+        std::unique_ptr<CDatabaseProbe> restored(
+            CDatabaseProbe::FromStored(probe.ConnectionString(), earlier));
+        ASSERT_TRUE(restored->Connect(restored->ConnectionString(), nullptr));
+        EXPECT_EQ(restored->DatabaseName(), name);
+        restored->Disconnect();
+        EXPECT_EQ(restored->Title(), earlier);
+    }
+    EXPECT_NE(titles.value(0), titles.value(1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerProbeTest, ::testing::Values(Kind::Postgres, Kind::MariaDb),

@@ -367,13 +367,9 @@ TEST_F(ChooserTest, SelectsAFileADataSourceAndALoginEndToEnd) {
         });
     };
     EXPECT_EQ(login(g_cluster->Password())->Title(), g_cluster->User() + "@OPS(127.0.0.1)");
-    EXPECT_FALSE(login("wrong")->HasConnection());
     const auto cancelled = Choose([](auto& dlg) { dlg.SetDatabaseFile(g_userDb); }, Button::Cancel);
     EXPECT_EQ(cancelled->Title(), "Not Connected");
-    const QStringList texts = rig.notice.Texts();
-    ASSERT_EQ(texts.size(), 1) << texts.join('|').toStdString();
-    EXPECT_TRUE(texts[0].startsWith("Could not connect to data source.\n\n") &&
-                texts[0].contains("password authentication failed"));
+    // A wrong password keeps the dialog open (tested with the dialog's own cases).
 }
 
 TEST_F(ChooserTest, SelectFailCancelOutageAndDelOnOneSlot) {
