@@ -2,8 +2,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -68,7 +70,9 @@ int CreatePrivateFile(const QString& path, QString* error) {
 
 } // namespace
 
-OpenResult OpenWriter(SqliteDb& db, const QString& path, int busyTimeoutMs, bool quickCheck) {
+namespace {
+
+OpenResult OpenWriterOnce(SqliteDb& db, const QString& path, int busyTimeoutMs, bool quickCheck) {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo(folder).isDir()) {
         if (!QDir().mkpath(folder))
@@ -120,6 +124,24 @@ OpenResult OpenWriter(SqliteDb& db, const QString& path, int busyTimeoutMs, bool
         }
     }
     return {};
+}
+
+} // namespace
+
+OpenResult OpenWriter(SqliteDb& db, const QString& path, int busyTimeoutMs, bool quickCheck) {
+    // Switching a new file to WAL while another process sets it up fails with a busy code that
+    // the busy handler never sees, so two instances starting at once try again here, within the
+    // same time-out.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        OpenResult result = OpenWriterOnce(db, path, busyTimeoutMs, quickCheck);
+        const int primary = result.code & 0xff;
+        if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
+            waited.elapsed() >= busyTimeoutMs)
+            return result;
+        QThread::msleep(20);
+    }
 }
 
 OpenResult OpenReader(SqliteDb& db, const QString& path, int busyTimeoutMs) {

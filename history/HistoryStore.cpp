@@ -61,11 +61,14 @@ void HistoryStore::Record(const PollRecord& poll) {
     {
         std::lock_guard lock(m_lock);
         ++m_enqueued;
-        if (m_polls.size() >= static_cast<size_t>(m_options.queueCapacity)) {
-            // The disk has stalled for long: the oldest waiting poll goes, counted.
-            m_polls.pop_front();
+        if (m_polls.size() + m_inFlight >= static_cast<size_t>(m_options.queueCapacity)) {
+            // The disk has stalled for long: the oldest queued poll goes, counted. Polls the
+            // writer already holds stay; when it holds them all, the new one goes.
             ++m_dropped;
             ++m_done;
+            if (m_polls.empty())
+                return;
+            m_polls.pop_front();
         }
         m_polls.push_back(poll);
     }
@@ -191,6 +194,7 @@ void HistoryStore::Run() {
                     polls.push_back(std::move(m_polls.front()));
                     m_polls.pop_front();
                 }
+                m_inFlight = polls.size();
                 ops.assign(std::make_move_iterator(m_ops.begin()),
                            std::make_move_iterator(m_ops.end()));
                 m_ops.clear();
@@ -204,6 +208,7 @@ void HistoryStore::Run() {
             ok = result.Ok();
             if (!ok && IsCorruptCode(result.code)) {
                 open = false;
+                m_writer->Close();
                 ReportMoveAside(result.error);
                 continue; // the same batch goes into the new file
             }
@@ -226,34 +231,37 @@ void HistoryStore::Run() {
                 ReportFault(FaultText(m_path, QStringLiteral("cannot be rolled up"), result.code,
                                       result.error));
         }
-        std::unique_lock lock(m_lock);
         if (ok) {
-            m_written += polls.size();
-            m_done += polls.size() + ops.size();
-            polls.clear();
-            ops.clear();
-            if (rollUp)
-                m_rollUpRequested = false;
-            rollUp = false;
-            const quint64 dropped = m_dropped;
-            const bool recovered = m_faultReported;
-            m_faultReported = false;
-            lock.unlock();
-            m_settled.notify_all();
-            if (recovered && dropped > m_droppedReported && m_options.onFault)
+            // Told before the batch counts as done, so that whoever flushed sees the report.
+            const quint64 dropped = Dropped();
+            if (m_faultReported && dropped > m_droppedReported && m_options.onFault)
                 m_options.onFault(QStringLiteral("History file '%1' is written again; %2 polls "
                                                  "were not recorded meanwhile")
                                       .arg(m_path)
                                       .arg(dropped - m_droppedReported));
+            m_faultReported = false;
             m_droppedReported = dropped;
+            std::unique_lock lock(m_lock);
+            m_written += polls.size();
+            m_done += polls.size() + ops.size();
+            polls.clear();
+            ops.clear();
+            m_inFlight = 0;
+            if (rollUp)
+                m_rollUpRequested = false;
+            rollUp = false;
+            lock.unlock();
+            m_settled.notify_all();
             continue;
         }
+        std::unique_lock lock(m_lock);
         if (m_stop) {
             // Ending with a file that cannot be written: what is pending is lost, as reported.
             m_done += polls.size() + ops.size() + m_polls.size() + m_ops.size();
             m_dropped += polls.size() + m_polls.size();
             m_polls.clear();
             m_ops.clear();
+            m_inFlight = 0;
             m_rollUpRequested = false;
             lock.unlock();
             m_settled.notify_all();

@@ -105,6 +105,7 @@ private:
     std::condition_variable m_settled; // Flush: work done
     std::deque<PollRecord> m_polls;
     std::deque<OutageOp> m_ops;
+    size_t m_inFlight = 0; // polls the writer took and has not written yet
     bool m_rollUpRequested = false;
     bool m_stop = false;
     quint64 m_enqueued = 0;

@@ -49,14 +49,19 @@ private:
 
 } // namespace
 
-HistoryFile::OpenResult HistoryWriter::Open(const QString& path, int busyTimeoutMs,
-                                            bool quickCheck) {
+void HistoryWriter::Close() {
     m_keyIds.clear();
     m_insertKey = {};
     m_selectKey = {};
     m_insertPoll = {};
     m_upsertHourly = {};
     m_upsertDaily = {};
+    m_db.Close();
+}
+
+HistoryFile::OpenResult HistoryWriter::Open(const QString& path, int busyTimeoutMs,
+                                            bool quickCheck) {
+    Close();
     HistoryFile::OpenResult result = HistoryFile::OpenWriter(m_db, path, busyTimeoutMs, quickCheck);
     if (result.code != SQLITE_OK)
         return result;

@@ -21,6 +21,9 @@ public:
 
     HistoryFile::OpenResult Open(const QString& path, int busyTimeoutMs, bool quickCheck);
 
+    // Lets go of the file (before it is moved aside).
+    void Close();
+
     Result Write(const std::vector<PollRecord>& polls,
                  const std::vector<HistoryStore::OutageOp>& ops);
     // Deletes raw rows older than the hour before now - rawKeepMs and hourly rows older than the

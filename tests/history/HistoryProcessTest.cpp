@@ -40,6 +40,11 @@ std::optional<ChildArgs> ParseChildArgs() {
     return std::nullopt;
 }
 
+// The child's own test output, shown when it fails.
+QString ChildLog(const ChildArgs& child) {
+    return child.dir + "/child-" + child.key + ".log";
+}
+
 pid_t StartChild(const ChildArgs& child) {
     const QStringList command = {QCoreApplication::applicationFilePath(),
                                  QStringLiteral("--gtest_filter=HistoryChild.Writer"),
@@ -48,9 +53,10 @@ pid_t StartChild(const ChildArgs& child) {
                                  child.key,
                                  QString::number(child.first),
                                  QString::number(child.count)};
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t pid = TestSupport::Spawn(command, -1, devNull, true);
-    ::close(devNull);
+    const QByteArray log = QFile::encodeName(ChildLog(child));
+    const int fd = ::open(log.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = TestSupport::Spawn(command, -1, fd, true);
+    ::close(fd);
     return pid;
 }
 
@@ -151,8 +157,9 @@ TEST(HistoryProcess, TwoProcessesWriteOneFile) {
         pids.push_back(StartChild(child));
         ASSERT_GT(pids.back(), 0);
     }
-    for (pid_t pid : pids)
-        EXPECT_EQ(TestSupport::WaitExit(pid, 120000), 0) << "child " << pid << " failed";
+    for (size_t i = 0; i < pids.size(); ++i)
+        EXPECT_EQ(TestSupport::WaitExit(pids[i], 120000), 0)
+            << TestSupport::ReadFile(ChildLog(children[i])).toStdString();
 
     HistoryFixture fixture;
     HistoryStore store(fixture.Options(dir));
