@@ -3,6 +3,7 @@
 #include "history/HistoryStore.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QIODevice>
 
 namespace {
@@ -57,6 +58,13 @@ std::optional<PollSummary> HistoryStore::Summary(const QString& key, qint64 from
 
 std::optional<std::vector<SeriesBucket>>
 HistoryStore::Series(const QString& key, const std::vector<qint64>& edges, QString* error) {
+    std::vector<SeriesBucket> series;
+    if (!QFileInfo::exists(m_path)) {
+        // Nothing written yet: empty buckets, as for a database never polled.
+        for (size_t i = 0; i + 1 < edges.size(); ++i)
+            series.push_back({edges[i], edges[i + 1], {}});
+        return series;
+    }
     std::lock_guard readLock(m_readLock);
     HistoryReader* reader = ReadyReader(error);
     if (!reader)
@@ -67,7 +75,6 @@ HistoryStore::Series(const QString& key, const std::vector<qint64>& edges, QStri
         *error = failure.text;
     if (!result)
         return std::nullopt;
-    std::vector<SeriesBucket> series;
     series.reserve(result->size());
     for (size_t i = 0; i < result->size(); ++i)
         series.push_back({edges[i], edges[i + 1], (*result)[i]});
@@ -76,6 +83,8 @@ HistoryStore::Series(const QString& key, const std::vector<qint64>& edges, QStri
 
 std::optional<std::vector<OutageRecord>> HistoryStore::Outages(const QString& key, qint64 from,
                                                                qint64 to, QString* error) {
+    if (!QFileInfo::exists(m_path))
+        return std::vector<OutageRecord>{};
     std::lock_guard readLock(m_readLock);
     HistoryReader* reader = ReadyReader(error);
     if (!reader)
@@ -90,7 +99,9 @@ std::optional<std::vector<OutageRecord>> HistoryStore::Outages(const QString& ke
 bool HistoryStore::ExportPollsCsv(const QString& key, qint64 from, qint64 to, QIODevice* out,
                                   QString* error) {
     std::optional<std::vector<PollRecord>> polls;
-    {
+    if (!QFileInfo::exists(m_path)) {
+        polls.emplace();
+    } else {
         std::lock_guard readLock(m_readLock);
         HistoryReader* reader = ReadyReader(error);
         if (!reader)

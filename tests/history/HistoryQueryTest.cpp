@@ -154,6 +154,24 @@ TEST_F(HistoryQuery, AvailabilityMatchesHandCountedPolls) {
     EXPECT_TRUE(fixture.Faults().isEmpty()) << fixture.Faults().join('\n').toStdString();
 }
 
+// The window may open before the first poll was written.
+TEST_F(HistoryQuery, QueriesBeforeTheFirstWriteAnswerEmpty) {
+    HistoryStore store(fixture.Options(dir + "/not-yet"));
+    const qint64 t0 = Utc(2026, 2, 1);
+    const auto series = store.Series(QStringLiteral("Sales"), {t0, t0 + kHourMs, t0 + kDayMs});
+    ASSERT_TRUE(series.has_value());
+    ASSERT_EQ(series->size(), 2u);
+    EXPECT_EQ((*series)[1].startMs, t0 + kHourMs);
+    EXPECT_EQ((*series)[1].summary.count, 0);
+    const auto outages = store.Outages(QStringLiteral("Sales"), t0, t0 + kDayMs);
+    ASSERT_TRUE(outages.has_value());
+    EXPECT_TRUE(outages->empty());
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(store.ExportPollsCsv(QStringLiteral("Sales"), t0, t0 + kDayMs, &csv));
+    EXPECT_EQ(csv.data(), "time_utc,database,outcome,elapsed_ms,reason\n");
+}
+
 TEST_F(HistoryQuery, SeriesGivesMinMeanMaxPerBucket) {
     const qint64 t0 = Utc(2026, 2, 1);
     fixture.now = t0;
