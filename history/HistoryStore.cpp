@@ -23,9 +23,11 @@ QString FaultText(const QString& path, const QString& what, int code, const QStr
         kind = QStringLiteral("it is locked by another program");
         break;
     case SQLITE_READONLY:
+        kind = QStringLiteral("the file or its folder is read-only");
+        break;
     case SQLITE_PERM:
     case SQLITE_CANTOPEN:
-        kind = QStringLiteral("it cannot be opened for writing");
+        kind = QStringLiteral("the file or its folder cannot be created or opened");
         break;
     default:
         kind = QStringLiteral("error %1").arg(code);

@@ -89,8 +89,17 @@ TEST(HistoryChild, Writer) {
     ASSERT_TRUE(progress.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered));
     constexpr int kStep = 5;
     for (int i = 0; args->mode == "kill" || i < args->count; i += kStep) {
-        for (int j = i; j < i + kStep; ++j)
+        for (int j = i; j < i + kStep; ++j) {
             store.Record(ChildPoll(*args, j));
+            if (args->mode == "share") {
+                // Both children also write one common key, a millisecond apart, so that their
+                // roll-ups land in the same hourly and daily rows.
+                PollRecord common = ChildPoll(*args, j);
+                common.key = QStringLiteral("Shared");
+                common.utcMs += args->first > 0 ? 1 : 0;
+                store.Record(common);
+            }
+        }
         ASSERT_TRUE(store.Flush(30000)) << fixture.Faults().join('\n').toStdString();
         progress.write(QByteArray::number(i + kStep) + '\n');
     }
@@ -167,6 +176,17 @@ TEST(HistoryProcess, TwoProcessesWriteOneFile) {
         SCOPED_TRACE(child.key.toStdString());
         ExpectPrefix(store, child, child.count);
     }
+    // The common key: minutes 0..2999 from one child and 60..3059 from the other, so hours 0
+    // to 50 are whole and come from the hourly rows both processes added to.
+    const qint64 hours = 51 * HistoryTime::kHourMs;
+    const auto shared = store.Summary(QStringLiteral("Shared"), kBase, kBase + hours);
+    ASSERT_TRUE(shared.has_value());
+    EXPECT_EQ(shared->count, 6000);
+    EXPECT_EQ(ExportedPolls(store, QStringLiteral("Shared"), kBase, kBase + hours).size(), 6000);
+    const auto second = store.Summary(QStringLiteral("Shared"), kBase + HistoryTime::kHourMs,
+                                      kBase + 2 * HistoryTime::kHourMs);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->count, 120);
 }
 
 } // namespace
