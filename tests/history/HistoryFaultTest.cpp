@@ -27,6 +27,16 @@ qint64 CountPolls(HistoryStore& store, qint64 from, qint64 to) {
     return s ? s->count : -1;
 }
 
+// Damaged files moved aside (their WAL and shared-memory files, when there were any, beside them).
+QStringList AsideFiles(const QString& dir) {
+    QStringList files =
+        QDir(dir).entryList({QStringLiteral("history.sqlite.corrupt-*")}, QDir::Files);
+    files.removeIf([](const QString& name) {
+        return name.endsWith(QLatin1String("-wal")) || name.endsWith(QLatin1String("-shm"));
+    });
+    return files;
+}
+
 int Mode(const QString& path) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
@@ -87,12 +97,59 @@ TEST(HistoryFault, DamagedFileIsMovedAsideOnceAndANewOneBegun) {
         const QStringList faults = fixture.Faults();
         ASSERT_EQ(faults.size(), 1) << faults.join('\n').toStdString();
         EXPECT_TRUE(faults[0].contains("was damaged")) << faults[0].toStdString();
-        const QStringList aside =
-            QDir(dir).entryList({QStringLiteral("history.sqlite.corrupt-*")}, QDir::Files);
+        const QStringList aside = AsideFiles(dir);
         ASSERT_EQ(aside.size(), 1);
         EXPECT_TRUE(faults[0].contains(aside[0]));
         EXPECT_EQ(CountPolls(store, t0, t0 + kHourMs), 1) << "only the poll after the damage";
     }
+}
+
+// Damage found while the store runs: the tables' root pages are overwritten on disk, and a write
+// by another connection makes the writer drop its cached copies and read them again.
+TEST(HistoryFault, DamageFoundWhileWritingMovesTheFileAsideAndKeepsThePoll) {
+    HistoryFixture fixture;
+    const QString dir = TestSupport::MakeTempDir(QStringLiteral("history-corrupt-late"));
+    const qint64 t0 = Utc(2026, 1, 1);
+    fixture.now = t0 + kHourMs;
+    HistoryStore store(fixture.Options(dir));
+    for (int i = 0; i < 2000; ++i)
+        store.Record(Poll(t0 + i, QStringLiteral("reason %1 ").arg(i).repeated(5)));
+    ASSERT_TRUE(store.Flush(20000));
+    ASSERT_EQ(CountPolls(store, t0, t0 + kHourMs), 2000); // the read connection is open now
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(store.FilePath()).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::vector<qint64> roots;
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(other,
+                       "SELECT rootpage FROM sqlite_master WHERE name IN ('polls','polls_by_db')",
+                       -1, &query, nullptr);
+    while (sqlite3_step(query) == SQLITE_ROW)
+        roots.push_back(sqlite3_column_int64(query, 0));
+    sqlite3_finalize(query);
+    ASSERT_EQ(roots.size(), 2u);
+    {
+        QFile file(store.FilePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            file.seek((root - 1) * 4096);
+            file.write(QByteArray(4096, '\x5a'));
+        }
+    }
+    ASSERT_EQ(sqlite3_exec(other, "INSERT INTO meta(name, value) VALUES('touched', 1)", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+
+    store.Record(Poll(t0 + 5000));
+    ASSERT_TRUE(store.Flush(20000));
+    const QStringList faults = fixture.Faults();
+    ASSERT_EQ(faults.size(), 1) << faults.join('\n').toStdString();
+    EXPECT_TRUE(faults[0].contains("was damaged")) << faults[0].toStdString();
+    EXPECT_EQ(AsideFiles(dir).size(), 1);
+    EXPECT_EQ(CountPolls(store, t0, t0 + kHourMs), 1) << "the poll goes into the new file";
 }
 
 // The state folder's parent is a regular file: nothing can be created until it is a folder.
