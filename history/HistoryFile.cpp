@@ -118,10 +118,8 @@ OpenResult OpenWriterOnce(SqliteDb& db, const QString& path, int busyTimeoutMs, 
             rc = db.Exec(kSchema);
         if (rc == SQLITE_OK)
             rc = db.Exec("COMMIT");
-        if (rc != SQLITE_OK) {
-            const OpenResult result = Failure(db, rc, {});
-            return result;
-        }
+        if (rc != SQLITE_OK)
+            return Failure(db, rc, {}); // closing rolls the half-made schema back
     }
     return {};
 }

@@ -125,6 +125,11 @@ bool HistoryReader::Fail(int code, Error* error) {
     return false;
 }
 
+std::nullopt_t HistoryReader::FailQuery(int code, Error* error) {
+    Fail(code, error);
+    return std::nullopt;
+}
+
 bool HistoryReader::Begin(Error* error) {
     // A read transaction, so that the horizons and the rows come from one snapshot.
     if (const int rc = m_db.Exec("BEGIN"); rc != SQLITE_OK)
@@ -183,7 +188,7 @@ HistoryReader::Buckets(const QString& key, const std::vector<qint64>& edges, Err
                 horizons.hourlyFrom = meta.Int(1);
         }
         if (!meta.IsValid() || rc != SQLITE_DONE)
-            return Fail(meta.IsValid() ? rc : sqlite3_errcode(m_db.Handle()), error), std::nullopt;
+            return FailQuery(meta.IsValid() ? rc : sqlite3_errcode(m_db.Handle()), error);
     }
     std::vector<PollSummary> sums(edges.size() > 1 ? edges.size() - 1 : 0);
     for (size_t i = 0; keyId != 0 && i + 1 < edges.size(); ++i) {
@@ -206,7 +211,7 @@ std::optional<std::vector<OutageRecord>> HistoryReader::Outages(const QString& k
                                          "JOIN keys k ON k.id=o.db WHERE k.name=?1 AND o.start<?3 "
                                          "AND (o.end IS NULL OR o.end>?2) ORDER BY o.start");
     if (!query.IsValid())
-        return Fail(sqlite3_errcode(m_db.Handle()), error), std::nullopt;
+        return FailQuery(sqlite3_errcode(m_db.Handle()), error);
     query.Bind(1, key);
     query.Bind(2, from);
     query.Bind(3, to);
@@ -221,7 +226,7 @@ std::optional<std::vector<OutageRecord>> HistoryReader::Outages(const QString& k
         outages.push_back(outage);
     }
     if (rc != SQLITE_DONE)
-        return Fail(rc, error), std::nullopt;
+        return FailQuery(rc, error);
     End();
     return outages;
 }
@@ -236,7 +241,7 @@ std::optional<std::vector<PollRecord>> HistoryReader::Polls(const QString& key, 
                           "JOIN keys k ON k.id=p.db WHERE k.name=?1 AND p.t>=?2 AND p.t<?3 "
                           "ORDER BY p.t, p.rowid");
     if (!query.IsValid())
-        return Fail(sqlite3_errcode(m_db.Handle()), error), std::nullopt;
+        return FailQuery(sqlite3_errcode(m_db.Handle()), error);
     query.Bind(1, key);
     query.Bind(2, from);
     query.Bind(3, to);
@@ -251,7 +256,7 @@ std::optional<std::vector<PollRecord>> HistoryReader::Polls(const QString& key, 
         polls.push_back(poll);
     }
     if (rc != SQLITE_DONE)
-        return Fail(rc, error), std::nullopt;
+        return FailQuery(rc, error);
     End();
     return polls;
 }

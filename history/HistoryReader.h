@@ -54,6 +54,7 @@ private:
     bool Begin(Error* error);
     void End();
     bool Fail(int code, Error* error);
+    std::nullopt_t FailQuery(int code, Error* error); // Fail() for a query that returns a value
     // 0 when the key has never been written.
     bool LookUpKey(const QString& key, qint64* id, Error* error);
     bool SumPiece(qint64 keyId, const HistoryPlan::Piece& piece, PollSummary* sum, Error* error);

@@ -104,8 +104,7 @@ int HistoryWriter::KeyId(const QString& key, qint64* id) {
     // An unfinished statement would keep its read snapshot past COMMIT, and a stale snapshot
     // can never be upgraded to a write once another process has written.
     m_selectKey.Reset();
-    // Cached only once committed would be exact; an id of a rolled-back insert is simply looked
-    // up again because the cache is cleared on every failure.
+    // The cache is cleared on every failed batch, so an id of a rolled-back insert is not kept.
     m_keyIds.insert(key, *id);
     return SQLITE_OK;
 }

@@ -34,12 +34,8 @@ int SqliteDb::Open(const QString& path, bool readOnly) {
     Close();
     const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                       SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        // The handle holds the message; keep it until the caller read LastError().
-        return rc;
-    }
-    return SQLITE_OK;
+    // A failed open still returns a handle: it holds the message for LastError() until Close().
+    return sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr);
 }
 
 void SqliteDb::Close() {
