@@ -25,6 +25,7 @@ PACKAGES=(
   mariadb-server odbc-mariadb      # the third real database of the outage and probe tests
   clang-14 libclang-rt-14-dev      # libFuzzer targets (scripts/fuzz.sh)
   locales             # the slot display's number test builds a de_DE locale (decimal comma)
+  libsqlite3-dev      # the uptime history store
 )
 
 missing=()
