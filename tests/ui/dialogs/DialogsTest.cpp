@@ -17,7 +17,7 @@
 #include "ui/LogLinesView.h"
 #include "ui/LogSettingsDlg.h"
 #include "ui/LogViewDlg.h"
-#include "ui/MailPasswordKeyring.h"
+#include "platform/MailPasswordKeyring.h"
 #include "ui/MonitorDlg.h"
 #include "ui/TellFriendDlg.h"
 
