@@ -327,8 +327,8 @@ bool SmtpClient::SendMail(const EmailSettings& settings, const QString& sender,
         exchange.Abandon(ReceivedText(5, reply.text));
         return fail(connection.Failure());
     }
-    if (!connection.Send(MailMessage::Build(settings.senderName, settings.returnAddress, recipients, subject, encoded,
-                                            std::time(nullptr))) ||
+    if (!connection.Send(MailMessage::Build(settings.senderName, settings.returnAddress, recipients,
+                                            subject, encoded, std::time(nullptr))) ||
         !connection.Read(&exchange.reply))
         return fail(connection.Failure());
     if (reply.code != 250) {

@@ -197,13 +197,12 @@ public:
             ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
             return false;
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
-        QObject::connect(notifier, &QSocketNotifier::activated, context,
-                         [onSignal = std::move(onSignal)] {
-                             char buffer[16];
-                             [[maybe_unused]] ssize_t n =
-                                 ::read(g_signalPipe[0], buffer, sizeof buffer);
-                             onSignal();
-                         });
+        QObject::connect(
+            notifier, &QSocketNotifier::activated, context, [onSignal = std::move(onSignal)] {
+                char buffer[16];
+                [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], buffer, sizeof buffer);
+                onSignal();
+            });
         struct sigaction sa = {};
         sa.sa_handler = OnEndSignal;
         sigemptyset(&sa.sa_mask);
@@ -224,16 +223,16 @@ public:
             QFile::remove(path);
             return true;
         }
-        const QString text = QStringLiteral("[Desktop Entry]\n"
-                                            "Type=Application\n"
-                                            "Name=%1\n"
-                                            "Comment=%2\n"
-                                            "Exec=%3\n"
-                                            "Icon=%4\n"
-                                            "Terminal=false\n"
-                                            "X-GNOME-Autostart-enabled=true\n")
-                                 .arg(entry.name, entry.comment, ExecField(entry.programPath),
-                                      entry.iconName);
+        const QString text =
+            QStringLiteral("[Desktop Entry]\n"
+                           "Type=Application\n"
+                           "Name=%1\n"
+                           "Comment=%2\n"
+                           "Exec=%3\n"
+                           "Icon=%4\n"
+                           "Terminal=false\n"
+                           "X-GNOME-Autostart-enabled=true\n")
+                .arg(entry.name, entry.comment, ExecField(entry.programPath), entry.iconName);
         if (!QDir().mkpath(QFileInfo(path).absolutePath()))
             return false;
         QSaveFile file(path);

@@ -17,16 +17,17 @@ void MailPasswordKeyring::StartRead(std::function<void(const QString&)> onPasswo
     if (m_read == Read::Running)
         return;
     m_read = Read::Running;
-    CurrentPlatform().ReadSecret(
-        kService, kKey, this, [this, onPassword](SecretRead read, const QString& secret) {
-            // "Nothing stored" is an answer too: the keyring is there and will take a password.
-            const bool answered = read != SecretRead::NoKeyring;
-            m_read = answered ? Read::Answered : Read::NoKeyring;
-            m_password = read == SecretRead::Found ? secret : QString();
-            if (answered && onPassword)
-                onPassword(m_password);
-            emit readEnded();
-        });
+    CurrentPlatform().ReadSecret(kService, kKey, this,
+                                 [this, onPassword](SecretRead read, const QString& secret) {
+                                     // "Nothing stored" is an answer too: the keyring is there and
+                                     // will take a password.
+                                     const bool answered = read != SecretRead::NoKeyring;
+                                     m_read = answered ? Read::Answered : Read::NoKeyring;
+                                     m_password = read == SecretRead::Found ? secret : QString();
+                                     if (answered && onPassword)
+                                         onPassword(m_password);
+                                     emit readEnded();
+                                 });
 }
 
 bool MailPasswordKeyring::WaitForRead(QString* password) {

@@ -19,8 +19,7 @@ KeyInfo Row(const FlagKey& key) {
             false};
 }
 KeyInfo Row(const TextKey& key) {
-    return {key.name, Type::Text, QString::fromUtf8(key.defaultValue),
-            key.defaultValue == nullptr};
+    return {key.name, Type::Text, QString::fromUtf8(key.defaultValue), key.defaultValue == nullptr};
 }
 
 } // namespace
@@ -57,14 +56,12 @@ bool Write(const TextKey& key, const QString& value) {
 const std::vector<KeyInfo>& AllKeys() {
     static const std::vector<KeyInfo> table = [] {
         std::vector<KeyInfo> rows = {
-            Row(kNumOpen),         Row(kLocX),           Row(kLocY),
-            Row(kCompactMode),     Row(kAlwaysOnTop),    Row(kViewDetails),
-            Row(kStartHidden),     Row(kAutoStart),      Row(kDesktopNotify),
-            Row(kDoAccessLog),     Row(kDoErrorLog),     Row(kAccessLogFile),
-            Row(kErrorLogFile),    Row(kSmtpName),       Row(kSmtpEmail),
-            Row(kSmtpAlert),       Row(kSmtpRecovery),   Row(kSmtpServer),
-            Row(kSmtpAuth),        Row(kSmtpSecurity),   Row(kSmtpUsername),
-            Row(kSmtpPassword),    Row(kLastFriendFrom), Row(kLastFriendSubject),
+            Row(kNumOpen),       Row(kLocX),         Row(kLocY),           Row(kCompactMode),
+            Row(kAlwaysOnTop),   Row(kViewDetails),  Row(kStartHidden),    Row(kAutoStart),
+            Row(kDesktopNotify), Row(kDoAccessLog),  Row(kDoErrorLog),     Row(kAccessLogFile),
+            Row(kErrorLogFile),  Row(kSmtpName),     Row(kSmtpEmail),      Row(kSmtpAlert),
+            Row(kSmtpRecovery),  Row(kSmtpServer),   Row(kSmtpAuth),       Row(kSmtpSecurity),
+            Row(kSmtpUsername),  Row(kSmtpPassword), Row(kLastFriendFrom), Row(kLastFriendSubject),
             Row(kLastFriendBody)};
         for (int slot = 0; slot < kSlots; ++slot) {
             rows.push_back(Row(kInterval[slot]));

@@ -46,7 +46,7 @@ inline constexpr FlagKey kSmtpAuth{"SMTPAuth", false};
 inline constexpr IntKey kSmtpSecurity{"SMTPSecurity", 0}; // 0 none, 1 STARTTLS, 2 TLS
 inline constexpr TextKey kSmtpUsername{"SMTPUsername", ""};
 inline constexpr TextKey kSmtpPassword{"SMTPPassword", ""};
-inline constexpr TextKey kLastFriendFrom{"LastFriendFrom", nullptr};    // the return address
+inline constexpr TextKey kLastFriendFrom{"LastFriendFrom", nullptr};       // the return address
 inline constexpr TextKey kLastFriendSubject{"LastFriendSubject", nullptr}; // built-in subject
 inline constexpr TextKey kLastFriendBody{"LastFriendBody", nullptr};       // built-in text
 

@@ -18,10 +18,9 @@
 #include <thread>
 
 SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const EmailSettings& settings,
-                                const QString& sender,
-                                const QString& recipient, const QString& subject,
-                                const QString& body, const QString& progressText,
-                                QString* failure) {
+                                const QString& sender, const QString& recipient,
+                                const QString& subject, const QString& body,
+                                const QString& progressText, QString* failure) {
     QProgressDialog progress(progressText, QString(), 0, 0, parent);
     progress.setWindowTitle(QStringLiteral("Trellion"));
     auto* cancelButton = new QPushButton(QStringLiteral("Cancel"));
@@ -145,8 +144,8 @@ void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& s
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString failure;
-    if (SendMailWithProgress(parent, smtp, settings, dialog.Sender(), dialog.Recipient(), dialog.Subject(),
-                             FriendMessageText(dialog.Body()),
+    if (SendMailWithProgress(parent, smtp, settings, dialog.Sender(), dialog.Recipient(),
+                             dialog.Subject(), FriendMessageText(dialog.Body()),
                              QStringLiteral("Sending your message to ") + dialog.Recipient() +
                                  QStringLiteral("..."),
                              &failure) == SendResult::Failed)

@@ -68,7 +68,7 @@ TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
          "554 5.7.1 Recipient refused by the test sink\r\n", "EHLO STARTTLS EHLO+tls MAIL+tls RCPT+tls RSET+tls"},
     };
     // clang-format on
-    SmtpClient client(nullptr); // every failure goes to `failure`
+    SmtpClient client(nullptr);       // every failure goes to `failure`
     client.SetTimeouts(30000, 30000); // a loaded machine must not turn into a failure
     EmailSettings held;
     held.senderName = "Surveillé, équipe";
@@ -214,10 +214,9 @@ TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
         });
         QElapsedTimer timer;
         timer.start();
-        EXPECT_EQ(
-            client.SendMail(EmailSettingsStore::ForSending({}), "alerts@example.org", row.to,
-                            "Subject", "Body", {nullptr, &cancel}),
-            row.failure.isEmpty());
+        EXPECT_EQ(client.SendMail(EmailSettingsStore::ForSending({}), "alerts@example.org", row.to,
+                                  "Subject", "Body", {nullptr, &cancel}),
+                  row.failure.isEmpty());
         stopper.join();
         EXPECT_LT(timer.elapsed(), 10000);
         EXPECT_EQ(notice.Texts(), row.failure.isEmpty() ? QStringList() : QStringList{row.failure});

@@ -82,10 +82,10 @@ TEST(PlatformTest, InstanceLockSeesAnotherRealProcessUntilItEnds) {
 
     qputenv("TRELLION_LOCK_REPORT", report.toLocal8Bit());
     qputenv("TRELLION_LOCK_RUNTIME", runtime.toLocal8Bit());
-    const pid_t child = TestSupport::Spawn(
-        {QCoreApplication::applicationFilePath(),
-         "--gtest_filter=PlatformChild.DISABLED_HoldInstanceLockUntilKilled",
-         "--gtest_also_run_disabled_tests"});
+    const pid_t child =
+        TestSupport::Spawn({QCoreApplication::applicationFilePath(),
+                            "--gtest_filter=PlatformChild.DISABLED_HoldInstanceLockUntilKilled",
+                            "--gtest_also_run_disabled_tests"});
     ASSERT_GT(child, 0);
     ASSERT_TRUE(WaitUntil([&] { return QFile::exists(report); }, 30000));
     EXPECT_EQ(TestSupport::ReadFile(report), "others") << "the child saw this process's hold";
@@ -103,15 +103,14 @@ TEST(PlatformTest, LogonEntryIsWrittenReadableAndRemoved) {
     QFile::remove(path);
     const LogonEntry entry{"Watcher", "Watches things", "/opt/My Tools/watcher", "watcher-icon"};
     ASSERT_TRUE(os.SetLogonStart(entry, true));
-    EXPECT_EQ(TestSupport::ReadFile(path).toStdString(),
-              "[Desktop Entry]\n"
-              "Type=Application\n"
-              "Name=Watcher\n"
-              "Comment=Watches things\n"
-              "Exec=\"/opt/My Tools/watcher\"\n"
-              "Icon=watcher-icon\n"
-              "Terminal=false\n"
-              "X-GNOME-Autostart-enabled=true\n");
+    EXPECT_EQ(TestSupport::ReadFile(path).toStdString(), "[Desktop Entry]\n"
+                                                         "Type=Application\n"
+                                                         "Name=Watcher\n"
+                                                         "Comment=Watches things\n"
+                                                         "Exec=\"/opt/My Tools/watcher\"\n"
+                                                         "Icon=watcher-icon\n"
+                                                         "Terminal=false\n"
+                                                         "X-GNOME-Autostart-enabled=true\n");
     // Written again in place, then removed; removing a missing entry is no failure.
     ASSERT_TRUE(os.SetLogonStart({"Watcher", "", "/usr/bin/watcher", ""}, true));
     EXPECT_TRUE(TestSupport::ReadFile(path).contains("\nExec=/usr/bin/watcher\n"));
@@ -191,7 +190,9 @@ TEST(PlatformTest, FoldersFollowTheXdgVariablesAndTheirFallbacks) {
 }
 
 TEST(PlatformTest, LowerThreadPriorityLowersTheCallingThreadOnly) {
-    const auto niceOf = [](pid_t tid) { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid)); };
+    const auto niceOf = [](pid_t tid) {
+        return ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    };
     const pid_t self = static_cast<pid_t>(::syscall(SYS_gettid));
     const int before = niceOf(self);
     int inside = -100;

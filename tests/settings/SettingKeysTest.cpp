@@ -1,8 +1,8 @@
 // The key table: every key of "Settings" with the default that an empty file has always given,
 // hand-edited values that are no use falling back, and typed writes that leave the file exactly
 // as the literal key names always did. The e-mail settings load and save in one place.
-#include "settings/EmailSettings.h"
 #include "settings/SettingKeys.h"
+#include "settings/EmailSettings.h"
 #include "settings/SettingsStore.h"
 
 #include <QFile>
@@ -29,28 +29,47 @@ void WriteFileText(const QByteArray& text) {
 // The defaults an empty store has always given, written out by hand; "" also for the keys
 // whose default the caller supplies.
 const std::map<std::string, QString>& TodaysDefaults() {
-    static const std::map<std::string, QString> defaults = {
-        {"NumOpen", "0"},          {"LocX", "-32"},
-        {"LocY", "-32"},           {"CompactMode", "0"},
-        {"AOT", "0"},              {"ViewDetails", "1"},
-        {"Hid", "0"},              {"Auto", "1"},
-        {"DesktopNotify", "1"},    {"DoAccessLog", "1"},
-        {"DoErrorLog", "1"},       {"AccessLogFile", ""},
-        {"ErrorLogFile", ""},      {"SMTPName", "Trellion"},
-        {"SMTPEmail", ""},         {"SMTPAlert", ""},
-        {"SMTPRecovery", ""},      {"SMTP", ""},
-        {"SMTPAuth", "0"},         {"SMTPSecurity", "0"},
-        {"SMTPUsername", ""},      {"SMTPPassword", ""},
-        {"LastFriendFrom", ""},    {"LastFriendSubject", ""},
-        {"LastFriendBody", ""},    {"Interval0", "15"},
-        {"Interval1", "15"},       {"Interval2", "15"},
-        {"Interval3", "15"},       {"Warn0", "10000"},
-        {"Warn1", "10000"},        {"Warn2", "10000"},
-        {"Warn3", "10000"},        {"lastDatabase0", ""},
-        {"lastDatabase1", ""},     {"lastDatabase2", ""},
-        {"lastDatabase3", ""},     {"lastDatabaseTitle0", ""},
-        {"lastDatabaseTitle1", ""}, {"lastDatabaseTitle2", ""},
-        {"lastDatabaseTitle3", ""}};
+    static const std::map<std::string, QString> defaults = {{"NumOpen", "0"},
+                                                            {"LocX", "-32"},
+                                                            {"LocY", "-32"},
+                                                            {"CompactMode", "0"},
+                                                            {"AOT", "0"},
+                                                            {"ViewDetails", "1"},
+                                                            {"Hid", "0"},
+                                                            {"Auto", "1"},
+                                                            {"DesktopNotify", "1"},
+                                                            {"DoAccessLog", "1"},
+                                                            {"DoErrorLog", "1"},
+                                                            {"AccessLogFile", ""},
+                                                            {"ErrorLogFile", ""},
+                                                            {"SMTPName", "Trellion"},
+                                                            {"SMTPEmail", ""},
+                                                            {"SMTPAlert", ""},
+                                                            {"SMTPRecovery", ""},
+                                                            {"SMTP", ""},
+                                                            {"SMTPAuth", "0"},
+                                                            {"SMTPSecurity", "0"},
+                                                            {"SMTPUsername", ""},
+                                                            {"SMTPPassword", ""},
+                                                            {"LastFriendFrom", ""},
+                                                            {"LastFriendSubject", ""},
+                                                            {"LastFriendBody", ""},
+                                                            {"Interval0", "15"},
+                                                            {"Interval1", "15"},
+                                                            {"Interval2", "15"},
+                                                            {"Interval3", "15"},
+                                                            {"Warn0", "10000"},
+                                                            {"Warn1", "10000"},
+                                                            {"Warn2", "10000"},
+                                                            {"Warn3", "10000"},
+                                                            {"lastDatabase0", ""},
+                                                            {"lastDatabase1", ""},
+                                                            {"lastDatabase2", ""},
+                                                            {"lastDatabase3", ""},
+                                                            {"lastDatabaseTitle0", ""},
+                                                            {"lastDatabaseTitle1", ""},
+                                                            {"lastDatabaseTitle2", ""},
+                                                            {"lastDatabaseTitle3", ""}};
     return defaults;
 }
 
