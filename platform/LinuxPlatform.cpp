@@ -57,6 +57,11 @@ private:
     int m_fd;
 };
 
+bool MakeFolderPrivate(const QString& folder) {
+    QDir().mkpath(folder);
+    return ::chmod(Native(folder).constData(), 0700) == 0;
+}
+
 QString ErrorText(const char* what, const QString& path) {
     return QString::fromLatin1(what) + QStringLiteral(" '") + path + QStringLiteral("': ") +
            QString::fromLocal8Bit(std::strerror(errno));
@@ -117,7 +122,7 @@ public:
         if (!runtime.isEmpty() && QDir(runtime).exists())
             return runtime;
         const QString folder = QStringLiteral("/tmp/trellion-%1").arg(::getuid());
-        const_cast<LinuxPlatform*>(this)->MakePrivateFolder(folder);
+        MakeFolderPrivate(folder);
         return folder;
     }
 
@@ -126,10 +131,7 @@ public:
                ::access(Native(folder).constData(), W_OK) == 0;
     }
 
-    bool MakePrivateFolder(const QString& folder) override {
-        QDir().mkpath(folder);
-        return ::chmod(Native(folder).constData(), 0700) == 0;
-    }
+    bool MakePrivateFolder(const QString& folder) override { return MakeFolderPrivate(folder); }
 
     bool MakePrivateFile(const QString& file) override {
         MakePrivateFolder(QFileInfo(file).absolutePath());

@@ -45,8 +45,6 @@
 #include <QStyle>
 #include <QTimer>
 
-#include <unistd.h>
-
 namespace {
 
 using SettingsStore::kSettings;
