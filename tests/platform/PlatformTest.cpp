@@ -164,7 +164,7 @@ TEST(PlatformTest, PrivateFilesAndFoldersAreTheUsersAlone) {
     EXPECT_TRUE(os.IsWritableFolder(folder));
     EXPECT_FALSE(os.IsWritableFolder(file)) << "a file is no folder";
     EXPECT_FALSE(os.IsWritableFolder(QString()));
-    EXPECT_FALSE(os.IsWritableFolder("/proc/1")) << "another user's folder";
+    EXPECT_FALSE(os.IsWritableFolder("/proc/1")) << "no files can be made there, not even by root";
 }
 
 TEST(PlatformTest, FoldersFollowTheXdgVariablesAndTheirFallbacks) {
