@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/ProductInfo.h"
+#include "platform/ProductInfo.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -63,7 +63,7 @@ Outcome Parse(const QStringList& args) {
     } else if (parser.isSet(version)) {
         outcome.run = false;
         outcome.out = QStringLiteral("%1 %2\n").arg(QLatin1String(ProductInfo::kProgramName),
-                                                    QLatin1String(TRELLION_VERSION));
+                                                    QLatin1String(ProductInfo::kVersion));
     }
     return outcome;
 }

@@ -1,73 +1,28 @@
 #include "app/MonitorApp.h"
 
-#include "app/ProductInfo.h"
+#include "platform/Platform.h"
+#include "platform/ProductInfo.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 #include "ui/HelpWindow.h"
 #include "ui/MonitorDlg.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSessionManager>
-#include <QSocketNotifier>
-
-#include <cerrno>
-#include <csignal>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-
-// Written by the signal handler, read by the UI thread's notifier.
-int g_signalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-} // namespace
 
 CMonitorApp::CMonitorApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QLatin1String(SettingsStore::kApplication));
     setOrganizationName(QLatin1String(SettingsStore::kOrganisation));
-    setApplicationVersion(QLatin1String(TRELLION_VERSION));
+    setApplicationVersion(QLatin1String(ProductInfo::kVersion));
     setDesktopFileName(QLatin1String(ProductInfo::kDesktopFileName));
     // The window lives in the tray when hidden; only its end ends the program.
     setQuitOnLastWindowClosed(false);
 }
 
-CMonitorApp::~CMonitorApp() {
-    if (m_lockFd >= 0)
-        ::close(m_lockFd);
-}
-
-QString CMonitorApp::LockFolder() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(runtime).exists())
-        return runtime;
-    const QString folder = QStringLiteral("/tmp/trellion-%1").arg(::getuid());
-    QDir().mkpath(folder);
-    ::chmod(QFile::encodeName(folder).constData(), 0700);
-    return folder;
-}
+CMonitorApp::~CMonitorApp() = default;
 
 bool CMonitorApp::HoldInstanceLock() {
-    const QString path = LockFolder() + u'/' + QLatin1String(kInstanceLockName);
-    m_lockFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_lockFd < 0)
-        return false;
-    // Every instance holds a shared lock for its life; an exclusive one is only to be had when
-    // no other instance runs.
-    const bool alone = ::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0;
-    while (::flock(m_lockFd, LOCK_SH) != 0 && errno == EINTR) {
-    }
-    return !alone;
+    m_instanceLock = CurrentPlatform().HoldInstanceLock(QLatin1String(kInstanceLockName));
+    return m_instanceLock->OthersRunning();
 }
 
 QString CMonitorApp::HelpFile() const {
@@ -80,34 +35,10 @@ void CMonitorApp::WinHelp(quint32 data, int command) {
 }
 
 void CMonitorApp::LoadIntervalsAndThresholds(CMonitorDlg& window) {
-    const QString settings = QLatin1String(SettingsStore::kSettings);
-    for (int i = 0; i < 4; ++i) {
-        window.SetInterval(
-            i, SettingsStore::ReadInt(settings, QStringLiteral("Interval%1").arg(i), 15));
-        window.SetThreshold(
-            i, SettingsStore::ReadInt(settings, QStringLiteral("Warn%1").arg(i), 10000));
+    for (int i = 0; i < Config::kSlots; ++i) {
+        window.SetInterval(i, Config::Read(Config::kInterval[i]));
+        window.SetThreshold(i, Config::Read(Config::kWarn[i]));
     }
-}
-
-void CMonitorApp::InstallSignalHandlers() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-    connect(m_signalNotifier, &QSocketNotifier::activated, this, &CMonitorApp::OnSignal);
-    struct sigaction sa = {};
-    sa.sa_handler = OnTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGHUP, &sa, nullptr);
-}
-
-void CMonitorApp::OnSignal() {
-    char buffer[16];
-    [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], buffer, sizeof buffer);
-    if (m_window)
-        m_window->EndProgram();
 }
 
 bool CMonitorApp::InitInstance() {
@@ -115,10 +46,7 @@ bool CMonitorApp::InitInstance() {
     m_programDirectory = applicationDirPath();
 
     const bool another = HoldInstanceLock();
-    const QString settings = QLatin1String(SettingsStore::kSettings);
-    SettingsStore::WriteInt(
-        settings, QStringLiteral("NumOpen"),
-        another ? SettingsStore::ReadInt(settings, QStringLiteral("NumOpen"), 0) + 1 : 1);
+    Config::Write(Config::kNumOpen, another ? Config::Read(Config::kNumOpen) + 1 : 1);
 
     auto window = std::make_unique<CMonitorDlg>();
     m_window = window.get();
@@ -126,7 +54,10 @@ bool CMonitorApp::InitInstance() {
     window->SetHelpHook([this](quint32 data, int command) { WinHelp(data, command); });
     LoadIntervalsAndThresholds(*window);
 
-    InstallSignalHandlers();
+    CurrentPlatform().WatchEndSignals(this, [this] {
+        if (m_window)
+            m_window->EndProgram();
+    });
     // The end of the desktop session ends the program like Escape.
     connect(this, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
         if (m_window)

@@ -6,7 +6,7 @@
 #include <memory>
 
 class CMonitorDlg;
-class QSocketNotifier;
+class IInstanceLock;
 
 // The application object: prepares the settings store, finds the program directory, counts the
 // running instances, loads the intervals and thresholds and runs the main window for the life
@@ -31,18 +31,12 @@ public:
     QString ProgramDirectory() const { return m_programDirectory; }
     QString HelpFile() const;
 
-    // The folder of the instance lock: $XDG_RUNTIME_DIR, else a per-user folder under /tmp.
-    static QString LockFolder();
     // Takes this process's hold on the instance lock; true when another instance holds it.
     // A lock that cannot be made counts as no other instance.
     bool HoldInstanceLock();
 
 private:
-    void InstallSignalHandlers();
-    void OnSignal();
-
     QString m_programDirectory;
-    int m_lockFd = -1;
+    std::unique_ptr<IInstanceLock> m_instanceLock;
     CMonitorDlg* m_window = nullptr;
-    QSocketNotifier* m_signalNotifier = nullptr;
 };

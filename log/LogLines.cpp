@@ -1,13 +1,7 @@
 #include "log/LogLines.h"
 
-#include "log/LogFile.h"
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 void LogLines::Clear() {
     m_bytes = QByteArray();
@@ -149,34 +143,4 @@ LogFind::State LogFind::Run(const LogLines& lines, qsizetype budget) {
             m_state = State::NotFound;
     }
     return m_state;
-}
-
-bool StatLogFile(const LogFile& file, LogFileStat* stat) {
-    struct stat info {};
-    if (!file.IsOpen() || ::fstat(file.Handle(), &info) != 0)
-        return false;
-    stat->size = info.st_size;
-    stat->device = info.st_dev;
-    stat->inode = info.st_ino;
-    return true;
-}
-
-bool ReadLogBytes(const LogFile& file, qint64 offset, qint64 length, QByteArray* out) {
-    out->resize(static_cast<qsizetype>(std::max<qint64>(length, 0)));
-    qsizetype got = 0;
-    while (got < out->size()) {
-        const ssize_t n = ::pread(file.Handle(), out->data() + got,
-                                  static_cast<size_t>(out->size() - got), offset + got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            out->clear();
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += n;
-    }
-    out->resize(got);
-    return true;
 }

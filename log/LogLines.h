@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/LogFile.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
 #include <array>
 #include <vector>
-
-class LogFile;
 
 // The bytes of a log and where each of its lines starts, so that a viewer can show any line
 // without keeping text per line. A line ends at LF, CR LF or a lone CR, the way text-mode readers
@@ -86,14 +86,3 @@ private:
     qsizetype m_match = -1;
     State m_state = State::Searching;
 };
-
-// Size and identity of an open log, to tell a grown file from a cleared or replaced one.
-struct LogFileStat {
-    qint64 size = 0;
-    quint64 device = 0;
-    quint64 inode = 0;
-    friend bool operator==(const LogFileStat&, const LogFileStat&) = default;
-};
-bool StatLogFile(const LogFile& file, LogFileStat* stat);
-// Up to `length` bytes from `offset` (fewer at the end of the file); false on a read error.
-bool ReadLogBytes(const LogFile& file, qint64 offset, qint64 length, QByteArray* out);

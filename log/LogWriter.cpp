@@ -1,6 +1,6 @@
 #include "log/LogWriter.h"
 
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 #include "platform/Notice.h"
 
 #include <QDateTime>

@@ -6,7 +6,6 @@
 #include "mail/SmtpGreeting.h"
 #include "mail/SmtpReply.h"
 #include "platform/Notice.h"
-#include "settings/SettingsStore.h"
 
 #include <QStringList>
 
@@ -170,17 +169,6 @@ struct Exchange {
 
 SmtpClient::SmtpClient(INotice* notice) : m_notice(notice) {}
 
-void SmtpClient::SetSender(const QString& senderName, const QString& returnAddress) {
-    std::lock_guard lock(m_mutex);
-    m_senderName = senderName;
-    m_returnAddress = returnAddress;
-}
-
-void SmtpClient::SetPassword(const QString& password) {
-    std::lock_guard lock(m_mutex);
-    m_password = password;
-}
-
 void SmtpClient::SetTimeouts(int connectMs, int replyMs) {
     std::lock_guard lock(m_mutex);
     m_connectTimeoutMs = connectMs;
@@ -245,29 +233,21 @@ bool SmtpClient::IsLoopback(const sockaddr_in& address) {
     return (ntohl(address.sin_addr.s_addr) >> 24) == 127;
 }
 
-bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const QString& subject,
-                          const QString& body, const SendOptions& options) {
-    QString senderName;
-    QString returnAddress;
-    QString storedPassword;
+bool SmtpClient::SendMail(const EmailSettings& settings, const QString& sender,
+                          const QString& recipient, const QString& subject, const QString& body,
+                          const SendOptions& options) {
     int connectTimeoutMs;
     int replyTimeoutMs;
     {
         std::lock_guard lock(m_mutex);
-        senderName = m_senderName;
-        returnAddress = m_returnAddress;
-        storedPassword = m_password;
         connectTimeoutMs = m_connectTimeoutMs;
         replyTimeoutMs = m_replyTimeoutMs;
     }
-    const QString section = QString::fromLatin1(SettingsStore::kSettings);
-    const QString serverText = SettingsStore::ReadString(section, QStringLiteral("SMTP"));
-    const int security = SettingsStore::ReadInt(section, QStringLiteral("SMTPSecurity"), 0);
-    const bool authentication = SettingsStore::ReadInt(section, QStringLiteral("SMTPAuth"), 0) != 0;
-    const QString userName = SettingsStore::ReadString(section, QStringLiteral("SMTPUsername"));
-    QString password = SettingsStore::ReadString(section, QStringLiteral("SMTPPassword"));
-    if (password.isEmpty())
-        password = storedPassword;
+    const QString& serverText = settings.server;
+    const int security = settings.security;
+    const bool authentication = settings.authentication;
+    const QString& userName = settings.userName;
+    const QString& password = settings.password;
 
     const QString envelopeSender = MailMessage::OneLine(sender);
     const QStringList recipients = SplitAddressList(MailMessage::OneLine(recipient));
@@ -347,8 +327,8 @@ bool SmtpClient::SendMail(const QString& sender, const QString& recipient, const
         exchange.Abandon(ReceivedText(5, reply.text));
         return fail(connection.Failure());
     }
-    if (!connection.Send(MailMessage::Build(senderName, returnAddress, recipients, subject, encoded,
-                                            std::time(nullptr))) ||
+    if (!connection.Send(MailMessage::Build(settings.senderName, settings.returnAddress, recipients,
+                                            subject, encoded, std::time(nullptr))) ||
         !connection.Read(&exchange.reply))
         return fail(connection.Failure());
     if (reply.code != 250) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/EmailSettings.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,20 +13,6 @@
 
 struct sockaddr_in;
 class INotice;
-
-// The e-mail settings the program keeps; the client uses the sender name and return address
-// for the From header and reads the server again from the settings store at every send.
-struct EmailSettings {
-    QString password;
-    QString userName;
-    QString senderName = QStringLiteral("Trellion");
-    QString returnAddress;
-    QString alertRecipient;
-    QString recoveryRecipient;
-    QString server; // "host" or "host:port"; empty: e-mail is not set up
-    bool authentication = false;
-    int security = 0; // "SMTPSecurity": 0 none, 1 STARTTLS, 2 TLS from the first byte
-};
 
 // How one send reports. With `failure` set, the failure text goes there instead of to the
 // notice (a caller that shows or logs it itself); a `cancel` that turns true abandons the
@@ -46,19 +34,12 @@ public:
 
     explicit SmtpClient(INotice* notice);
 
-    void SetSender(const QString& senderName, const QString& returnAddress);
-
-    // Sends one message to every address of `recipient` (separated by commas or semicolons);
-    // `sender` is the envelope sender (MAIL FROM), the From header always names the configured
-    // sender. The server and its "SMTPSecurity", "SMTPAuth", "SMTPUsername" and "SMTPPassword"
-    // are read from the settings store anew at every call. True when the server accepted the
-    // message.
-    bool SendMail(const QString& sender, const QString& recipient, const QString& subject,
-                  const QString& body, const SendOptions& options = {});
-
-    // The password used when the settings store holds none (it was moved to the keyring); the
-    // window hands it over once the keyring has answered.
-    void SetPassword(const QString& password);
+    // Sends one message to every address of `recipient` (separated by commas or semicolons)
+    // through the server, security and login of `settings`; `sender` is the envelope sender
+    // (MAIL FROM), the From header always names the settings' sender name and return address.
+    // True when the server accepted the message.
+    bool SendMail(const EmailSettings& settings, const QString& sender, const QString& recipient,
+                  const QString& subject, const QString& body, const SendOptions& options = {});
 
     // Tests shorten the limits.
     void SetTimeouts(int connectMs, int replyMs);
@@ -82,9 +63,6 @@ private:
 
     INotice* m_notice;
     mutable std::mutex m_mutex;
-    QString m_senderName = QStringLiteral("Trellion");
-    QString m_returnAddress;
-    QString m_password;
     int m_connectTimeoutMs = kConnectTimeoutMs;
     int m_replyTimeoutMs = kReplyTimeoutMs;
 };

@@ -1,8 +1,6 @@
 #include "monitor/SlotMonitorCore.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "platform/Platform.h"
 
 using namespace SlotMonitorDetail;
 
@@ -14,11 +12,7 @@ const QString& Settings() {
 }
 
 void LowerThreadPriority() {
-    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    const int current = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        ::setpriority(PRIO_PROCESS, tid, std::min(current + 5, 19));
+    CurrentPlatform().LowerThreadPriority();
 }
 
 } // namespace SlotMonitorDetail

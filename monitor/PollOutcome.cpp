@@ -7,7 +7,8 @@ bool SlotMonitor::Core::Send(const EmailSettings& mail, const QString& to, const
     if (closed || !smtp)
         return false;
     QString failure;
-    if (smtp->SendMail(mail.returnAddress, to, subject, body, SendOptions{&failure, &closed}))
+    if (smtp->SendMail(EmailSettingsStore::ForSending(mail), mail.returnAddress, to, subject, body,
+                       SendOptions{&failure, &closed}))
         return true;
     if (closed)
         return false;

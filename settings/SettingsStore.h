@@ -1,8 +1,13 @@
 #pragma once
 
+#include "platform/ProductInfo.h"
+
 #include <QString>
 
 #include <atomic>
+#include <memory>
+
+class IByteLock;
 
 // The per-user settings store: sections of named integer and string values, kept in
 // $XDG_CONFIG_HOME/Brenhollow/Trellion.conf. Every operation opens the file, does one thing
@@ -14,8 +19,8 @@
 // by every caller, but reported by the result.
 namespace SettingsStore {
 
-inline constexpr const char* kOrganisation = "Brenhollow";
-inline constexpr const char* kApplication = "Trellion";
+inline constexpr const char* kOrganisation = ProductInfo::kOrganisation;
+inline constexpr const char* kApplication = ProductInfo::kProgramName;
 inline constexpr const char* kSettings = "Settings";
 
 int ReadInt(const QString& section, const QString& key, int defaultValue);
@@ -40,15 +45,15 @@ public:
     SectionLock(const SectionLock&) = delete;
     SectionLock& operator=(const SectionLock&) = delete;
 
-    bool Held() const { return m_fd >= 0; }
+    bool Held() const { return m_hold != nullptr; }
     const QString& Failure() const { return m_failure; }
 
     // The lock file (for tests).
     static QString LockFilePath();
 
 private:
-    int m_fd = -1;
-    QString m_failure;
+    QString m_failure; // before m_hold: the hold's making writes it
+    std::unique_ptr<IByteLock> m_hold;
 };
 
 } // namespace SettingsStore

@@ -2,11 +2,12 @@
 
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
-#include "settings/SettingsStore.h"
+#include "platform/MailPasswordKeyring.h"
+#include "settings/EmailSettings.h"
+#include "settings/SettingKeys.h"
 #include "ui/EmailSetupDlg.h"
 #include "ui/LogSettingsDlg.h"
 #include "ui/LogViewDlg.h"
-#include "ui/MailPasswordKeyring.h"
 #include "ui/TellFriendDlg.h"
 
 #include <QEventLoop>
@@ -16,16 +17,10 @@
 #include <atomic>
 #include <thread>
 
-namespace {
-
-const QString kSection = QString::fromLatin1(SettingsStore::kSettings);
-
-} // namespace
-
-SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString& sender,
-                                const QString& recipient, const QString& subject,
-                                const QString& body, const QString& progressText,
-                                QString* failure) {
+SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const EmailSettings& settings,
+                                const QString& sender, const QString& recipient,
+                                const QString& subject, const QString& body,
+                                const QString& progressText, QString* failure) {
     QProgressDialog progress(progressText, QString(), 0, 0, parent);
     progress.setWindowTitle(QStringLiteral("Trellion"));
     auto* cancelButton = new QPushButton(QStringLiteral("Cancel"));
@@ -50,7 +45,8 @@ SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString
     std::atomic<bool> sent{false};
     QString text;
     std::thread worker([&] {
-        sent = smtp.SendMail(sender, recipient, subject, body, SendOptions{&text, &cancel});
+        sent = smtp.SendMail(EmailSettingsStore::ForSending(settings), sender, recipient, subject,
+                             body, SendOptions{&text, &cancel});
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
@@ -78,7 +74,7 @@ void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClien
     const EmailSettings values = settings;
     QString failure;
     const SendResult alert = SendMailWithProgress(
-        parent, smtp, values.returnAddress, values.alertRecipient,
+        parent, smtp, values, values.returnAddress, values.alertRecipient,
         QStringLiteral("Testing alert recipient settings"),
         QStringLiteral("This test email was sent to: ") + values.alertRecipient +
             QStringLiteral("\n\nIf you received this email it means that your Alert Settings "
@@ -96,7 +92,7 @@ void TestEmailSettings(QWidget* parent, const EmailSettings& settings, SmtpClien
                 QStringLiteral("Alert Recipient tested successfully, look for Alert test email."));
 
     const SendResult recovery = SendMailWithProgress(
-        parent, smtp, values.returnAddress, values.recoveryRecipient,
+        parent, smtp, values, values.returnAddress, values.recoveryRecipient,
         QStringLiteral("Testing recovery recipient settings"),
         QStringLiteral("This test email was sent to: ") + values.recoveryRecipient +
             QStringLiteral("\n\nIf you received this email it means that your Recovery Settings "
@@ -127,23 +123,11 @@ void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp
     // notices must already go where the user just said.
     if (apply)
         apply(settings);
-    smtp.SetSender(settings.senderName, settings.returnAddress);
-    smtp.SetPassword(settings.password);
     // Nothing to keep when no password is used or typed: the keyring is left alone then.
     const bool inKeyring = keyring && (settings.authentication || !settings.password.isEmpty()) &&
                            keyring->Store(settings.password);
 
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTPName"), settings.senderName);
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTPEmail"), settings.returnAddress);
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTPUsername"), settings.userName);
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTPPassword"),
-                               inKeyring ? QString() : settings.password);
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTP"), settings.server);
-    SettingsStore::WriteInt(kSection, QStringLiteral("SMTPAuth"), settings.authentication ? 1 : 0);
-    SettingsStore::WriteInt(kSection, QStringLiteral("SMTPSecurity"), settings.security);
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTPAlert"), settings.alertRecipient);
-    SettingsStore::WriteString(kSection, QStringLiteral("SMTPRecovery"),
-                               settings.recoveryRecipient);
+    EmailSettingsStore::Save(settings, inKeyring);
 
     if (prompt.Ask(parent, QStringLiteral("If you have changed your email settings we strongly "
                                           "recommend you run an Email Settings Test.\n\nPress Yes "
@@ -153,18 +137,15 @@ void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp
 
 void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& smtp,
                    IDialogPrompt& prompt) {
-    CTellFriendDlg dialog(
-        SettingsStore::ReadString(kSection, QStringLiteral("LastFriendFrom"),
-                                  settings.returnAddress),
-        SettingsStore::ReadString(kSection, QStringLiteral("LastFriendSubject"),
-                                  DefaultFriendSubject()),
-        SettingsStore::ReadString(kSection, QStringLiteral("LastFriendBody"), DefaultFriendBody()),
-        prompt, parent);
+    CTellFriendDlg dialog(Config::Read(Config::kLastFriendFrom, settings.returnAddress),
+                          Config::Read(Config::kLastFriendSubject, DefaultFriendSubject()),
+                          Config::Read(Config::kLastFriendBody, DefaultFriendBody()), prompt,
+                          parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString failure;
-    if (SendMailWithProgress(parent, smtp, dialog.Sender(), dialog.Recipient(), dialog.Subject(),
-                             FriendMessageText(dialog.Body()),
+    if (SendMailWithProgress(parent, smtp, settings, dialog.Sender(), dialog.Recipient(),
+                             dialog.Subject(), FriendMessageText(dialog.Body()),
                              QStringLiteral("Sending your message to ") + dialog.Recipient() +
                                  QStringLiteral("..."),
                              &failure) == SendResult::Failed)
@@ -172,9 +153,9 @@ void RunTellFriend(QWidget* parent, const EmailSettings& settings, SmtpClient& s
                                             QStringLiteral(" was not sent."),
                                         failure));
     // Remembered whether or not it went out: the text is the user's work either way.
-    SettingsStore::WriteString(kSection, QStringLiteral("LastFriendFrom"), dialog.Sender());
-    SettingsStore::WriteString(kSection, QStringLiteral("LastFriendSubject"), dialog.Subject());
-    SettingsStore::WriteString(kSection, QStringLiteral("LastFriendBody"), dialog.Body());
+    Config::Write(Config::kLastFriendFrom, dialog.Sender());
+    Config::Write(Config::kLastFriendSubject, dialog.Subject());
+    Config::Write(Config::kLastFriendBody, dialog.Body());
 }
 
 void RunLogSettings(QWidget* parent, LogWriter& writer, IDialogPrompt& prompt) {
@@ -183,10 +164,10 @@ void RunLogSettings(QWidget* parent, LogWriter& writer, IDialogPrompt& prompt) {
         return;
     const LogSettings chosen = dialog.Settings();
     writer.SetSettings(chosen);
-    SettingsStore::WriteInt(kSection, QStringLiteral("DoAccessLog"), chosen.doAccessLog ? 1 : 0);
-    SettingsStore::WriteInt(kSection, QStringLiteral("DoErrorLog"), chosen.doErrorLog ? 1 : 0);
-    SettingsStore::WriteString(kSection, QStringLiteral("AccessLogFile"), chosen.accessLogPath);
-    SettingsStore::WriteString(kSection, QStringLiteral("ErrorLogFile"), chosen.errorLogPath);
+    Config::Write(Config::kDoAccessLog, chosen.doAccessLog);
+    Config::Write(Config::kDoErrorLog, chosen.doErrorLog);
+    Config::Write(Config::kAccessLogFile, chosen.accessLogPath);
+    Config::Write(Config::kErrorLogFile, chosen.errorLogPath);
 }
 
 void RunLogViewer(QWidget* parent, LogWriter& writer, const QString& logPath,

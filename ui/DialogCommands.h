@@ -16,9 +16,9 @@ struct EmailSettings;
 // The prompt answers the message boxes; the program uses the default, tests their own.
 
 // "Email settings" (32771): on OK the settings change, `apply` hands them to whoever else
-// keeps a copy (the polls), the client gets the new sender and password, the store is written,
-// and the user is offered a test. With a keyring, the dialog shows the password kept there and
-// OK moves the password into it; the settings file keeps it only where no keyring answers.
+// keeps a copy (the polls), the store is written, and the user is offered a test. With a keyring,
+// the dialog shows the password kept there and OK moves the password into it; the settings file
+// keeps it only where no keyring answers.
 void RunEmailSettings(QWidget* parent, EmailSettings& settings, SmtpClient& smtp,
                       IDialogPrompt& prompt = DefaultDialogPrompt(),
                       const std::function<void(const EmailSettings&)>& apply = {},
@@ -49,9 +49,10 @@ void RunLogViewer(QWidget* parent, LogWriter& writer, const QString& logPath,
 
 enum class SendResult { Sent, Failed, Cancelled };
 
-// Sends one message on a worker thread while a modal progress box shows; the UI thread keeps
-// handling events meanwhile. The box's Cancel abandons the exchange. On failure `failure` gets
-// the client's text (the client shows nothing itself).
-SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const QString& sender,
-                                const QString& recipient, const QString& subject,
-                                const QString& body, const QString& progressText, QString* failure);
+// Sends one message with `settings` (the server as stored now) on a worker thread while a modal
+// progress box shows; the UI thread keeps handling events meanwhile. The box's Cancel abandons
+// the exchange. On failure `failure` gets the client's text (the client shows nothing itself).
+SendResult SendMailWithProgress(QWidget* parent, SmtpClient& smtp, const EmailSettings& settings,
+                                const QString& sender, const QString& recipient,
+                                const QString& subject, const QString& body,
+                                const QString& progressText, QString* failure);

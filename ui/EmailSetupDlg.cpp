@@ -1,6 +1,7 @@
 #include "ui/EmailSetupDlg.h"
 
 #include "mail/MailAddress.h"
+#include "mail/SmtpClient.h"
 #include "ui/DialogPrompt.h"
 
 #include <QCheckBox>

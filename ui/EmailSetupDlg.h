@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/SmtpClient.h"
+#include "settings/EmailSettings.h"
 
 #include <QDialog>
 

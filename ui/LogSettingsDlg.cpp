@@ -1,6 +1,6 @@
 #include "ui/LogSettingsDlg.h"
 
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 #include "ui/DialogPrompt.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "ui/LogViewDlg.h"
 
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 #include "log/LogWriter.h"
 #include "ui/DialogPrompt.h"
 #include "ui/LogLinesView.h"

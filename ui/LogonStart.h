@@ -4,7 +4,7 @@
 
 class INotice;
 
-// The per-user logon start entry: an XDG autostart file named after the program, whose Exec
+// The per-user logon start entry of this program (the OS layer writes it), whose Exec
 // line is the program's own path.
 namespace LogonStart {
 

@@ -1,6 +1,5 @@
 #include "ui/MonitorDlg.h"
 
-#include "app/ProductInfo.h"
 #include "controls/AccessGraph.h"
 #include "controls/Icons.h"
 #include "controls/StatusLabel.h"
@@ -11,11 +10,14 @@
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
 #include "notify/DesktopNotifier.h"
+#include "platform/MailPasswordKeyring.h"
+#include "platform/Platform.h"
+#include "platform/ProductInfo.h"
+#include "settings/EmailSettings.h"
 #include "settings/SettingsStore.h"
 #include "ui/DialogCommands.h"
 #include "ui/HelpWindow.h"
 #include "ui/LogonStart.h"
-#include "ui/MailPasswordKeyring.h"
 #include "ui/NoticeBox.h"
 #include "ui/SlotNumberBoxes.h"
 #include "ui/UpDown.h"
@@ -42,8 +44,6 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
-
-#include <unistd.h>
 
 namespace {
 
@@ -404,18 +404,13 @@ bool CMonitorDlg::TrayAvailable() const {
 }
 
 QString CMonitorDlg::DefaultLogFolder(const QString& programDirectory) {
-    const QByteArray dir = QFile::encodeName(programDirectory);
     // The installed program never logs into a system folder, not even as root.
     const QString installed =
         QFileInfo(QStringLiteral(TRELLION_INSTALL_BINDIR)).canonicalFilePath();
-    if (!programDirectory.isEmpty() && QFileInfo(programDirectory).isDir() &&
-        ::access(dir.constData(), W_OK) == 0 &&
+    if (CurrentPlatform().IsWritableFolder(programDirectory) &&
         (installed.isEmpty() || QFileInfo(programDirectory).canonicalFilePath() != installed))
         return programDirectory;
-    // XDG_STATE_HOME, default ~/.local/state (Qt 6.4 has no standard location for it).
-    QString stateHome = qEnvironmentVariable("XDG_STATE_HOME");
-    if (stateHome.isEmpty() || QDir::isRelativePath(stateHome))
-        stateHome = QDir::homePath() + QStringLiteral("/.local/state");
+    const QString stateHome = CurrentPlatform().StateFolder();
     const QString state = stateHome + QStringLiteral("/Trellion");
     QDir().mkpath(state);
     return state;
@@ -462,22 +457,15 @@ bool CMonitorDlg::OnInitDialog() {
     m_doAccessLog = ReadInt("DoAccessLog", 1) != 0;
     m_doErrorLog = ReadInt("DoErrorLog", 1) != 0;
 
-    EmailSettings email;
-    email.senderName = ReadString("SMTPName", QStringLiteral("Trellion"));
-    email.userName = ReadString("SMTPUsername");
-    email.password = ReadString("SMTPPassword");
-    email.server = ReadString("SMTP");
-    email.authentication = ReadInt("SMTPAuth", 0) != 0;
-    email.security = ReadInt("SMTPSecurity", 0);
-    email.alertRecipient = ReadString("SMTPAlert");
-    email.returnAddress = ReadString("SMTPEmail");
-    email.recoveryRecipient = ReadString("SMTPRecovery");
+    const EmailSettings email = EmailSettingsStore::Load();
     m_monitor->SetEmailSettings(email);
-    m_smtp->SetSender(email.senderName, email.returnAddress);
     // A password moved to the keyring comes back in the background; no poll waits for it.
     if (email.authentication && email.password.isEmpty())
-        m_keyring->StartRead(
-            [smtp = m_smtp](const QString& password) { smtp->SetPassword(password); });
+        m_keyring->StartRead([this](const QString& password) {
+            EmailSettings held = m_monitor->Email();
+            held.password = password;
+            m_monitor->SetEmailSettings(held);
+        });
 
     const QString logFolder = DefaultLogFolder(m_programDirectory);
     m_accessLogPath = ReadString("AccessLogFile");

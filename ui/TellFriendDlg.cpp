@@ -1,6 +1,6 @@
 #include "ui/TellFriendDlg.h"
 
-#include "app/ProductInfo.h"
+#include "platform/ProductInfo.h"
 #include "ui/DialogPrompt.h"
 
 #include <QDialogButtonBox>

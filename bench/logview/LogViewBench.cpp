@@ -4,7 +4,7 @@
 // and for one near the start; beside the time to read the same file line by line into memory in
 // the same run. Goals: first screen under 0.2 s, browsable within 3 times the read, memory under
 // twice the file size, stalls under 50 ms, each find under 0.5 s.
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 #include "log/LogWriter.h"
 #include "ui/DialogPrompt.h"
 #include "ui/LogLinesView.h"

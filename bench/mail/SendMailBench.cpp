@@ -3,6 +3,7 @@
 // the ratio says whether the client costs more than a mail tool started as a process.
 #include "mail/SmtpClient.h"
 #include "platform/Notice.h"
+#include "settings/EmailSettings.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/SmtpSink.h"
 
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
 
     PrintingNotice notice;
     SmtpClient client(&notice);
-    client.SetSender(QStringLiteral("Trellion"), QStringLiteral("monitor@example.org"));
+    EmailSettings held;
+    held.returnAddress = QStringLiteral("monitor@example.org");
     const QString subject = QStringLiteral("Database 1 unreachable");
     const QString body =
         QStringLiteral("Database 1 (Orders) could not be reached on 12/06/2026 at 21:30:00.\n"
@@ -95,7 +97,9 @@ int main(int argc, char** argv) {
     message.close();
 
     const auto sendMail = [&] {
-        return client.SendMail(QStringLiteral("monitor@example.org"),
+        // As the polls send: the server and login read from the store at every send.
+        return client.SendMail(EmailSettingsStore::ForSending(held),
+                               QStringLiteral("monitor@example.org"),
                                QStringLiteral("ops@example.com"), subject, body);
     };
     const QStringList curlArgs{QStringLiteral("--silent"),

@@ -1,7 +1,7 @@
 // Logs that cannot be written, on real files and folders: the check the settings make before
 // taking a path (also as an account that may not write the file), the fault reported when a log
 // stays shut and again when it opens, and the bound on the lines waiting for it.
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 #include "log/LogWriter.h"
 #include "tests/common/TestSupport.h"
 

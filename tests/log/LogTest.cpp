@@ -1,6 +1,6 @@
 // The log files and their writer on real files: the advisory lock among every opener (in this
 // process and another), CR LF lines, the switches and the missed-entry queue.
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 #include "log/LogWriter.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"

@@ -3,6 +3,7 @@
 // demand, against a scripted peer. Every failure has its text and ends within the limits.
 #include "mail/SmtpClient.h"
 #include "mail/SmtpGreeting.h"
+#include "settings/EmailSettings.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/ScriptedSmtpPeer.h"
@@ -28,6 +29,8 @@ QString ThisComputer() {
     return name.isEmpty() ? QStringLiteral("[127.0.0.1]") : QString::fromUtf8(name);
 }
 
+// The server and its login are stored as the e-mail dialog stores them; a send takes them from
+// there (EmailSettingsStore::ForSending) with the sender and any keyring password held.
 void UseSettings(const QString& server, int security, bool auth, const QString& password) {
     qputenv("SSL_CERT_FILE", SmtpSink::CaFile().toLocal8Bit());
     SettingsStore::WriteString("Settings", "SMTP", server);
@@ -65,10 +68,12 @@ TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
          "554 5.7.1 Recipient refused by the test sink\r\n", "EHLO STARTTLS EHLO+tls MAIL+tls RCPT+tls RSET+tls"},
     };
     // clang-format on
-    SmtpClient client(nullptr); // every failure goes to `failure`
-    client.SetSender("Surveillé, équipe", "monitor@example.org");
+    SmtpClient client(nullptr);       // every failure goes to `failure`
     client.SetTimeouts(30000, 30000); // a loaded machine must not turn into a failure
-    client.SetPassword(kPassword);
+    EmailSettings held;
+    held.senderName = "Surveillé, équipe";
+    held.returnAddress = "monitor@example.org";
+    held.password = kPassword; // as the keyring handed it over
     for (const auto& row : rows) {
         SCOPED_TRACE(row.sink.join(' ').toStdString() + " security " +
                      std::to_string(row.security));
@@ -77,7 +82,8 @@ TEST(SmtpDelivery, SecurityLoginAndCertificateRows) {
         UseSettings(row.host + ':' + QString::number(sink.Port()), row.security, row.auth,
                     row.password);
         QString failure;
-        EXPECT_EQ(client.SendMail("monitor@example.org", "ops@example.com; second@example.org",
+        EXPECT_EQ(client.SendMail(EmailSettingsStore::ForSending(held), "monitor@example.org",
+                                  "ops@example.com; second@example.org",
                                   "Base « Comptabilité » injoignable", "Première\n.point\nfin",
                                   {&failure, nullptr}),
                   row.failure.isEmpty());
@@ -114,7 +120,8 @@ TEST(SmtpDelivery, ConcurrentTlsDeliveriesEachUseTheirOwnConnection) {
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 3; ++i)
-                client.SendMail("monitor@example.org", QString("slot%1@example.com").arg(t),
+                client.SendMail(EmailSettingsStore::ForSending({}), "monitor@example.org",
+                                QString("slot%1@example.com").arg(t),
                                 QString("slot %1 message %2").arg(t).arg(i), QString::number(t));
         });
     }
@@ -207,9 +214,9 @@ TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
         });
         QElapsedTimer timer;
         timer.start();
-        EXPECT_EQ(
-            client.SendMail("alerts@example.org", row.to, "Subject", "Body", {nullptr, &cancel}),
-            row.failure.isEmpty());
+        EXPECT_EQ(client.SendMail(EmailSettingsStore::ForSending({}), "alerts@example.org", row.to,
+                                  "Subject", "Body", {nullptr, &cancel}),
+                  row.failure.isEmpty());
         stopper.join();
         EXPECT_LT(timer.elapsed(), 10000);
         EXPECT_EQ(notice.Texts(), row.failure.isEmpty() ? QStringList() : QStringList{row.failure});

@@ -104,12 +104,13 @@ TEST(SmtpGreeting, AddressLiteralOfTheLocalEnd) {
 TEST(SmtpGreeting, DISABLED_SendUnderThisHostName) {
     const QString port = qEnvironmentVariable("TRELLION_GREETING_PORT");
     ASSERT_FALSE(port.isEmpty());
-    SettingsStore::WriteString("Settings", "SMTP", "localhost:" + port);
+    EmailSettings settings;
+    settings.server = "localhost:" + port;
+    settings.returnAddress = "monitor@example.org";
     QString failure;
     SmtpClient client(nullptr);
-    client.SetSender("Trellion", "monitor@example.org");
-    EXPECT_TRUE(client.SendMail("monitor@example.org", "ops@example.com", "greeting", "body",
-                                {&failure, nullptr}))
+    EXPECT_TRUE(client.SendMail(settings, "monitor@example.org", "ops@example.com", "greeting",
+                                "body", {&failure, nullptr}))
         << failure.toStdString();
 }
 

@@ -73,7 +73,6 @@ void MonitorRig::SetUpEmail(int port) {
         email.server = QStringLiteral("127.0.0.1:%1").arg(port);
     SettingsStore::WriteString(QString::fromLatin1(SettingsStore::kSettings),
                                QStringLiteral("SMTP"), email.server);
-    smtp->SetSender(email.senderName, email.returnAddress);
     if (monitor)
         monitor->SetEmailSettings(email);
 }

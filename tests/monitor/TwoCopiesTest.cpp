@@ -70,7 +70,6 @@ TEST(TwoCopiesTest, DISABLED_ARunningCopy) {
     email.alertRecipient = QString::fromLatin1(kAlertTo);
     email.recoveryRecipient = QString::fromLatin1(kRecoveryTo);
     email.server = QStringLiteral("127.0.0.1:") + qEnvironmentVariable(kPortVar);
-    smtp->SetSender(email.senderName, email.returnAddress);
     {
         SlotMonitor monitor(&view, log, smtp);
         monitor.SetTrayFrameMs(0);

@@ -2,7 +2,7 @@
 // "Test Email Settings" and "Tell a friend" against real SMTP peers, the "Log" viewer on logs of
 // the real writer (find, copy, follow, Clear Log, shrinking), "Logs" (Browse, OK, Cancel).
 #include "controls/RecordingTrayShell.h"
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
 #include "monitor/SlotMonitor.h"
@@ -17,7 +17,7 @@
 #include "ui/LogLinesView.h"
 #include "ui/LogSettingsDlg.h"
 #include "ui/LogViewDlg.h"
-#include "ui/MailPasswordKeyring.h"
+#include "platform/MailPasswordKeyring.h"
 #include "ui/MonitorDlg.h"
 #include "ui/TellFriendDlg.h"
 

@@ -1,7 +1,7 @@
 // The main window offscreen as a keyboard user works it: typed polling intervals and warning
 // thresholds with real key presses and focus changes, the arrows at the ends of the range; and
 // "On the web..." with no browser and with one.
-#include "app/ProductInfo.h"
+#include "platform/ProductInfo.h"
 #include "controls/RecordingTrayShell.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"

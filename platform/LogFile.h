@@ -64,3 +64,14 @@ QString CheckLogAppend(const QString& path);
 // Clear Log: the file at path made empty (created when missing) under the exclusive lock.
 // False while another opener holds it or when it cannot be created.
 bool ClearLogFile(const QString& path);
+
+// Size and identity of an open log, to tell a grown file from a cleared or replaced one.
+struct LogFileStat {
+    qint64 size = 0;
+    quint64 device = 0;
+    quint64 inode = 0;
+    friend bool operator==(const LogFileStat&, const LogFileStat&) = default;
+};
+bool StatLogFile(const LogFile& file, LogFileStat* stat);
+// Up to `length` bytes from `offset` (fewer at the end of the file); false on a read error.
+bool ReadLogBytes(const LogFile& file, qint64 offset, qint64 length, QByteArray* out);

@@ -6,9 +6,9 @@
 #include <functional>
 
 // The e-mail password in the desktop's keyring (the Secret Service of GNOME Keyring or KWallet),
-// through QtKeychain. Reading runs in the background: it is started early and its answer taken
-// when it comes, so neither the window nor a poll ever waits for a keyring (or its unlock
-// prompt). Where no keyring answers, the caller keeps the password in the settings file.
+// through the OS layer's secret calls. Reading runs in the background: it is started early and its
+// answer taken when it comes, so neither the window nor a poll ever waits for a keyring (or its
+// unlock prompt). Where no keyring answers, the caller keeps the password in the settings file.
 class MailPasswordKeyring : public QObject {
     Q_OBJECT
 public:

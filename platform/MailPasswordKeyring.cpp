@@ -1,8 +1,8 @@
-#include "ui/MailPasswordKeyring.h"
+#include "platform/MailPasswordKeyring.h"
+
+#include "platform/Platform.h"
 
 #include <QEventLoop>
-
-#include <qt6keychain/keychain.h>
 
 namespace {
 
@@ -17,19 +17,17 @@ void MailPasswordKeyring::StartRead(std::function<void(const QString&)> onPasswo
     if (m_read == Read::Running)
         return;
     m_read = Read::Running;
-    auto* job = new QKeychain::ReadPasswordJob(kService, this);
-    job->setKey(kKey);
-    connect(job, &QKeychain::Job::finished, this, [this, job, onPassword] {
-        // "Nothing stored" is an answer too: the keyring is there and will take a password.
-        const bool answered =
-            job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
-        m_read = answered ? Read::Answered : Read::NoKeyring;
-        m_password = job->error() == QKeychain::NoError ? job->textData() : QString();
-        if (answered && onPassword)
-            onPassword(m_password);
-        emit readEnded();
-    });
-    job->start();
+    CurrentPlatform().ReadSecret(kService, kKey, this,
+                                 [this, onPassword](SecretRead read, const QString& secret) {
+                                     // "Nothing stored" is an answer too: the keyring is there and
+                                     // will take a password.
+                                     const bool answered = read != SecretRead::NoKeyring;
+                                     m_read = answered ? Read::Answered : Read::NoKeyring;
+                                     m_password = read == SecretRead::Found ? secret : QString();
+                                     if (answered && onPassword)
+                                         onPassword(m_password);
+                                     emit readEnded();
+                                 });
 }
 
 bool MailPasswordKeyring::WaitForRead(QString* password) {
@@ -45,18 +43,14 @@ bool MailPasswordKeyring::WaitForRead(QString* password) {
 }
 
 bool MailPasswordKeyring::Store(const QString& password) {
-    auto* job = new QKeychain::WritePasswordJob(kService, this);
-    job->setKey(kKey);
-    job->setTextData(password);
     QEventLoop loop;
     bool ended = false;
     bool stored = false;
-    connect(job, &QKeychain::Job::finished, &loop, [&] {
+    CurrentPlatform().WriteSecret(kService, kKey, password, &loop, [&](bool ok) {
         ended = true;
-        stored = job->error() == QKeychain::NoError;
+        stored = ok;
         loop.quit();
     });
-    job->start();
     if (!ended)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (stored) {

@@ -1,9 +1,10 @@
-#include "log/LogFile.h"
+#include "platform/LogFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -258,4 +259,34 @@ QString CheckLogAppend(const QString& path) {
     if (!exists)
         ::unlink(native.constData());
     return {};
+}
+
+bool StatLogFile(const LogFile& file, LogFileStat* stat) {
+    struct stat info {};
+    if (!file.IsOpen() || ::fstat(file.Handle(), &info) != 0)
+        return false;
+    stat->size = info.st_size;
+    stat->device = info.st_dev;
+    stat->inode = info.st_ino;
+    return true;
+}
+
+bool ReadLogBytes(const LogFile& file, qint64 offset, qint64 length, QByteArray* out) {
+    out->resize(static_cast<qsizetype>(std::max<qint64>(length, 0)));
+    qsizetype got = 0;
+    while (got < out->size()) {
+        const ssize_t n = ::pread(file.Handle(), out->data() + got,
+                                  static_cast<size_t>(out->size() - got), offset + got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            out->clear();
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    out->resize(got);
+    return true;
 }
