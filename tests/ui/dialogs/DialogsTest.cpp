@@ -1,7 +1,6 @@
 // The dialogs offscreen: "Email settings" (copying, security, OK, the password in a real keyring),
 // "Test Email Settings" and "Tell a friend" against real SMTP peers, the "Log" viewer on logs of
 // the real writer (find, copy, follow, Clear Log, shrinking), "Logs" (Browse, OK, Cancel).
-#include "controls/RecordingTrayShell.h"
 #include "log/LogFile.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
@@ -11,6 +10,7 @@
 #include "tests/common/SilentListener.h"
 #include "tests/common/SmtpSink.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 #include "ui/DialogCommands.h"
 #include "ui/DialogPrompt.h"
 #include "ui/EmailSetupDlg.h"

@@ -2,7 +2,6 @@
 // boxes, notices, the logon entry); "Select Data Source" and Select, Del and Poll on SQLite and
 // PostgreSQL; the built program as a child process (command line, instances, signals).
 #include "app/MonitorApp.h"
-#include "controls/RecordingTrayShell.h"
 #include "controls/TrayIcon.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
@@ -12,6 +11,7 @@
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 #include "tests/monitor/MonitorTestSupport.h"
 #include "ui/DataSourceChooserDlg.h"
 #include "ui/DatabaseCommands.h"
