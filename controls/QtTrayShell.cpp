@@ -23,6 +23,12 @@ void CQtTrayShell::SetEventHandler(EventHandler handler) {
     m_handler = std::move(handler);
 }
 
+void CQtTrayShell::SetMenu(QMenu* menu) {
+    m_menu = menu;
+    if (m_icon)
+        m_icon->setContextMenu(menu);
+}
+
 bool CQtTrayShell::Dispatch(Action action, const TrayRecord& record) {
     if (QThread::currentThread() == thread())
         return Apply(action, record);
@@ -60,6 +66,9 @@ bool CQtTrayShell::Apply(Action action, const TrayRecord& record) {
         if (!m_icon) {
             m_icon = new QSystemTrayIcon(this);
             connect(m_icon, &QSystemTrayIcon::activated, this, &CQtTrayShell::OnActivated);
+            // Given before the icon shows, so that a StatusNotifierItem host finds the menu
+            // exported when it first reads the item.
+            m_icon->setContextMenu(m_menu);
         }
         m_icon->setIcon(record.flags & TrayFlag::Icon ? record.icon : QIcon());
         m_icon->setToolTip(record.flags & TrayFlag::Tip ? record.tip : QString());

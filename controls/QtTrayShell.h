@@ -2,7 +2,9 @@
 
 #include "controls/TrayShell.h"
 
+#include <QMenu>
 #include <QObject>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <atomic>
@@ -21,6 +23,7 @@ public:
     bool Modify(const TrayRecord& record) override;
     bool Delete(const TrayRecord& record) override;
     void SetEventHandler(EventHandler handler) override;
+    void SetMenu(QMenu* menu) override;
 
 private:
     enum class Action { Add, Modify, Delete };
@@ -30,6 +33,7 @@ private:
 
     QSystemTrayIcon* m_icon = nullptr;
     EventHandler m_handler;
+    QPointer<QMenu> m_menu;
     unsigned m_id = 0;
     unsigned m_flags = 0;
     std::atomic<bool> m_available{false}; // a tray host was there at the last look

@@ -4,12 +4,8 @@
 #include "controls/QtTrayShell.h"
 
 #include <QAction>
-#include <QCursor>
 #include <QMenu>
 #include <QTimer>
-#include <QWidget>
-
-#include <utility>
 
 namespace {
 
@@ -38,16 +34,20 @@ CTrayIcon::CTrayIcon(unsigned id, std::shared_ptr<ITrayShell> shell, QObject* pa
 CTrayIcon::~CTrayIcon() {
     UpdateIconFromResource(0);
     m_shell->SetEventHandler(nullptr);
-    if (QMenu* menu = std::exchange(m_openMenu, nullptr)) {
-        menu->disconnect(this);
-        delete menu;
-    }
+    m_shell->SetMenu(nullptr);
 }
 
 void CTrayIcon::BindWindow(QWidget* window, unsigned callbackMessage) {
     std::lock_guard guard(m_lock);
     m_record.window = window;
     m_record.callbackMessage = callbackMessage;
+}
+
+void CTrayIcon::SetMenu(QMenu* menu) {
+    m_menu = menu;
+    if (menu && !menu->actions().isEmpty())
+        menu->setDefaultAction(menu->actions().first());
+    m_shell->SetMenu(menu);
 }
 
 bool CTrayIcon::UpdateIcon(const QIcon& icon, std::optional<QString> tip) {
@@ -148,76 +148,22 @@ void CTrayIcon::LookForTray(int everyMs, int forMs) {
 }
 
 bool CTrayIcon::HandleTrayEvent(unsigned id, unsigned event) {
-    QWidget* window;
     {
         std::lock_guard guard(m_lock);
         if (id != m_record.id)
             return false;
-        window = m_record.window;
     }
     // StatusNotifierItem hosts report a left click and never a double click; XEmbed trays
-    // report both. Either opens the window.
-    const bool opens = event == TrayEvent::LeftButtonUp || event == TrayEvent::LeftDoubleClick;
-    if (event != TrayEvent::RightButtonUp && !opens)
+    // report both. Either runs the menu's first command, which opens the window.
+    if (event != TrayEvent::LeftButtonUp && event != TrayEvent::LeftDoubleClick)
         return false;
-    std::unique_ptr<QMenu> menu = LoadTrayMenu();
-    if (!menu || menu->actions().isEmpty())
+    if (!m_menu || m_menu->actions().isEmpty())
         return false;
-    QAction* first = menu->actions().first();
-
-    if (opens) {
-        emit commandRequested(first->data().toInt());
-        return true;
-    }
-
-    menu->setDefaultAction(first);
-    const QPoint cursor = QCursor::pos();
-    if (window && window->isVisible())
-        window->activateWindow();
-    // One tray menu at a time; the popup deletes itself once it has closed, after the chosen
-    // command was handed on.
-    if (QMenu* old = std::exchange(m_openMenu, nullptr)) {
-        old->disconnect(this);
-        old->hide();
-        old->deleteLater();
-    }
-    m_openMenu = menu.release();
-    QMenu* open = m_openMenu;
-    connect(open, &QMenu::triggered, this,
-            [this](QAction* action) { emit commandRequested(action->data().toInt()); });
-    connect(open, &QMenu::aboutToHide, this, [this, open] {
-        if (m_openMenu == open)
-            m_openMenu = nullptr;
-        open->deleteLater();
-    });
-    open->popup(cursor);
+    emit commandRequested(m_menu->actions().first()->property("controlId").toInt());
     return true;
 }
 
 TrayRecord CTrayIcon::Record() const {
     std::lock_guard guard(m_lock);
     return m_record;
-}
-
-std::unique_ptr<QMenu> CTrayIcon::LoadTrayMenu() const {
-    auto menu = std::make_unique<QMenu>(QStringLiteral("&Tray"));
-    const struct {
-        int command;
-        const char* text;
-    } items[] = {
-        {kCommandOpen, "&Open Trellion"},
-        {kCommandAbout, "&About Trellion..."},
-        {0, nullptr},
-        {kCommandTerminate, "&Terminate Trellion"},
-    };
-    for (const auto& item : items) {
-        if (!item.text) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction* action = menu->addAction(QString::fromLatin1(item.text));
-        action->setData(item.command);
-        action->setProperty("controlId", item.command);
-    }
-    return menu;
 }

@@ -3,26 +3,24 @@
 #include "controls/TrayShell.h"
 
 #include <QDeadlineTimer>
+#include <QMenu>
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 #include <mutex>
 #include <optional>
 
-class QMenu;
 class QTimer;
 
 // The program's icon in the notification area: shown, changed and removed on request, with the
-// tray menu on a right click and its first command on a left click or double click.
+// tray menu the host shows, and that menu's first command on a left click or double click.
 class CTrayIcon : public QObject {
     Q_OBJECT
 
 public:
-    // Tray menu (resource 110) and its commands, first item first.
+    // The icon's identifier, that of the tray menu's resource.
     static constexpr int kTrayMenu = 110;
-    static constexpr int kCommandOpen = 32772;
-    static constexpr int kCommandAbout = 57664;
-    static constexpr int kCommandTerminate = 32773;
 
     // id: the icon's identifier (the main window uses 110); the tip starts as string resource id.
     // shell: null for the desktop's tray (QSystemTrayIcon); shared so that a test can watch it.
@@ -32,6 +30,10 @@ public:
     ~CTrayIcon() override;
 
     void BindWindow(QWidget* window, unsigned callbackMessage);
+    // The tray menu, handed to the host, whose actions carry their command ids as the property
+    // "controlId"; the first is the default. Not owned. UI thread.
+    void SetMenu(QMenu* menu);
+    QMenu* Menu() const { return m_menu; }
 
     // icon null: removes the icon. tip: replaces the tip (cut to 63 characters) when given.
     // Returns the shell's answer; after a failure the next update with an icon adds it anew.
@@ -50,21 +52,17 @@ public:
     // UI thread: ShowAgain every everyMs until an icon is shown or forMs have passed.
     void LookForTray(int everyMs, int forMs);
 
-    // event: a TrayEvent. Right button up opens the tray menu at the cursor; a left click or
-    // double click emits the menu's first command. Returns true when handled. UI thread.
-    virtual bool HandleTrayEvent(unsigned id, unsigned event);
+    // event: a TrayEvent. A left click or double click emits the menu's first command; the
+    // right button is the host's, which shows the menu itself. Returns true when handled. UI
+    // thread.
+    bool HandleTrayEvent(unsigned id, unsigned event);
 
     TrayRecord Record() const;
     ITrayShell& Shell() const { return *m_shell; }
 
 signals:
-    // A command of the tray menu (kCommandOpen, kCommandAbout, kCommandTerminate) for the owner.
+    // The tray menu's first command, asked for by a click on the icon, for the owner.
     void commandRequested(int command);
-
-protected:
-    // The tray menu: "&Open Trellion" (default), "&About Trellion...", separator, "&Terminate
-    // Trellion", each action carrying its command id as data. Null when it cannot be built.
-    virtual std::unique_ptr<QMenu> LoadTrayMenu() const;
 
 private:
     bool Update(const QIcon& icon, int iconNumber, const std::optional<QString>& tip,
@@ -77,5 +75,5 @@ private:
     int m_wantedNumber = 0;
     QTimer* m_lookTimer = nullptr;
     QDeadlineTimer m_lookUntil;
-    QMenu* m_openMenu = nullptr; // the popup on screen, deleted when it hides
+    QPointer<QMenu> m_menu;
 };

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QMenu;
 class QWidget;
 
 // Flags of a tray record: which members the shell is to take.
@@ -40,7 +41,7 @@ struct TrayRecord {
     QString tip;
 };
 
-// The desktop's notification area, reduced to the three calls the tray icon makes.
+// The desktop's notification area, reduced to the calls the tray icon makes.
 class ITrayShell {
 public:
     using EventHandler = std::function<void(unsigned id, unsigned event)>;
@@ -51,4 +52,7 @@ public:
     virtual bool Delete(const TrayRecord& record) = 0;
     // Where mouse events on an icon shown with TrayFlag::Message go; called on the UI thread.
     virtual void SetEventHandler(EventHandler handler) = 0;
+    // The menu the host shows on the icon (a StatusNotifierItem host reads it over DBusMenu, an
+    // XEmbed tray pops it up at the cursor); not owned, null for none. UI thread.
+    virtual void SetMenu(QMenu* menu) = 0;
 };

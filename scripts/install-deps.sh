@@ -13,6 +13,7 @@ PACKAGES=(
   openssl  # the mail tests' certificate authority
   curl  # bench_mail's baseline delivery
   xvfb xauth trayer x11-utils imagemagick
+  xfce4-panel  # a StatusNotifierItem host (its status tray) for the tray menu test
   qtkeychain-qt6-dev  # the e-mail password in the desktop's keyring
   libsecret-1-0       # loaded at run time by QtKeychain to reach the Secret Service
   gnome-keyring dbus  # keyring and desktop-notification tests run a D-Bus session of their own

@@ -17,6 +17,7 @@
 #include <vector>
 
 class CAccessGraph;
+class CCommandActions;
 class PollScheduler;
 class INotice;
 class CNoticeBox;
@@ -45,7 +46,8 @@ class QWidget;
 // it or pressing Escape only hides it; Exit and Terminate end it.
 //
 // Every menu item, button and field carries its fixed command or control id as the property
-// "controlId", and OnCommand dispatches by that id.
+// "controlId", and OnCommand dispatches by that id. The menu bar, the tray menu and the slot
+// buttons share the commands' actions.
 class CMonitorDlg : public QDialog, public IMonitorView, public IDatabaseCommandsWindow {
     Q_OBJECT
 public:
@@ -146,6 +148,8 @@ public:
     QAction* Action(int id) const;
     QWidget* Control(int id) const;
     QMenuBar* MenuBar() const { return m_menuBar; }
+    // The menu the tray host shows: "&Open Trellion", "&About Trellion...", "&Terminate Trellion".
+    QMenu* TrayMenu() const { return m_trayMenu.get(); }
     INotice* Notice() const;
 
     SlotMonitor& Monitor() const { return *m_monitor; }
@@ -216,9 +220,10 @@ private:
         QLabel* lastRecovery = nullptr;
     };
 
+    // Each in the file of its part: menus and commands, slots and layout, life cycle.
     void BuildMenus();
+    QMenu* BuildTrayMenu();
     void BuildSlots();
-    QAction* AddCommand(QMenu* menu, const QString& text, int id, bool checkable = false);
     void Tag(QWidget* widget, int id);
 
     // Handlers, one per command.
@@ -263,7 +268,7 @@ private:
     QScrollArea* m_scroll = nullptr;
     QWidget* m_content = nullptr;
     std::array<SlotWidgets, 4> m_slots;
-    QHash<int, QAction*> m_actions;
+    CCommandActions* m_commandActions = nullptr;
     QHash<int, QWidget*> m_controls;
     std::shared_ptr<CNoticeBox> m_notice;
     std::shared_ptr<LogWriter> m_log;
@@ -272,6 +277,7 @@ private:
     std::unique_ptr<SlotMonitor> m_monitor;
     std::unique_ptr<PollScheduler> m_scheduler;
     std::unique_ptr<CDatabaseCommands> m_commands;
+    std::unique_ptr<QMenu> m_trayMenu; // outlives the icon that shows it
     std::unique_ptr<CTrayIcon> m_tray;
 
     QString m_accessLogPath;

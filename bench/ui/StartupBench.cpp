@@ -3,13 +3,13 @@
 // first paint, and the longest gap between two ticks of a 5 ms UI timer while the four polls
 // hang until their login time-out, end unreachable and write their error lines.
 #include "app/MonitorApp.h"
-#include "controls/RecordingTrayShell.h"
 #include "log/LogWriter.h"
 #include "monitor/SlotMonitor.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/SilentListener.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 #include "ui/MonitorDlg.h"
 
 #include <QApplication>

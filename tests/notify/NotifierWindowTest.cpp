@@ -1,9 +1,9 @@
 // The window and the desktop: a click on the notice of an outage opens the hidden window.
 #include "app/MonitorApp.h"
-#include "controls/RecordingTrayShell.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 #include "tests/notify/NotificationRecorder.h"
 #include "ui/MonitorDlg.h"
 

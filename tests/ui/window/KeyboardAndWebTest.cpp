@@ -2,11 +2,11 @@
 // thresholds with real key presses and focus changes, the arrows at the ends of the range; and
 // "On the web..." with no browser and with one.
 #include "platform/ProductInfo.h"
-#include "controls/RecordingTrayShell.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 #include "ui/MonitorDlg.h"
 #include "ui/UpDown.h"
 

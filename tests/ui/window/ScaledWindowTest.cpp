@@ -2,11 +2,11 @@
 // screen has room for 640x400 of it: the window stays on the screen and its slots scroll, so that
 // "Database 4" is reached with the keyboard and the mouse. Pictures of the window go to the build
 // folder to be looked at.
-#include "controls/RecordingTrayShell.h"
 #include "monitor/PollScheduler.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 #include "ui/MonitorDlg.h"
 
 #include <QApplication>

@@ -1,8 +1,6 @@
-// The main window offscreen (start-up from the store, layouts, commands with a late tray, number
-// boxes, notices, the logon entry); "Select Data Source" and Select, Del and Poll on SQLite and
-// PostgreSQL; the built program as a child process (command line, instances, signals).
+// The main window offscreen: start-up from the store, layouts, commands with a late tray, the
+// tray menu and the buttons as the window's commands, number boxes, notices, the logon entry.
 #include "app/MonitorApp.h"
-#include "controls/RecordingTrayShell.h"
 #include "controls/TrayIcon.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
@@ -12,7 +10,9 @@
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 #include "tests/monitor/MonitorTestSupport.h"
+#include "tests/ui/window/WindowTestSupport.h"
 #include "ui/DataSourceChooserDlg.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/LogonStart.h"
@@ -26,10 +26,12 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -42,24 +44,11 @@
 
 namespace {
 
-// The store keeps text; numbers are read back from it. "key=value|key=value".
-void Write(const QString& pairs) {
-    for (const QString& pair : pairs.split(u'|'))
-        SettingsStore::WriteString(SettingsStore::kSettings, pair.section(u'=', 0, 0),
-                                   pair.section(u'=', 1));
-}
-int ReadInt(const QString& key) {
-    return SettingsStore::ReadInt(SettingsStore::kSettings, key, -1);
-}
-// An empty store but for a server, so that no first-start prompt comes.
-void ResetStore() {
-    QFile::remove(SettingsStore::FilePath());
-    Write("SMTP=127.0.0.1:1");
-}
-// Generous: a loaded two-core machine under the sanitizer is slow, and every wait ends early.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
-    return TestSupport::WaitUntil(done, timeoutMs);
-}
+using WindowTestSupport::ReadInt;
+using WindowTestSupport::ResetStore;
+using WindowTestSupport::WaitUntil;
+using WindowTestSupport::Write;
+
 std::unique_ptr<CMonitorDlg> MakeWindow(CRecordingTrayShell** shell = nullptr) {
     auto recording = std::make_unique<CRecordingTrayShell>();
     if (shell)
@@ -222,6 +211,56 @@ TEST(WindowCommandTest, ALateTrayCloseEscapeAndHideOnlyHideTrayClicksOpenExitEnd
     EXPECT_EQ(QString("%1 %2").arg(ReadInt("NumOpen")).arg(ReadInt("LocX")), "1 150");
 }
 
+TEST(WindowCommandTest, TheTrayMenuAndTheSlotButtonsRunTheWindowsCommands) {
+    ResetStore();
+    CRecordingTrayShell* shell = nullptr;
+    auto w = MakeWindow(&shell);
+    // The host is handed the window's tray menu: its items carry the commands' ids, the first
+    // is the default (what a click on the icon runs).
+    QMenu* menu = shell->Menu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu, w->TrayMenu());
+    QStringList items;
+    for (const QAction* action : menu->actions())
+        items << (action->isSeparator()
+                      ? QStringLiteral("-")
+                      : action->text() + "=" + action->property("controlId").toString());
+    EXPECT_EQ(items.join(u'|'),
+              "&Open Trellion=32772|&About Trellion...=57664|-|&Terminate Trellion=32773");
+    EXPECT_EQ(menu->defaultAction(), menu->actions().first());
+
+    // A slot button and its action are one command: enabled together, a click triggers it.
+    for (int i = 0; i < 4; ++i)
+        for (const auto& ids :
+             {CMonitorDlg::IDC_SELECT, CMonitorDlg::IDC_POLL, CMonitorDlg::IDC_DEL}) {
+            QAction* action = w->Action(ids[i]);
+            ASSERT_NE(action, nullptr) << ids[i];
+            EXPECT_EQ(action->property("controlId").toInt(), ids[i]);
+            EXPECT_EQ(action->isEnabled(), w->Control(ids[i])->isEnabled()) << ids[i];
+            EXPECT_EQ(action->isEnabled(), ids == CMonitorDlg::IDC_SELECT) << "an empty slot";
+        }
+    int selected = -1;
+    w->DatabaseCommands().SetProbeMaker([&](INotice*) {
+        selected = 2;
+        return std::unique_ptr<CDatabaseProbe>(CDatabaseProbe::FromStored(
+            QStringLiteral("DRIVER={SQLite3};Database=/nonexistent/x.db;NoCreat=1"), "x"));
+    });
+    QSignalSpy triggered(w->Action(CMonitorDlg::IDC_SELECT[2]), &QAction::triggered);
+    QTest::mouseClick(qobject_cast<QPushButton*>(w->Control(CMonitorDlg::IDC_SELECT[2])),
+                      Qt::LeftButton);
+    EXPECT_EQ(triggered.count(), 1);
+    EXPECT_EQ(selected, 2) << "the click ran Select Database";
+    w->Action(CMonitorDlg::IDC_DEL[3])->setEnabled(true);
+    EXPECT_TRUE(w->Control(CMonitorDlg::IDC_DEL[3])->isEnabled());
+
+    // From the tray: Open shows the hidden window, Terminate ends the program.
+    ASSERT_FALSE(w->isVisible());
+    menu->actions().first()->trigger();
+    EXPECT_TRUE(w->isVisible());
+    menu->actions().last()->trigger();
+    EXPECT_TRUE(w->HasEnded());
+}
+
 TEST(WindowCommandTest, NumberBoxesTakeDigitsOnlyAndNoticesFromPollThreadsDoNotStack) {
     ResetStore();
     auto w = MakeWindow();
@@ -254,190 +293,6 @@ TEST(WindowCommandTest, NumberBoxesTakeDigitsOnlyAndNoticesFromPollThreadsDoNotS
             w->Notice()->ShowNotice(QLatin1String(i % 2 ? "first" : "second"));
         }).join();
     EXPECT_TRUE(WaitUntil([&] { return open("first") == 1 && open("second") == 1; }));
-}
-
-using Button = QDialogButtonBox::StandardButton;
-QString g_dir, g_userDb;
-DbServer* g_cluster = nullptr;
-
-struct CommandsWindow : IDatabaseCommandsWindow {
-    bool AskYesNo(const QString& text) override {
-        questions << text;
-        return answer;
-    }
-    void ApplyWindowLayout() override {}
-    bool answer = false;
-    QStringList questions;
-};
-
-class ChooserTest : public ::testing::Test {
-protected:
-    // Data sources are written before the first ODBC call: unixODBC keeps what it read.
-    static void SetUpTestSuite() {
-        OdbcTestEnv::Install();
-        g_cluster = new DbServer(DbServer::Kind::Postgres);
-        ASSERT_TRUE(g_cluster->Start());
-        g_dir = TestSupport::MakeTempDir(QStringLiteral("chooser"));
-        g_userDb = g_dir + QStringLiteral("/user.db");
-        OdbcTestEnv::AddDsn("UserLite", "SQLite3", {{"Database", g_userDb}});
-        OdbcTestEnv::AddDsn("Ops", "PostgreSQL Unicode",
-                            {{"Servername", "127.0.0.1"},
-                             {"Port", QString::number(g_cluster->Port())},
-                             {"Database", g_cluster->Database()}},
-                            true);
-        OdbcTestEnv::CreateSqliteDatabase(g_userDb);
-    }
-    static void TearDownTestSuite() { delete g_cluster; }
-
-    void SetUp() override {
-        commands->SetProbeMaker([this](INotice* n) { return CreateSelectedProbe(choice, n); });
-        QObject::connect(scheduler.get(), &PollScheduler::PollEnded, [this](int s) { ++ended[s]; });
-    }
-
-    // The user fills the dialog and clicks; the selection's probe, whatever the outcome.
-    std::unique_ptr<CDatabaseProbe> Choose(const std::function<void(CDataSourceChooserDlg&)>& fill,
-                                           Button button = Button::Ok) {
-        CDataSourceChooserDlg dlg;
-        QTimer::singleShot(0, &dlg, [&] {
-            fill(dlg);
-            dlg.findChild<QDialogButtonBox*>()->button(button)->click();
-        });
-        return dlg.SelectAndConnect(&rig.notice);
-    }
-    void Select(int slot, std::optional<QString> answer) {
-        choice = std::move(answer);
-        commands->SelectDatabase(slot);
-    }
-    bool Polled(int slot, int total) {
-        return WaitUntil([&] { return ended[slot] >= total && !scheduler->IsPolling(slot); },
-                         30000);
-    }
-    QStringList Captions(int slot) { return rig.view.Last("captions", slot).texts; }
-    static QString Setting(const QString& key) {
-        return SettingsStore::ReadString(SettingsStore::kSettings, key, QStringLiteral("-"));
-    }
-
-    MonitorRig rig;
-    CommandsWindow window;
-    std::unique_ptr<PollScheduler> scheduler =
-        std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
-    std::unique_ptr<CDatabaseCommands> commands = std::make_unique<CDatabaseCommands>(
-        scheduler.get(), rig.monitor.get(), &window, &rig.notice);
-    std::optional<QString> choice;
-    std::array<int, 4> ended{};
-};
-
-TEST_F(ChooserTest, BuildsTheStringOfEachSourceAndRefusesWhatIsMissing) {
-    using Dlg = CDataSourceChooserDlg;
-    EXPECT_EQ(Dlg::TypedString("Odd}Driver", " ;A=1"), "DRIVER={Odd}}Driver};A=1");
-    // Braces only where a plain value would be misread, '}' doubled inside them.
-    EXPECT_EQ(Dlg::WithCredentials("DSN=Ops;", "o'brien", "{a;b}c"),
-              "DSN=Ops;UID=o'brien;PWD={{a;b}}c}");
-    EXPECT_EQ(Dlg::WithCredentials("", "", "x=y z"), "PWD=x=y z");
-    CDataSourceChooserDlg dlg;
-    dlg.SetDatabaseFile("/srv/sales 2024.db");
-    EXPECT_EQ(dlg.BuildConnectionString().value_or("-"),
-              "DRIVER={SQLite3};Database=/srv/sales 2024.db;NoCreat=1");
-    QStringList warnings;
-    dlg.SetWarningHandler([&](const QString& text) { warnings << text; });
-    for (const QString& file : {QString(), QStringLiteral("/a;b.db"), g_dir + "/typo.db"}) {
-        dlg.SetDatabaseFile(file);
-        dlg.accept();
-    }
-    EXPECT_EQ(warnings, QStringList({"Please choose a database file.",
-                                     "The path of the database file must not contain ';'.",
-                                     "The database file does not exist."}));
-    EXPECT_FALSE(dlg.AcceptedConnectionString().has_value());
-    EXPECT_FALSE(QFile::exists(g_dir + "/typo.db"));
-}
-
-TEST_F(ChooserTest, SelectsAFileADataSourceAndALoginEndToEnd) {
-    const auto file = Choose([](auto& dlg) { dlg.SetDatabaseFile(g_userDb); });
-    // The driver's completion names no driver and would not connect again: the input is kept.
-    EXPECT_EQ(file->ConnectionString(), "DRIVER={SQLite3};Database=" + g_userDb + ";NoCreat=1");
-    EXPECT_EQ(file->Title(), "user.db");
-    const auto dsn = Choose([](auto& dlg) { dlg.SelectDataSource("UserLite"); });
-    EXPECT_TRUE(dsn->ConnectionString().startsWith("DSN=UserLite;"));
-    EXPECT_EQ(dsn->Title(), "USERLITE(" + g_userDb + ")");
-    const auto login = [&](const QString& password) {
-        return Choose([&](auto& dlg) {
-            dlg.SelectDataSource("Ops");
-            dlg.SetUserName(g_cluster->User());
-            dlg.SetPassword(password);
-        });
-    };
-    EXPECT_EQ(login(g_cluster->Password())->Title(), g_cluster->User() + "@OPS(127.0.0.1)");
-    const auto cancelled = Choose([](auto& dlg) { dlg.SetDatabaseFile(g_userDb); }, Button::Cancel);
-    EXPECT_EQ(cancelled->Title(), "Not Connected");
-    // A wrong password keeps the dialog open (tested with the dialog's own cases).
-}
-
-TEST_F(ChooserTest, SelectFailCancelOutageAndDelOnOneSlot) {
-    Select(2, "DSN=UserLite");
-    const QString title = "USERLITE(" + g_userDb + ")";
-    const QString stored = Setting("lastDatabase2");
-    EXPECT_EQ(Captions(2), QStringList({title, title}));
-    EXPECT_TRUE(stored.startsWith("DSN=UserLite;") && Setting("lastDatabaseTitle2") == title);
-    ASSERT_TRUE(Polled(2, 1));
-    // A failed choice and a cancel leave the slot unconfigured and the stored database alone.
-    Select(2, OdbcTestEnv::SqliteConnectionString(g_dir + "/missing.db"));
-    Select(2, std::nullopt);
-    EXPECT_EQ(Captions(2), QStringList({"Database 3", "Select Database"}));
-    EXPECT_EQ(rig.notice.Texts().size(), 1);
-    EXPECT_EQ(Setting("lastDatabase2") + Setting("lastDatabaseTitle2"), stored + title);
-    // Chosen again, then its file moved away: unreachable, not a new empty file.
-    Select(2, "DSN=UserLite");
-    ASSERT_TRUE(Polled(2, 2) && QFile::rename(g_userDb, g_userDb + ".moved"));
-    commands->PollNow(2);
-    ASSERT_TRUE(Polled(2, 3));
-    EXPECT_FALSE(QFile::exists(g_userDb));
-    EXPECT_EQ(rig.view.LastColour(2), IMonitorView::kColourUnreachable);
-    ASSERT_TRUE(QFile::rename(g_userDb + ".moved", g_userDb));
-    commands->RemoveDatabase(2);
-    EXPECT_TRUE(rig.monitor->IsConfigured(2)) << "answered No";
-    window.answer = true;
-    commands->RemoveDatabase(2);
-    commands->RemoveDatabase(2);
-    EXPECT_EQ(window.questions,
-              QStringList(2, "Are you sure you want to stop monitoring " + title + "?"));
-    EXPECT_FALSE(rig.monitor->HasProbe(2) || scheduler->IsArmed(2));
-    EXPECT_EQ(Setting("lastDatabase2") + Setting("lastDatabaseTitle2"), "");
-    EXPECT_EQ(Captions(2), QStringList({"Database 3", "Select Database"}));
-}
-
-TEST_F(ChooserTest, DatabaseFilesAreTitledByNameAndTwoOfOneNameStayApart) {
-    const QString ledger = g_dir + "/ledger.db", sales = g_dir + "/sales/ledger.db";
-    OdbcTestEnv::CreateSqliteDatabase(ledger);
-    OdbcTestEnv::CreateSqliteDatabase(sales);
-    Select(0, OdbcTestEnv::SqliteConnectionString(ledger));
-    Select(1, OdbcTestEnv::SqliteConnectionString(sales));
-    Select(2, OdbcTestEnv::SqliteConnectionString(g_dir + "/sales/../ledger.db"));
-    EXPECT_EQ(Captions(0), QStringList({"ledger.db", "ledger.db"}));
-    EXPECT_EQ(Captions(1), QStringList({"sales/ledger.db", "sales/ledger.db"}));
-    EXPECT_EQ(rig.monitor->Title(2), "ledger.db") << "the same file, the same database";
-    ASSERT_TRUE(Polled(1, 1));
-    // An outage of one file is its own: its section, its log line, its alert.
-    ASSERT_TRUE(QFile::remove(sales));
-    commands->PollNow(1);
-    ASSERT_TRUE(Polled(1, 2));
-    EXPECT_EQ(SettingsStore::ReadInt("sales/ledger.db", "Warned", 0), 1);
-    EXPECT_EQ(SettingsStore::ReadInt("ledger.db", "Warned", 0), 0);
-    EXPECT_EQ(rig.ErrorLines(), QStringList({"Database unreachable: sales/ledger.db"}));
-}
-
-TEST_F(ChooserTest, AStringTheDriverMisreadsCreatesNoFile) {
-    // The driver took the whole text for a file name and made that file.
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(g_dir);
-    Select(1, "DRIVER={SQLite3};ledger");
-    EXPECT_FALSE(rig.monitor->IsConfigured(1));
-    EXPECT_EQ(QDir(g_dir).entryList({"DRIVER*"}), QStringList());
-    // Where that file exists, the driver's completion names a data source that does not: the
-    // string that connected is kept instead.
-    QFile(g_dir + "/NoCreat=1;DRIVER={SQLite3};ledger").open(QIODevice::WriteOnly);
-    Select(1, "NoCreat=1;DRIVER={SQLite3};ledger");
-    QDir::setCurrent(before);
-    EXPECT_EQ(Setting("lastDatabase1"), "NoCreat=1;DRIVER={SQLite3};ledger");
 }
 
 QString ExecLine() {
@@ -483,77 +338,6 @@ TEST(HelpAndLogonTest, LogonEntryNamesTheInstalledProgramEscapedAndItsFailureIsR
         ASSERT_TRUE(LogonStart::Apply(true, QString::fromUtf8(c[0]), nullptr));
         EXPECT_EQ(ExecLine().toStdString(), c[1]) << c[0];
     }
-}
-
-// No display at all; without display, a platform that would need one.
-std::unique_ptr<QProcess> Start(const QStringList& args = {}, bool display = true) {
-    auto p = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), display ? "offscreen" : "xcb");
-    env.remove(QStringLiteral("DISPLAY"));
-    p->setProcessEnvironment(env);
-    if (display) // nobody reads a running window's pipes
-        p->setProcessChannelMode(QProcess::ForwardedChannels);
-    p->start(QStringLiteral(TRELLION_BINARY_DIR "/trellion"), args);
-    return p;
-}
-// The window is initialised once it has written the entry; taken away for the next.
-bool WaitUntilRunning() {
-    for (int i = 0; i < 1500 && !QFile::exists(LogonStart::EntryPath()); ++i)
-        QThread::msleep(20);
-    return QFile::remove(LogonStart::EntryPath());
-}
-bool Ends(QProcess* p, int signal) {
-    ::kill(static_cast<pid_t>(p->processId()), signal);
-    return p->waitForFinished(30000) && p->exitStatus() == QProcess::NormalExit &&
-           p->exitCode() == 0;
-}
-
-TEST(ProgramProcessTest, CommandLineAnswersWithoutADisplayAndNeverStartsTheMonitor) {
-    const std::string version = "Trellion " TRELLION_VERSION "\n";
-    // Arguments, exit status, standard output (whole; of the help its start), a part of stderr.
-    const std::tuple<QStringList, int, std::string, QString> cases[] = {
-        {{"--version"}, 0, version, {}},
-        {{"-platform", "offscreen", "-v"}, 0, version, {}}, // Qt's own options pass
-        {{"--help"}, 0, "Usage: trellion [options]\n", {}},
-        {{"--bogus", "--version"}, 2, {}, "trellion: Unknown option 'bogus'."},
-        {{"extra"}, 2, {}, "trellion: Unexpected argument 'extra'."},
-    };
-    for (const auto& [args, exitCode, out, err] : cases) {
-        SCOPED_TRACE(qPrintable(args.join(' ')));
-        const std::unique_ptr<QProcess> p = Start(args, false);
-        ASSERT_TRUE(p->waitForFinished(30000));
-        EXPECT_EQ(p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, exitCode);
-        const std::string printed = p->readAllStandardOutput().toStdString();
-        EXPECT_EQ(printed.substr(0, args[0] == "--help" ? out.size() : printed.size()), out);
-        EXPECT_TRUE(QString::fromLocal8Bit(p->readAllStandardError()).contains(err));
-        EXPECT_EQ(printed.find("platform"), std::string::npos) << "Qt's options stay out of help";
-    }
-    EXPECT_FALSE(QFile::exists(LogonStart::EntryPath())) << "no window was made";
-}
-
-TEST(ProgramProcessTest, InstancesCountUpAndDownAndEndInOrderOnSignals) {
-    ResetStore();
-    const QString logs = qEnvironmentVariable("XDG_STATE_HOME");
-    // A stale count from a crash; narrow, so a small virtual screen does not move the window.
-    Write(QStringLiteral("AccessLogFile=%1/a.log|ErrorLogFile=%1/e.log|NumOpen=7|LocX=300|LocY=200|"
-                         "ViewDetails=0")
-              .arg(logs));
-    const std::unique_ptr<QProcess> first = Start();
-    ASSERT_TRUE(WaitUntilRunning());
-    EXPECT_EQ(ReadInt("NumOpen"), 1) << "the first instance starts the count anew";
-    // No server: the second opens the e-mail settings dialog shortly after its start.
-    Write("SMTP=");
-    const std::unique_ptr<QProcess> second = Start();
-    ASSERT_TRUE(WaitUntilRunning());
-    EXPECT_EQ(ReadInt("NumOpen"), 2);
-    QThread::msleep(1500);
-    ASSERT_TRUE(Ends(second.get(), SIGINT)) << "an open dialog does not keep the program";
-    EXPECT_EQ(ReadInt("NumOpen"), 1);
-    Write("LocX=-1");
-    ASSERT_TRUE(Ends(first.get(), SIGTERM));
-    EXPECT_EQ(ReadInt("NumOpen"), 0);
-    EXPECT_EQ(ReadInt("LocX"), 300) << "the destruction steps ran";
 }
 
 } // namespace

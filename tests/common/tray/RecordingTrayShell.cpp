@@ -1,4 +1,4 @@
-#include "controls/RecordingTrayShell.h"
+#include "tests/common/tray/RecordingTrayShell.h"
 
 bool CRecordingTrayShell::Add(const TrayRecord& record) {
     return Record(Action::Add, record);
@@ -15,6 +15,16 @@ bool CRecordingTrayShell::Delete(const TrayRecord& record) {
 void CRecordingTrayShell::SetEventHandler(EventHandler handler) {
     std::lock_guard guard(m_lock);
     m_handler = std::move(handler);
+}
+
+void CRecordingTrayShell::SetMenu(QMenu* menu) {
+    std::lock_guard guard(m_lock);
+    m_menu = menu;
+}
+
+QMenu* CRecordingTrayShell::Menu() const {
+    std::lock_guard guard(m_lock);
+    return m_menu;
 }
 
 bool CRecordingTrayShell::Record(Action action, const TrayRecord& record) {

@@ -21,6 +21,7 @@ public:
     bool Modify(const TrayRecord& record) override;
     bool Delete(const TrayRecord& record) override;
     void SetEventHandler(EventHandler handler) override;
+    void SetMenu(QMenu* menu) override;
 
     // The next count calls fail whatever they ask.
     void FailNextCalls(int count);
@@ -36,6 +37,7 @@ public:
     void ClearCalls();
     bool IsShown(unsigned id) const;
     TrayRecord Shown(unsigned id) const; // empty record when not shown
+    QMenu* Menu() const;                 // what the host would show on a right click
 
 private:
     bool Record(Action action, const TrayRecord& record);
@@ -44,6 +46,7 @@ private:
     std::map<unsigned, TrayRecord> m_icons;
     std::vector<Call> m_calls;
     EventHandler m_handler;
+    QMenu* m_menu = nullptr;
     int m_failures = 0;
     bool m_host = true;
 };
