@@ -57,6 +57,67 @@ const Attribute* FindAttribute(const QList<Attribute>& attributes,
     return nullptr;
 }
 
+QString QuoteValue(const QString& value) {
+    if (!value.contains(u';') && !value.startsWith(u'{'))
+        return value;
+    QString inner = value;
+    inner.replace(QStringLiteral("}"), QStringLiteral("}}"));
+    return u'{' + inner + u'}';
+}
+
+QString WithCredentials(const QString& connectionString, const QString& user,
+                        const QString& password) {
+    QString out = connectionString;
+    const auto add = [&out](const char* key, const QString& value) {
+        if (value.isEmpty())
+            return;
+        if (!out.isEmpty() && !out.endsWith(u';'))
+            out += u';';
+        out += QString::fromLatin1(key) + u'=' + QuoteValue(value);
+    };
+    add("UID", user);
+    add("PWD", password);
+    return out;
+}
+
+bool NamesItsOwnDriver(const QString& attributes) {
+    const QList<Attribute> all = ParseAttributes(attributes.trimmed());
+    if (all.isEmpty())
+        return false;
+    const QString key = all.first().key;
+    return key.compare(u"DRIVER", Qt::CaseInsensitive) == 0 ||
+           key.compare(u"DSN", Qt::CaseInsensitive) == 0 ||
+           key.compare(u"FILEDSN", Qt::CaseInsensitive) == 0;
+}
+
+QString WithDriver(const QString& driver, const QString& attributes) {
+    QString rest = attributes.trimmed();
+    while (rest.startsWith(u';'))
+        rest.remove(0, 1);
+    // A string typed whole is taken as it is.
+    if (NamesItsOwnDriver(rest))
+        return rest;
+    QString name = driver;
+    name.replace(QStringLiteral("}"), QStringLiteral("}}"));
+    const QString base = QStringLiteral("DRIVER={") + name + u'}';
+    return rest.isEmpty() ? base : base + u';' + rest;
+}
+
+QString DataSourceNameOf(const QString& completedConnectionString) {
+    const qsizetype at = completedConnectionString.indexOf(QLatin1String("DSN="));
+    if (at < 0)
+        return QString();
+    const QString rest = completedConnectionString.mid(at + 4).toUpper();
+    const qsizetype semicolon = rest.indexOf(u';');
+    return semicolon < 0 ? rest : rest.left(semicolon);
+}
+
+QString DatabaseFileOf(const QString& connectionString) {
+    const QList<Attribute> attributes = ParseAttributes(connectionString);
+    const Attribute* file = FindAttribute(attributes, {"Database", "DBQ"});
+    return file ? file->value.trimmed() : QString();
+}
+
 namespace {
 
 // True when the string tells the driver manager which driver to load: a DRIVER or FILEDSN

@@ -1,5 +1,6 @@
 // The probe on real drivers: the naming rules, SQLite files, private PostgreSQL and MariaDB
 // servers (titles, listings, failures, long completed strings) and a server that never answers.
+#include "probe/ConnectionStrings.h"
 #include "probe/DataSourceChooser.h"
 #include "probe/DatabaseProbe.h"
 #include "tests/common/DbServer.h"
@@ -75,7 +76,7 @@ TEST(ProbeTest, DataSourceNamesAndTitles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.completed.toStdString() + " / " + c.server.toStdString() + " / " +
                      c.database.toStdString());
-        EXPECT_EQ(CDatabaseProbe::DataSourceNameOf(c.completed), c.dsn);
+        EXPECT_EQ(ConnectionStrings::DataSourceNameOf(c.completed), c.dsn);
         EXPECT_EQ(CDatabaseProbe::DeriveTitle(c.completed, c.dsn, c.server, c.user, c.database),
                   c.title);
     }
@@ -162,7 +163,6 @@ protected:
         ASSERT_TRUE(server->Start());
         db = server.get();
     }
-    void TearDown() override { CDatabaseProbe::SetLoginTimeoutSeconds(60); }
     static inline std::unique_ptr<DbServer> s_servers[2];
     DbServer* db = nullptr;
 };
@@ -259,10 +259,10 @@ TEST_P(ServerProbeTest, ASilentServerFailsAfterTheLoginTimeOut) {
     if (db->ServerKind() != Kind::Postgres) // its time-out does not cover the server's greeting
         GTEST_SKIP() << "MariaDB Connector/ODBC waits for the greeting regardless";
     auto silent = std::make_unique<SilentListener>();
-    CDatabaseProbe::SetLoginTimeoutSeconds(3);
     QString cs = db->DriverConnectionString();
     std::unique_ptr<CDatabaseProbe> probe(CDatabaseProbe::FromStored(
-        cs.replace(QString::number(db->Port()), QString::number(silent->Port())), "silent"));
+        cs.replace(QString::number(db->Port()), QString::number(silent->Port())), "silent",
+        ProbeOptions{3, nullptr}));
     QString error;
     QElapsedTimer timer;
     timer.start();

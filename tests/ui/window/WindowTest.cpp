@@ -6,6 +6,7 @@
 #include "controls/TrayIcon.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
+#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/DbServer.h"
@@ -60,17 +61,17 @@ void ResetStore() {
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
     return TestSupport::WaitUntil(done, timeoutMs);
 }
-std::unique_ptr<CMonitorDlg> MakeWindow(CRecordingTrayShell** shell = nullptr) {
+std::unique_ptr<CMonitorDlg> MakeWindow(CRecordingTrayShell** shell = nullptr,
+                                        ProbeOptions probeOptions = {}) {
     auto recording = std::make_unique<CRecordingTrayShell>();
     if (shell)
         *shell = recording.get();
-    return std::make_unique<CMonitorDlg>(std::move(recording));
+    return std::make_unique<CMonitorDlg>(std::move(recording), nullptr, std::move(probeOptions));
 }
 
 TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesTheRedMarkOff) {
     OdbcTestEnv::Install();
     ResetStore();
-    CDatabaseProbe::SetLoginTimeoutSeconds(2);
     const QString dir = TestSupport::MakeTempDir(QStringLiteral("init-all"));
     const QString db = OdbcTestEnv::CreateSqliteDatabase(dir + QStringLiteral("/inventory.db"));
     SilentListener silent; // a server that accepts and never answers
@@ -92,7 +93,7 @@ TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesThe
     ASSERT_TRUE(LogonStart::Apply(true, QStringLiteral("/opt/old/trellion"), nullptr));
 
     CRecordingTrayShell* shell = nullptr;
-    auto w = MakeWindow(&shell);
+    auto w = MakeWindow(&shell, ProbeOptions{2, nullptr});
     CMonitorApp::LoadIntervalsAndThresholds(*w);
     ASSERT_TRUE(w->OnInitDialog());
     EXPECT_EQ(silent.AcceptedCount(), 0) << "initialisation must not wait for a database";
@@ -131,7 +132,6 @@ TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesThe
     EXPECT_EQ(icon().tip, "Trellion");
     EXPECT_FALSE(w->Control(CMonitorDlg::IDC_POLL[2])->isEnabled() ||
                  w->Control(CMonitorDlg::IDC_DEL[2])->isEnabled());
-    CDatabaseProbe::SetLoginTimeoutSeconds(60);
 }
 
 std::shared_ptr<CDatabaseProbe> StoredProbe(const QString& title) {
@@ -328,12 +328,11 @@ protected:
 };
 
 TEST_F(ChooserTest, BuildsTheStringOfEachSourceAndRefusesWhatIsMissing) {
-    using Dlg = CDataSourceChooserDlg;
-    EXPECT_EQ(Dlg::TypedString("Odd}Driver", " ;A=1"), "DRIVER={Odd}}Driver};A=1");
+    EXPECT_EQ(ConnectionStrings::WithDriver("Odd}Driver", " ;A=1"), "DRIVER={Odd}}Driver};A=1");
     // Braces only where a plain value would be misread, '}' doubled inside them.
-    EXPECT_EQ(Dlg::WithCredentials("DSN=Ops;", "o'brien", "{a;b}c"),
+    EXPECT_EQ(ConnectionStrings::WithCredentials("DSN=Ops;", "o'brien", "{a;b}c"),
               "DSN=Ops;UID=o'brien;PWD={{a;b}}c}");
-    EXPECT_EQ(Dlg::WithCredentials("", "", "x=y z"), "PWD=x=y z");
+    EXPECT_EQ(ConnectionStrings::WithCredentials("", "", "x=y z"), "PWD=x=y z");
     CDataSourceChooserDlg dlg;
     dlg.SetDatabaseFile("/srv/sales 2024.db");
     EXPECT_EQ(dlg.BuildConnectionString().value_or("-"),
