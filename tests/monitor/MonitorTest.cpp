@@ -261,6 +261,9 @@ TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     ASSERT_TRUE(sink.Start());
     rig.SetUpEmail(sink.Port());
     rig.StoreSlot(0, connection, "HungDb");
+    // The bound follows the login time-out the probes are given.
+    SlotMonitor bounded(nullptr, rig.log, rig.smtp, ProbeOptions{7, nullptr});
+    EXPECT_EQ(bounded.WatchdogBoundMs(), 7000 + SlotMonitor::kWatchdogGraceMs);
     rig.monitor->SetWatchdogBoundMs(1500);
     std::weak_ptr<CDatabaseProbe> hung = rig.monitor->Probe(0);
     std::atomic<qint64> delay{-2};
