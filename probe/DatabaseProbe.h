@@ -64,9 +64,9 @@ public:
     // The login time-out and connector every Connect of this probe uses.
     const ProbeOptions& Options() const { return m_options; }
 
-    // The rule that names a database. Without a data source name the database's own name follows
-    // the server and user
-    // ("sa@(SRV1)/sales"), unless it is the server name itself (a file's driver).
+    // The rule that names a database (pure, for tests). Without a data source name the
+    // database's own name follows the server and user ("sa@(SRV1)/sales"), unless it is the
+    // server name itself (a file's driver).
     static QString DeriveTitle(const QString& completedConnectionString,
                                const QString& dataSourceName, const QString& serverName,
                                const QString& userName, const QString& databaseName = {});
