@@ -7,7 +7,7 @@
 #include "platform/Notice.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"
-#include "tests/probe/SteppedConnector.h"
+#include "tests/probe/ProbeDoubles.h"
 
 #include <QList>
 #include <QString>

@@ -1,13 +1,12 @@
 // Connections as the probe makes them, on a private PostgreSQL server and a SQLite file: the
 // handles that own them end their server sessions on every way out and survive a move, and
 // every driver connect of a probe goes through the connector it was given.
-#include "probe/DataSourceChooser.h"
 #include "probe/DatabaseProbe.h"
 #include "probe/OdbcHandles.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/TestSupport.h"
-#include "tests/probe/SteppedConnector.h"
+#include "tests/probe/ProbeDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -115,16 +114,6 @@ TEST_F(ConnectionTest, AMovedConnectionKeepsItsSessionAndTheOneMovedOverEndsIts)
     EXPECT_EQ(QueryInt(moved, "SELECT 1"), -1) << "a statement on a disconnected connection";
 }
 
-// The user at the data-source dialog: a fixed answer, or a cancel.
-class Chooser : public IDataSourceChooser {
-public:
-    explicit Chooser(std::optional<QString> answer) : m_answer(std::move(answer)) {}
-    std::optional<QString> ChooseDataSource() override { return m_answer; }
-
-private:
-    std::optional<QString> m_answer;
-};
-
 // A selection connects once more with the string it keeps when that differs from the one given;
 // a completed string longer than the first room costs a reconnect; a poll connects once.
 TEST_F(ConnectionTest, EveryDriverConnectOfAProbeGoesThroughItsConnector) {
@@ -155,7 +144,7 @@ TEST_F(ConnectionTest, EveryDriverConnectOfAProbeGoesThroughItsConnector) {
         const ProbeOptions options{5, connector};
         bool connected = false;
         if (c.choice) {
-            Chooser chooser(*c.choice);
+            FixedChooser chooser(*c.choice);
             CDatabaseProbe probe(&chooser, QString(), true, nullptr, options);
             connected = probe.HasConnection();
         } else {

@@ -1,11 +1,23 @@
 #pragma once
 
 #include "probe/Connector.h"
+#include "probe/DataSourceChooser.h"
 
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <utility>
+
+// The user at the data-source dialog: a fixed answer, or a cancel.
+class FixedChooser : public IDataSourceChooser {
+public:
+    explicit FixedChooser(std::optional<QString> answer) : m_answer(std::move(answer)) {}
+    std::optional<QString> ChooseDataSource() override { return m_answer; }
+
+private:
+    std::optional<QString> m_answer;
+};
 
 // Passes every driver connect on to the driver manager after a step of the test's own, run on
 // the connecting thread: a test holds a poll there, slows it, or fails when a connect comes at
