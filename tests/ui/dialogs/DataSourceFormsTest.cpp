@@ -12,6 +12,7 @@
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"
 #include "tests/monitor/MonitorTestSupport.h"
+#include "tests/probe/ProbeDoubles.h"
 #include "ui/DataSourceChooserDlg.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/NewDataSourceDlg.h"
@@ -116,6 +117,9 @@ TEST_F(DataSourceForms, AFailedAttemptKeepsTheChooserOpenWithTheDriversReason) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CDataSourceChooserDlg dlg;
+        // Every attempt connects with the options given, on the dialog's worker thread.
+        auto connector = std::make_shared<SteppedConnector>();
+        dlg.SetProbeOptions(ProbeOptions{5, connector});
         RecordingNotice notice;
         int finished = 0;
         bool openAfterFailure = false;
@@ -144,6 +148,9 @@ TEST_F(DataSourceForms, AFailedAttemptKeepsTheChooserOpenWithTheDriversReason) {
         EXPECT_EQ(focusAfterFailure, dlg.findChild<QLineEdit*>("password"));
         EXPECT_EQ(finished, c.connected ? 2 : 1);
         EXPECT_EQ(probe->HasConnection(), c.connected);
+        EXPECT_EQ(probe->Options().connector, connector);
+        EXPECT_EQ(probe->Options().loginTimeoutSeconds, 5);
+        EXPECT_GE(connector->Connects(), c.connected ? 2 : 1);
         if (c.connected)
             EXPECT_EQ(probe->UserName(), g_pg->User());
         else
