@@ -4,6 +4,7 @@
 #include "probe/ConnectionStrings.h"
 #include "probe/Connector.h"
 #include "probe/DataSourceChooser.h"
+#include "probe/OdbcConfig.h"
 #include "probe/OdbcHandles.h"
 
 #include <QFileInfo>
@@ -17,8 +18,8 @@
 namespace {
 
 using ConnectionStrings::StorableString;
-using ConnectionStrings::UsesSqliteDriver;
-using ConnectionStrings::WithNoCreat;
+using OdbcConfig::UsesSqliteDriver;
+using OdbcConfig::WithNoCreat;
 
 // First guess for the completed string. psqlodbc abbreviates its keywords when the buffer is
 // under 1024 bytes and writes ~570 characters in full; a longer string costs one reconnect.

@@ -1,9 +1,11 @@
 #include "probe/OdbcConfig.h"
 
+#include "probe/ConnectionStrings.h"
 #include "probe/OdbcHandles.h"
 
 #include <odbcinst.h>
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <algorithm>
@@ -11,6 +13,10 @@
 namespace OdbcConfig {
 
 namespace {
+
+using ConnectionStrings::Attribute;
+using ConnectionStrings::FindAttribute;
+using ConnectionStrings::ParseAttributes;
 
 void AppendDataSources(const Odbc::Environment& env, SQLUSMALLINT first, bool system,
                        QList<DataSource>* out) {
@@ -119,6 +125,80 @@ QList<QPair<QString, QString>> SplitDriverAttributes(const char* list, int bytes
         at += length + 1;
     }
     return out;
+}
+
+QString ProfileString(const QString& section, const char* key, const char* file) {
+    char value[1024] = {};
+    const QByteArray name = section.toUtf8();
+    if (SQLGetPrivateProfileString(name.constData(), key, "", value, sizeof value, file) <= 0)
+        return QString();
+    return QString::fromUtf8(value);
+}
+
+namespace {
+
+// True when the text names the family: "psql" or "postgres" in a name or library, and so on.
+DriverKind KindOfText(const QString& text) {
+    const auto has = [&text](const char* word) {
+        return text.contains(QLatin1String(word), Qt::CaseInsensitive);
+    };
+    if (has("sqlite"))
+        return DriverKind::Sqlite;
+    if (has("postgres") || has("psql"))
+        return DriverKind::PostgreSql;
+    if (has("mariadb") || has("maodbc") || has("mysql") || has("myodbc"))
+        return DriverKind::MariaDb;
+    return DriverKind::Other;
+}
+
+} // namespace
+
+DriverKind KindOfDriver(QString driver) {
+    driver = driver.trimmed();
+    if (driver.startsWith(u'{') && driver.endsWith(u'}'))
+        driver = driver.mid(1, driver.size() - 2);
+    if (driver.isEmpty())
+        return DriverKind::Other;
+    if (const DriverKind byName = KindOfText(driver); byName != DriverKind::Other)
+        return byName;
+    return KindOfText(QFileInfo(ProfileString(driver, "Driver", "ODBCINST.INI")).fileName());
+}
+
+namespace {
+
+// How the SQLite drivers read a switch.
+bool IsTrue(const QString& value) {
+    const QString v = value.trimmed();
+    return !v.isEmpty() && QStringLiteral("Yy123456789Tt").contains(v[0]);
+}
+
+} // namespace
+
+bool UsesSqliteDriver(const QString& connectionString) {
+    const QList<Attribute> attributes = ParseAttributes(connectionString);
+    if (const Attribute* driver = FindAttribute(attributes, {"DRIVER"}))
+        return KindOfDriver(driver->value) == DriverKind::Sqlite;
+    const Attribute* dsn = FindAttribute(attributes, {"DSN"});
+    const QString dsnName = dsn ? dsn->value.trimmed() : QString();
+    return !dsnName.isEmpty() &&
+           KindOfDriver(ProfileString(dsnName, "Driver", "ODBC.INI")) == DriverKind::Sqlite;
+}
+
+// NoCreat goes first: the driver takes the first of two values, and stops reading at an
+// attribute without '='.
+QString WithNoCreat(const QString& connectionString) {
+    if (!UsesSqliteDriver(connectionString))
+        return connectionString;
+    const QList<Attribute> attributes = ParseAttributes(connectionString);
+    const Attribute* dsn = FindAttribute(attributes, {"DSN"});
+    const QString dsnName = dsn ? dsn->value.trimmed() : QString();
+    if (const Attribute* noCreat = FindAttribute(attributes, {"NoCreat"})) {
+        if (IsTrue(noCreat->value))
+            return connectionString;
+    } else if (!dsnName.isEmpty() && IsTrue(ProfileString(dsnName, "NoCreat", "ODBC.INI"))) {
+        return connectionString;
+    }
+    return QStringLiteral("NoCreat=1;") + connectionString;
 }
 
 } // namespace OdbcConfig

@@ -1,6 +1,6 @@
 #include "ui/DataSourceChooserDlg.h"
 
-#include "probe/ConnectionStrings.h"
+#include "probe/OdbcConfig.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,8 +13,8 @@ QString CDataSourceChooserDlg::DatabaseFileString(const QString& path) {
 }
 
 QString CDataSourceChooserDlg::ExampleAttributes(const QString& driver) {
-    using Kind = ConnectionStrings::DriverKind;
-    switch (ConnectionStrings::KindOfDriver(driver)) {
+    using Kind = OdbcConfig::DriverKind;
+    switch (OdbcConfig::KindOfDriver(driver)) {
     case Kind::PostgreSql:
         return QStringLiteral("Server=localhost;Port=5432;Database=name");
     case Kind::MariaDb:

@@ -48,7 +48,7 @@ CNewDataSourceDlg::CNewDataSourceDlg(QWidget* parent) : QDialog(parent) {
     m_driver = new QComboBox;
     m_driver->setObjectName(QStringLiteral("driver"));
     for (const QString& driver : OdbcConfig::DriverNames()) {
-        if (ConnectionStrings::KindOfDriver(driver) != Kind::Other)
+        if (OdbcConfig::KindOfDriver(driver) != Kind::Other)
             m_driver->addItem(driver);
     }
     m_server = new QLineEdit(QStringLiteral("localhost"));
@@ -212,7 +212,7 @@ void CNewDataSourceDlg::accept() {
 }
 
 CNewDataSourceDlg::Kind CNewDataSourceDlg::CurrentKind() const {
-    return ConnectionStrings::KindOfDriver(m_driver->currentText());
+    return OdbcConfig::KindOfDriver(m_driver->currentText());
 }
 
 void CNewDataSourceDlg::ShowFieldsOfDriver() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/ConnectionStrings.h"
+#include "probe/OdbcConfig.h"
 
 #include <QDialog>
 #include <QList>
@@ -21,7 +21,7 @@ class QPushButton;
 class CNewDataSourceDlg : public QDialog {
     Q_OBJECT
 public:
-    using Kind = ConnectionStrings::DriverKind;
+    using Kind = OdbcConfig::DriverKind;
     using Attributes = QList<QPair<QString, QString>>;
 
     explicit CNewDataSourceDlg(QWidget* parent = nullptr);

@@ -1,7 +1,6 @@
 // The driver manager's configuration read and written through probe/, on the test's private
 // odbc.ini and odbcinst.ini.
 #include "probe/OdbcConfig.h"
-#include "probe/ConnectionStrings.h"
 #include "tests/common/OdbcTestEnv.h"
 
 #include <gtest/gtest.h>
@@ -89,8 +88,7 @@ TEST(OdbcConfigTest, ListsDataSourcesAndDriversAndWritesAUserDataSource) {
         << error.toStdString();
     sources = OdbcConfig::DataSources();
     EXPECT_GE(at({"Written", "SQLite3", false}), 0);
-    EXPECT_EQ(ConnectionStrings::ProfileString("Written", "Database", "ODBC.INI"),
-              dir + "/written.db");
+    EXPECT_EQ(OdbcConfig::ProfileString("Written", "Database", "ODBC.INI"), dir + "/written.db");
     EXPECT_FALSE(OdbcConfig::WriteUserDataSource("Bad[Name]", "SQLite3", {}, &error));
     EXPECT_FALSE(error.isEmpty());
 }

@@ -4,8 +4,8 @@
 // database is refused, and a new user data source is written, listed, selected and connects.
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
-#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
+#include "probe/OdbcConfig.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
@@ -266,8 +266,7 @@ TEST_F(DataSourceForms, NewDataSourcesAreWrittenListedSelectedAndConnect) {
         const auto probe = CreateSelectedProbe(chosen, &notice);
         EXPECT_TRUE(probe->HasConnection()) << notice.Texts().join('|').toStdString();
         // A file that goes missing must not be made anew by any program using the data source.
-        EXPECT_EQ(ConnectionStrings::ProfileString(c.name, "NoCreat", "ODBC.INI"),
-                  c.server ? "" : "1");
+        EXPECT_EQ(OdbcConfig::ProfileString(c.name, "NoCreat", "ODBC.INI"), c.server ? "" : "1");
         if (c.server) {
             EXPECT_EQ(probe->UserName(), c.server->User()) << "the user comes from the file";
             EXPECT_EQ(probe->DatabaseName(), c.server->Database());
