@@ -1,5 +1,6 @@
 // The naming of a database from its completed connection string: the data-source name and the
 // title, for any text the driver might hand back and any server and user names.
+#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
 
 #include <QString>
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString server = QString::fromUtf8(parts.value(1));
     const QString user = QString::fromUtf8(parts.value(2));
 
-    const QString dsn = CDatabaseProbe::DataSourceNameOf(completed);
+    const QString dsn = ConnectionStrings::DataSourceNameOf(completed);
     if (dsn != dsn.toUpper() || dsn.contains(u';'))
         std::abort(); // an upper-cased name cut at the first ';'
     if (!dsn.isEmpty() && !completed.contains(QLatin1String("DSN=")))

@@ -107,7 +107,7 @@ void SlotMonitor::Core::ReplaceHungProbe(const PollTicket& ticket) {
     DatabaseSlot& s = slotData[ticket.slot];
     if (generation[ticket.slot] != ticket.generation || s.probe != ticket.probe)
         return;
-    s.probe.reset(CDatabaseProbe::FromStored(s.connectionString, s.title));
+    s.probe.reset(CDatabaseProbe::FromStored(s.connectionString, s.title, probeOptions));
 }
 
 std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot, bool fullPoll) {

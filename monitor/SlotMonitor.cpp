@@ -3,8 +3,9 @@
 using namespace SlotMonitorDetail;
 
 SlotMonitor::SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
-                         std::shared_ptr<SmtpClient> smtp)
+                         std::shared_ptr<SmtpClient> smtp, ProbeOptions probeOptions)
     : m_core(std::make_shared<Core>()) {
+    m_core->probeOptions = std::move(probeOptions);
     m_core->view = view;
     m_core->log = std::move(log);
     m_core->smtp = std::move(smtp);
@@ -36,7 +37,7 @@ void SlotMonitor::RestoreSlots() {
         if (!connection.isEmpty()) {
             // No connection attempt: a database that hangs must not freeze the start.
             title = SettingsStore::ReadString(Settings(), SlotKeys::LastDatabaseTitle(i));
-            probe.reset(CDatabaseProbe::FromStored(connection, title));
+            probe.reset(CDatabaseProbe::FromStored(connection, title, m_core->probeOptions));
             lastAlert = SettingsStore::ReadString(title, QStringLiteral("lastAlert"));
             lastRecovery = SettingsStore::ReadString(title, QStringLiteral("lastRecovery"));
         }
@@ -75,6 +76,10 @@ EmailSettings SlotMonitor::Email() const {
 
 bool SlotMonitor::EmailSetUp() const {
     return !Email().server.isEmpty();
+}
+
+const ProbeOptions& SlotMonitor::OptionsForProbes() const {
+    return m_core->probeOptions;
 }
 
 std::shared_ptr<CDatabaseProbe> SlotMonitor::Probe(int slot) const {

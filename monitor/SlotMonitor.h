@@ -2,6 +2,7 @@
 
 #include "mail/SmtpClient.h"
 #include "monitor/DatabaseSlot.h"
+#include "probe/ProbeOptions.h"
 
 #include <QList>
 #include <QString>
@@ -62,9 +63,10 @@ public:
     using PollEndedHandler = std::function<void(int slot, qint64 delayMs)>;
 
     // The log writer and SMTP client are shared so that a poll still running at shutdown never
-    // uses freed ones; the notice they report through must live as long as they do.
+    // uses freed ones; the notice they report through must live as long as they do. Every
+    // probe the monitor makes gets probeOptions; its login time-out bounds the watchdog.
     SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
-                std::shared_ptr<SmtpClient> smtp);
+                std::shared_ptr<SmtpClient> smtp, ProbeOptions probeOptions = {});
     // Shutdown(kShutdownWaitMs) unless already done.
     ~SlotMonitor();
     SlotMonitor(const SlotMonitor&) = delete;
@@ -93,6 +95,8 @@ public:
     bool EmailSetUp() const;
 
     // --- Slot data ---
+    // The options of the probes the monitor makes, for a selection's probe to share.
+    const ProbeOptions& OptionsForProbes() const;
     std::shared_ptr<CDatabaseProbe> Probe(int slot) const;
     bool HasProbe(int slot) const;
     bool IsConfigured(int slot) const;

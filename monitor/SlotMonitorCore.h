@@ -99,6 +99,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::atomic<int> earlyMs{1000};
     std::atomic<int> trayFrameMs{kTrayFrameMs};
     std::atomic<int> watchdogBoundMs{0};
+    // Set at construction, read-only afterwards.
+    ProbeOptions probeOptions;
     std::atomic<int> stateLockWaitMs{kStateLockWaitMs};
     std::function<ProbeTime()> probeClock = SteadyProbeTime; // set before polls start
 
@@ -168,7 +170,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
         const int fixed = watchdogBoundMs;
         if (fixed > 0)
             return fixed;
-        return CDatabaseProbe::LoginTimeoutSeconds() * 1000 + kWatchdogGraceMs;
+        return probeOptions.loginTimeoutSeconds * 1000 + kWatchdogGraceMs;
     }
 
     // --- the watchdog ---

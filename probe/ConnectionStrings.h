@@ -5,8 +5,9 @@
 
 #include <initializer_list>
 
-// Reading connection strings and the driver manager's configuration, for the probe and the
-// data-source dialogs.
+// The connection-string grammar: reading attributes, quoting values, building strings and the
+// names a string gives its database. Pure text; the driver manager's configuration the strings
+// are read with is OdbcConfig's.
 namespace ConnectionStrings {
 
 // One "key=value" of a connection string; [start, end) is its text without the ';'.
@@ -24,27 +25,32 @@ QList<Attribute> ParseAttributes(const QString& s);
 const Attribute* FindAttribute(const QList<Attribute>& attributes,
                                std::initializer_list<const char*> keys);
 
+// A value as written into a string: braced only when it must be (';', or a leading '{'), with
+// '}' doubled inside. Some drivers keep braces they are given (psqlodbc keeps them on UID), so
+// a plain value stays plain.
+QString QuoteValue(const QString& value);
+
+// The string with UID and PWD added for a user name and password that are not empty.
+QString WithCredentials(const QString& connectionString, const QString& user,
+                        const QString& password);
+
+// True when the string's first attribute is its own DRIVER, DSN or FILEDSN.
+bool NamesItsOwnDriver(const QString& attributes);
+
+// Attributes typed for a driver: taken whole when they name their own driver, otherwise put
+// after "DRIVER={driver}" ('}' doubled in the name); leading ';' are dropped.
+QString WithDriver(const QString& driver, const QString& attributes);
+
+// The data source a completed string names, upper-cased: the text after the first "DSN="
+// (case-sensitive, anywhere: in "FILEDSN=x;DSN=y" it is inside FILEDSN) up to the next ';'.
+QString DataSourceNameOf(const QString& completedConnectionString);
+
+// The database file a connection string names ("Database=" or "DBQ="), as written there;
+// empty when it names none.
+QString DatabaseFileOf(const QString& connectionString);
+
 // The completed string is what the slot stores and polls with, so it must connect again.
 // Where a driver here completes to one that cannot, the part that did connect is kept.
 QString StorableString(const QString& completed, const QString& input);
-
-// A value of odbc.ini (section = data source) or odbcinst.ini (section = driver); empty when
-// there is none.
-QString ProfileString(const QString& section, const char* key, const char* file);
-
-// The families of drivers the program knows how to describe and set up.
-enum class DriverKind { Other, PostgreSql, MariaDb, Sqlite };
-
-// The family of a driver from a DRIVER= value or a data source's "Driver": a name registered in
-// odbcinst.ini (judged by its name, then by its library's file name) or a library path.
-DriverKind KindOfDriver(QString driver);
-
-// True when the string connects through a SQLite driver (named in it, or its data source's).
-bool UsesSqliteDriver(const QString& connectionString);
-
-// The SQLite drivers create a database file that is missing, and a poll would then find an
-// empty new database reachable. NoCreat=1 makes them fail instead; it is put first unless the
-// string or its data source already says so.
-QString WithNoCreat(const QString& connectionString);
 
 } // namespace ConnectionStrings

@@ -2,30 +2,24 @@
 
 #include "platform/Notice.h"
 #include "probe/ConnectionStrings.h"
+#include "probe/Connector.h"
 #include "probe/DataSourceChooser.h"
-
-#include <sql.h>
-#include <sqlext.h>
+#include "probe/OdbcConfig.h"
+#include "probe/OdbcHandles.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <climits>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 namespace {
 
 using ConnectionStrings::StorableString;
-using ConnectionStrings::UsesSqliteDriver;
-using ConnectionStrings::WithNoCreat;
-
-std::atomic<int> g_loginTimeoutSeconds{CDatabaseProbe::kLoginTimeoutSeconds};
-
-std::mutex g_hookMutex;
-std::function<void()> g_connectHook;
+using OdbcConfig::UsesSqliteDriver;
+using OdbcConfig::WithNoCreat;
 
 // First guess for the completed string. psqlodbc abbreviates its keywords when the buffer is
 // under 1024 bytes and writes ~570 characters in full; a longer string costs one reconnect.
@@ -33,144 +27,31 @@ constexpr SQLSMALLINT kInitialOutputBytes = 1024;
 // Column buffers of the catalogue listing: a longer name is cut by the driver, which reports
 // SQL_SUCCESS_WITH_INFO and so ends the listing.
 constexpr SQLLEN kNameBytes = 128;
-constexpr SQLSMALLINT kInfoBytes = 1000;
 constexpr int kMaxMessageChars = 399;
 
 const QString kNotConnected = QStringLiteral("Not Connected");
 
-// Owns one ODBC handle of a fixed type; freed on every path.
-template <SQLSMALLINT Type> class OdbcHandle {
-public:
-    OdbcHandle() = default;
-    ~OdbcHandle() { Reset(); }
-    OdbcHandle(const OdbcHandle&) = delete;
-    OdbcHandle& operator=(const OdbcHandle&) = delete;
-
-    bool Allocate(SQLHANDLE parent) {
-        Reset();
-        if (!SQL_SUCCEEDED(SQLAllocHandle(Type, parent, &m_handle))) {
-            m_handle = SQL_NULL_HANDLE;
-            return false;
-        }
-        return true;
-    }
-    void Reset() {
-        if (m_handle != SQL_NULL_HANDLE)
-            SQLFreeHandle(Type, m_handle);
-        m_handle = SQL_NULL_HANDLE;
-    }
-    SQLHANDLE Get() const { return m_handle; }
-
-private:
-    SQLHANDLE m_handle = SQL_NULL_HANDLE;
-};
-
-using EnvHandle = OdbcHandle<SQL_HANDLE_ENV>;
-using StmtHandle = OdbcHandle<SQL_HANDLE_STMT>;
-
-// A connection handle that also remembers whether it is connected, so that freeing it always
-// disconnects first.
-class DbcHandle {
-public:
-    DbcHandle() = default;
-    ~DbcHandle() { Reset(); }
-    DbcHandle(const DbcHandle&) = delete;
-    DbcHandle& operator=(const DbcHandle&) = delete;
-
-    bool Allocate(SQLHENV env) { return m_handle.Allocate(env); }
-    void Disconnect() {
-        if (m_connected)
-            SQLDisconnect(m_handle.Get());
-        m_connected = false;
-    }
-    void Reset() {
-        Disconnect();
-        m_handle.Reset();
-    }
-    void SetConnected() { m_connected = true; }
-    SQLHDBC Get() const { return m_handle.Get(); }
-
-private:
-    OdbcHandle<SQL_HANDLE_DBC> m_handle;
-    bool m_connected = false;
-};
-
-QString FromDriver(const SQLCHAR* text, SQLLEN bytes) {
-    // The drivers here speak UTF-8 through the narrow calls (psqlodbcw via the driver manager,
-    // SQLite3 byte for byte); the wide calls garble text for narrow-only drivers.
-    return QString::fromUtf8(reinterpret_cast<const char*>(text), bytes);
+IConnector& ConnectorOf(const ProbeOptions& options) {
+    static DriverManagerConnector driverManager;
+    return options.connector ? *options.connector : driverManager;
 }
 
-QString FromDriver(const SQLCHAR* text) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(text));
-}
-
-// The first diagnostic of a connection or statement, or nothing when there is none.
-bool FirstDiagnostic(SQLSMALLINT type, SQLHANDLE handle, QString* message) {
-    SQLCHAR state[6] = {};
-    SQLINTEGER native = 0;
-    std::vector<SQLCHAR> text(1024);
-    SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(type, handle, 1, state, &native, text.data(),
-                                 static_cast<SQLSMALLINT>(text.size()), &length);
-    if (!SQL_SUCCEEDED(rc))
+// Attributes every connection of a probe gets before its connect; false when the driver
+// refuses the cursor library setting.
+bool Prepare(Odbc::Connection& dbc, const ProbeOptions& options) {
+    if (!dbc.IsValid() || !dbc.SetAttribute(SQL_ATTR_ODBC_CURSORS, SQL_CUR_USE_DRIVER))
         return false;
-    if (length >= static_cast<SQLSMALLINT>(text.size())) {
-        text.resize(static_cast<size_t>(length) + 1);
-        rc = SQLGetDiagRec(type, handle, 1, state, &native, text.data(),
-                           static_cast<SQLSMALLINT>(text.size()), &length);
-        if (!SQL_SUCCEEDED(rc))
-            return false;
-    }
-    // Cut by characters, not bytes, so a multi-byte letter is never split.
-    *message = FromDriver(text.data()).left(kMaxMessageChars);
-    return true;
-}
-
-QString InfoString(SQLHDBC dbc, SQLUSMALLINT type) {
-    SQLCHAR buffer[kInfoBytes] = {};
-    SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfo(dbc, type, buffer, sizeof buffer, &length)))
-        return QString();
-    return FromDriver(buffer);
-}
-
-// The database the connection is in, as the driver names it.
-QString DatabaseNameOf(SQLHDBC dbc) {
-    const QString name = InfoString(dbc, SQL_DATABASE_NAME);
-    if (!name.isEmpty())
-        return name;
-    SQLCHAR buffer[kInfoBytes] = {};
-    SQLINTEGER length = 0;
-    if (!SQL_SUCCEEDED(
-            SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length)))
-        return QString();
-    return FromDriver(buffer);
-}
-
-// One connection with the string and nothing else, to see that it still connects.
-bool ConnectsWith(SQLHENV env, const QString& connectionString) {
-    DbcHandle dbc;
-    if (!dbc.Allocate(env))
-        return false;
-    SQLSetConnectAttr(
-        dbc.Get(), SQL_ATTR_LOGIN_TIMEOUT,
-        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(CDatabaseProbe::LoginTimeoutSeconds())),
-        0);
-    QByteArray in = WithNoCreat(connectionString).toUtf8();
-    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc.Get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
-                                        SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
-        return false;
-    dbc.SetConnected();
+    // Not every driver takes a login time-out; one that refuses it can still connect.
+    dbc.SetAttribute(SQL_ATTR_LOGIN_TIMEOUT, static_cast<SQLULEN>(options.loginTimeoutSeconds));
     return true;
 }
 
 enum class Listing { Schemas, Catalogs };
 
-QStringList ListNames(SQLHDBC dbc, Listing which) {
+QStringList ListNames(const Odbc::Connection& dbc, Listing which) {
     QStringList names;
-    StmtHandle stmt;
-    if (!stmt.Allocate(dbc))
+    Odbc::Statement stmt(dbc);
+    if (!stmt.IsValid())
         return names;
     SQLCHAR percent[] = "%";
     SQLCHAR empty[] = "";
@@ -190,7 +71,7 @@ QStringList ListNames(SQLHDBC dbc, Listing which) {
             // list.
             if (SQLFetch(stmt.Get()) != SQL_SUCCESS)
                 break;
-            const QString name = FromDriver(schemas ? schema : catalog).trimmed();
+            const QString name = Odbc::FromDriver(schemas ? schema : catalog).trimmed();
             if (!name.isEmpty())
                 names.append(name);
         }
@@ -202,10 +83,10 @@ QStringList ListNames(SQLHDBC dbc, Listing which) {
 // The SQLite drivers open the file lazily and their catalogue calls hide a failed read, so a
 // file that is no database would pass as reachable. One read of the header makes the driver
 // say so; nothing is written.
-bool ReadsAsSqliteDatabase(SQLHDBC dbc, QString* message) {
+bool ReadsAsSqliteDatabase(const Odbc::Connection& dbc, QString* message) {
     const QString unreadable = QStringLiteral("The database file cannot be read.");
-    StmtHandle stmt;
-    if (!stmt.Allocate(dbc)) {
+    Odbc::Statement stmt(dbc);
+    if (!stmt.IsValid()) {
         *message = unreadable;
         return false;
     }
@@ -213,8 +94,7 @@ bool ReadsAsSqliteDatabase(SQLHDBC dbc, QString* message) {
     const SQLRETURN rc = SQLExecDirect(stmt.Get(), sql, SQL_NTS);
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
         return true;
-    if (!FirstDiagnostic(SQL_HANDLE_STMT, stmt.Get(), message))
-        *message = unreadable;
+    *message = stmt.FirstDiagnostic(kMaxMessageChars).value_or(unreadable);
     return false;
 }
 
@@ -222,13 +102,16 @@ bool ReadsAsSqliteDatabase(SQLHDBC dbc, QString* message) {
 
 // The handles of one open connection, environment first so that the connection goes first.
 struct CDatabaseProbe::Handles {
-    EnvHandle env;
-    DbcHandle dbc;
+    Odbc::Environment env;
+    Odbc::Connection dbc{env};
 };
 
+CDatabaseProbe::CDatabaseProbe(ProbeOptions options) : m_options(std::move(options)) {}
+
 CDatabaseProbe::CDatabaseProbe(IDataSourceChooser* chooser, const QString& connectionString,
-                               bool quiet, INotice* notice)
-    : m_chooser(chooser), m_hasConnection(!connectionString.isEmpty()) {
+                               bool quiet, INotice* notice, ProbeOptions options)
+    : m_chooser(chooser), m_hasConnection(!connectionString.isEmpty()),
+      m_options(std::move(options)) {
     QString errorText;
     if (Connect(connectionString, &errorText)) {
         Disconnect();
@@ -238,44 +121,25 @@ CDatabaseProbe::CDatabaseProbe(IDataSourceChooser* chooser, const QString& conne
     }
 }
 
-CDatabaseProbe* CDatabaseProbe::FromStored(const QString& connectionString, const QString& title) {
-    auto* probe = new CDatabaseProbe();
+CDatabaseProbe* CDatabaseProbe::FromStored(const QString& connectionString, const QString& title,
+                                           ProbeOptions options) {
+    auto* probe = new CDatabaseProbe(std::move(options));
     probe->m_hasConnection = true;
     probe->m_connectionString = connectionString;
     probe->m_title = title;
     return probe;
 }
 
-// Every Connect is followed by Disconnect; this only covers a caller that forgot.
-CDatabaseProbe::~CDatabaseProbe() {
-    delete m_handles;
-}
+// Every Connect is followed by Disconnect; the handles only outlive it for a caller that forgot.
+CDatabaseProbe::~CDatabaseProbe() = default;
 
 bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText) {
-    std::function<void()> hook;
-    {
-        std::lock_guard lock(g_hookMutex);
-        hook = g_connectHook;
-    }
-    if (hook)
-        hook();
-
-    delete m_handles; // A previous connection that was never disconnected.
-    m_handles = nullptr;
+    m_handles.reset(); // A previous connection that was never disconnected.
 
     auto handles = std::make_unique<Handles>();
-    if (!handles->env.Allocate(SQL_NULL_HANDLE) ||
-        !SQL_SUCCEEDED(SQLSetEnvAttr(handles->env.Get(), SQL_ATTR_ODBC_VERSION,
-                                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)) ||
-        !handles->dbc.Allocate(handles->env.Get()))
+    Odbc::Connection& dbc = handles->dbc;
+    if (!Prepare(dbc, m_options))
         return false;
-    const SQLHDBC dbc = handles->dbc.Get();
-    if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc, SQL_ATTR_ODBC_CURSORS,
-                                         reinterpret_cast<SQLPOINTER>(SQL_CUR_USE_DRIVER), 0)))
-        return false;
-    // Not every driver takes a login time-out; one that refuses it can still connect.
-    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(LoginTimeoutSeconds())), 0);
 
     QString input = connectionString;
     if (input.isEmpty()) {
@@ -292,19 +156,16 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
     }
 
     const QString sent = WithNoCreat(input);
-    QByteArray in = sent.toUtf8(); // Handed over whole, whatever its length.
+    const QByteArray in = sent.toUtf8();
+    IConnector& connector = ConnectorOf(m_options);
     std::vector<SQLCHAR> out(kInitialOutputBytes);
     SQLSMALLINT outLength = 0;
     bool connected = false;
     constexpr int kAttempts = 3;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         outLength = 0;
-        const SQLRETURN rc = SQLDriverConnect(
-            dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, out.data(),
-            static_cast<SQLSMALLINT>(out.size()), &outLength, SQL_DRIVER_NOPROMPT);
-        if (!SQL_SUCCEEDED(rc))
+        if (!connector.Connect(dbc, in, &out, &outLength))
             break;
-        handles->dbc.SetConnected();
         // The completed string only comes with a connection: when it did not fit, connect
         // again with room for the length the driver reported (a driver that keeps growing it
         // gets a cut string rather than a failed poll).
@@ -313,12 +174,17 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
             connected = true;
             break;
         }
-        handles->dbc.Disconnect();
+        dbc.Disconnect();
         out.assign(std::min<size_t>(static_cast<size_t>(outLength) + 1, SHRT_MAX), 0);
     }
     QString message;
     bool failed = !connected;
-    bool haveMessage = failed && FirstDiagnostic(SQL_HANDLE_DBC, dbc, &message);
+    bool haveMessage = false;
+    if (failed) {
+        const std::optional<QString> diagnostic = dbc.FirstDiagnostic(kMaxMessageChars);
+        haveMessage = diagnostic.has_value();
+        message = diagnostic.value_or(QString());
+    }
     if (!failed && UsesSqliteDriver(sent) && !ReadsAsSqliteDatabase(dbc, &message)) {
         failed = true;
         haveMessage = true;
@@ -333,59 +199,41 @@ bool CDatabaseProbe::Connect(const QString& connectionString, QString* errorText
 
     const SQLLEN completedBytes =
         static_cast<SQLLEN>(qstrnlen(reinterpret_cast<const char*>(out.data()), out.size()));
-    const QString completed = FromDriver(out.data(), completedBytes);
+    const QString completed = Odbc::FromDriver(out.data(), completedBytes);
     m_connectionString = StorableString(completed, sent);
     // A selection keeps what it stores only if that connects too: the SQLite driver completes a
     // string it misread to one naming a data source that does not exist.
     if (!m_hasConnection && m_connectionString != sent &&
-        !ConnectsWith(handles->env.Get(), m_connectionString))
+        !ConnectsWith(*handles, m_connectionString))
         m_connectionString = sent;
     // The names still follow the driver's own completion where there is one.
     const QString& naming = completed.isEmpty() ? input : completed;
-    m_dataSourceName = DataSourceNameOf(naming);
-    m_serverName = InfoString(dbc, SQL_SERVER_NAME);
-    m_userName = InfoString(dbc, SQL_USER_NAME);
-    m_databaseName = DatabaseNameOf(dbc);
+    m_dataSourceName = ConnectionStrings::DataSourceNameOf(naming);
+    m_serverName = dbc.Info(SQL_SERVER_NAME);
+    m_userName = dbc.Info(SQL_USER_NAME);
+    m_databaseName = dbc.DatabaseName();
     if (!m_hasConnection)
         m_title = DeriveTitle(naming, m_dataSourceName, m_serverName, m_userName, m_databaseName);
     m_schemas = ListNames(dbc, Listing::Schemas);
     m_catalogs = ListNames(dbc, Listing::Catalogs);
-    m_handles = handles.release();
+    m_handles = std::move(handles);
     return true;
+}
+
+// One connection with the string and nothing else, to see that it still connects.
+bool CDatabaseProbe::ConnectsWith(const Handles& handles, const QString& connectionString) const {
+    Odbc::Connection dbc(handles.env);
+    if (!dbc.IsValid())
+        return false;
+    dbc.SetAttribute(SQL_ATTR_LOGIN_TIMEOUT, static_cast<SQLULEN>(m_options.loginTimeoutSeconds));
+    return ConnectorOf(m_options).Connect(dbc, WithNoCreat(connectionString).toUtf8(), nullptr,
+                                          nullptr);
 }
 
 bool CDatabaseProbe::Disconnect() {
     // SQLDisconnect, then the connection handle, then the environment.
-    if (m_handles) {
-        m_handles->dbc.Reset();
-        m_handles->env.Reset();
-    }
-    delete m_handles;
-    m_handles = nullptr;
+    m_handles.reset();
     return true;
-}
-
-void CDatabaseProbe::SetLoginTimeoutSeconds(int seconds) {
-    g_loginTimeoutSeconds.store(seconds);
-}
-
-int CDatabaseProbe::LoginTimeoutSeconds() {
-    return g_loginTimeoutSeconds.load();
-}
-
-void CDatabaseProbe::SetConnectHookForTesting(std::function<void()> hook) {
-    std::lock_guard lock(g_hookMutex);
-    g_connectHook = std::move(hook);
-}
-
-QString CDatabaseProbe::DataSourceNameOf(const QString& completedConnectionString) {
-    // Case-sensitive and anywhere: in "FILEDSN=x;DSN=y" the first match is inside FILEDSN.
-    const qsizetype at = completedConnectionString.indexOf(QLatin1String("DSN="));
-    if (at < 0)
-        return QString();
-    const QString rest = completedConnectionString.mid(at + 4).toUpper();
-    const qsizetype semicolon = rest.indexOf(u';');
-    return semicolon < 0 ? rest : rest.left(semicolon);
 }
 
 QString CDatabaseProbe::DeriveTitle(const QString& completedConnectionString,
@@ -417,14 +265,6 @@ QString CDatabaseProbe::DeriveTitle(const QString& completedConnectionString,
     // A database file's driver completes to "DSN=;Database=...": an empty title would blank the
     // captions and put every such database into one shared section. The file names it instead.
     if (title.isEmpty())
-        return QFileInfo(DatabaseFileOf(completedConnectionString)).fileName();
+        return QFileInfo(ConnectionStrings::DatabaseFileOf(completedConnectionString)).fileName();
     return title + database;
-}
-
-QString CDatabaseProbe::DatabaseFileOf(const QString& connectionString) {
-    const QList<ConnectionStrings::Attribute> attributes =
-        ConnectionStrings::ParseAttributes(connectionString);
-    const ConnectionStrings::Attribute* file =
-        ConnectionStrings::FindAttribute(attributes, {"Database", "DBQ"});
-    return file ? file->value.trimmed() : QString();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "probe/ProbeOptions.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
-#include <functional>
+#include <memory>
 
 class IDataSourceChooser;
 class INotice;
@@ -16,19 +18,16 @@ class CDatabaseProbe {
 public:
     enum Status { Reachable = 1, Slow = 2, Unreachable = 3 };
 
-    // Default login time-out in seconds, set before every connect so that a server that
-    // accepts and never answers cannot hold a poll forever.
-    static constexpr int kLoginTimeoutSeconds = 60;
-
     // Creation with one connection attempt at once. An empty connection string asks the
     // chooser (interactive selection); quiet = false shows "Could not connect to data
     // source.\n\n" + the driver's message through the notice when the attempt fails with one.
     CDatabaseProbe(IDataSourceChooser* chooser, const QString& connectionString, bool quiet,
-                   INotice* notice);
+                   INotice* notice, ProbeOptions options = {});
 
     // A probe for a stored database, made without any connection attempt (start-up must not
     // wait for a database): configured, with the stored string and title.
-    static CDatabaseProbe* FromStored(const QString& connectionString, const QString& title);
+    static CDatabaseProbe* FromStored(const QString& connectionString, const QString& title,
+                                      ProbeOptions options = {});
 
     ~CDatabaseProbe();
     CDatabaseProbe(const CDatabaseProbe&) = delete;
@@ -62,28 +61,20 @@ public:
     QStringList Schemas() const { return m_schemas; }
     QStringList Catalogs() const { return m_catalogs; }
 
-    // The login time-out every later Connect sets (tests shorten it).
-    static void SetLoginTimeoutSeconds(int seconds);
-    static int LoginTimeoutSeconds();
+    // The login time-out and connector every Connect of this probe uses.
+    const ProbeOptions& Options() const { return m_options; }
 
-    // Test hook: when set, every Connect calls it first, on the connecting thread, before any
-    // ODBC call (a test can block there to hold a poll in progress). Pass {} to clear it.
-    static void SetConnectHookForTesting(std::function<void()> hook);
-
-    // The rules that name a database, on a completed connection string (pure, for tests).
-    static QString DataSourceNameOf(const QString& completedConnectionString);
-    // The database file a connection string names ("Database=" or "DBQ="), as written there;
-    // empty when it names none.
-    static QString DatabaseFileOf(const QString& connectionString);
-    // Without a data source name the database's own name follows the server and user
-    // ("sa@(SRV1)/sales"), unless it is the server name itself (a file's driver).
+    // The rule that names a database (pure, for tests). Without a data source name the
+    // database's own name follows the server and user ("sa@(SRV1)/sales"), unless it is the
+    // server name itself (a file's driver).
     static QString DeriveTitle(const QString& completedConnectionString,
                                const QString& dataSourceName, const QString& serverName,
                                const QString& userName, const QString& databaseName = {});
 
 private:
     struct Handles;
-    CDatabaseProbe() = default;
+    explicit CDatabaseProbe(ProbeOptions options);
+    bool ConnectsWith(const Handles& handles, const QString& connectionString) const;
 
     std::atomic<int> m_status{Reachable};
     QStringList m_schemas;
@@ -96,5 +87,6 @@ private:
     QString m_dataSourceName;
     QString m_databaseName;
     QString m_title;
-    Handles* m_handles = nullptr;
+    ProbeOptions m_options;
+    std::unique_ptr<Handles> m_handles;
 };

@@ -1,6 +1,7 @@
 #include "ui/DataSourceChooserDlg.h"
 
 #include "platform/Notice.h"
+#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
 #include "ui/NewDataSourceDlg.h"
 
@@ -67,12 +68,12 @@ const char* const kCaption = "Trellion";
 } // namespace
 
 std::unique_ptr<CDatabaseProbe> CreateSelectedProbe(const std::optional<QString>& choice,
-                                                    INotice* notice) {
+                                                    INotice* notice, const ProbeOptions& options) {
     // An empty string from the user would make the probe ask again; it is a cancel.
     CPresetChooser::Preset() =
         choice && !choice->isEmpty() ? choice : std::optional<QString>(std::nullopt);
     auto probe = std::make_unique<CDatabaseProbe>(&CPresetChooser::Instance(), QString(),
-                                                  /*quiet=*/false, notice);
+                                                  /*quiet=*/false, notice, options);
     CPresetChooser::Preset().reset();
     return probe;
 }
@@ -205,7 +206,7 @@ std::unique_ptr<CDatabaseProbe> CDataSourceChooserDlg::SelectAndConnect(INotice*
     }
     if (m_probe)
         return std::move(m_probe);
-    return CreateSelectedProbe(std::nullopt, notice);
+    return CreateSelectedProbe(std::nullopt, notice, m_probeOptions);
 }
 
 void CDataSourceChooserDlg::SetSource(Source source) {
@@ -275,7 +276,7 @@ void CDataSourceChooserDlg::Refresh() {
     const QString selected =
         m_sources->currentItem() ? m_sources->currentItem()->text(0) : QString();
     m_sources->clear();
-    for (const DataSourceEntry& entry : ListDataSources()) {
+    for (const DataSourceEntry& entry : OdbcConfig::DataSources()) {
         auto* item = new QTreeWidgetItem(
             m_sources, {entry.name, entry.driver,
                         entry.system ? QStringLiteral("System") : QStringLiteral("User")});
@@ -286,7 +287,7 @@ void CDataSourceChooserDlg::Refresh() {
 
     const QString driver = m_driver->currentText();
     m_driver->clear();
-    m_driver->addItems(ListDrivers());
+    m_driver->addItems(OdbcConfig::DriverNames());
     if (const int index = m_driver->findText(driver); index >= 0)
         m_driver->setCurrentIndex(index);
 }
@@ -299,7 +300,8 @@ std::optional<QString> CDataSourceChooserDlg::BuildConnectionString(QString* pro
         if (!m_sources->currentItem())
             missing = QStringLiteral("Please select a data source.");
         else
-            base = QStringLiteral("DSN=") + QuoteValue(m_sources->currentItem()->text(0));
+            base = QStringLiteral("DSN=") +
+                   ConnectionStrings::QuoteValue(m_sources->currentItem()->text(0));
         break;
     case Source::DatabaseFile: {
         const QString path = m_file->text().trimmed();
@@ -315,10 +317,10 @@ std::optional<QString> CDataSourceChooserDlg::BuildConnectionString(QString* pro
     }
     case Source::ConnectionString: {
         const QString attributes = m_attributes->text();
-        if (!NamesItsOwnDriver(attributes) && m_driver->currentText().isEmpty())
+        if (!ConnectionStrings::NamesItsOwnDriver(attributes) && m_driver->currentText().isEmpty())
             missing = QStringLiteral("Please choose a driver.");
         else
-            base = TypedString(m_driver->currentText(), attributes);
+            base = ConnectionStrings::WithDriver(m_driver->currentText(), attributes);
         break;
     }
     }
@@ -327,7 +329,7 @@ std::optional<QString> CDataSourceChooserDlg::BuildConnectionString(QString* pro
             *problem = missing;
         return std::nullopt;
     }
-    return WithCredentials(base, m_user->text(), m_password->text());
+    return ConnectionStrings::WithCredentials(base, m_user->text(), m_password->text());
 }
 
 void CDataSourceChooserDlg::SetWarningHandler(std::function<void(const QString&)> handler) {
@@ -383,7 +385,7 @@ void CDataSourceChooserDlg::StartAttempt(const QString& connectionString) {
     m_failure->hide();
     m_failureText->Take();
     m_worker = QThread::create([this, connectionString] {
-        m_probe = CreateSelectedProbe(connectionString, m_failureText.get());
+        m_probe = CreateSelectedProbe(connectionString, m_failureText.get(), m_probeOptions);
     });
     // Queued to this dialog's thread: the probe is complete once the worker has finished.
     connect(m_worker, &QThread::finished, this, [this] {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "probe/DataSourceChooser.h"
+#include "probe/OdbcConfig.h"
+#include "probe/ProbeOptions.h"
 
 #include <QDialog>
 #include <QList>
@@ -10,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class CDatabaseProbe;
 class CFailureText;
@@ -28,7 +31,8 @@ class QTreeWidget;
 // user's answer already known: a connection string, or nothing for a cancelled choice. Safe on
 // any thread; the probe never keeps a pointer to anything shorter-lived than the process.
 std::unique_ptr<CDatabaseProbe> CreateSelectedProbe(const std::optional<QString>& choice,
-                                                    INotice* notice);
+                                                    INotice* notice,
+                                                    const ProbeOptions& options = {});
 
 // The "Select Data Source" dialog. unixODBC offers no dialog of its own for an empty
 // connection string, so this one stands in: a user or system data source, a SQLite database
@@ -39,12 +43,7 @@ class CDataSourceChooserDlg : public QDialog, public IDataSourceChooser {
 public:
     enum class Source { DataSource = 0, DatabaseFile = 1, ConnectionString = 2 };
 
-    struct DataSourceEntry {
-        QString name;
-        QString driver;
-        bool system = false;
-        bool operator==(const DataSourceEntry&) const = default;
-    };
+    using DataSourceEntry = OdbcConfig::DataSource;
 
     // The driver a database file is opened with.
     static constexpr const char* kSqliteDriver = "SQLite3";
@@ -54,6 +53,9 @@ public:
 
     // Runs the dialog modally: the connection string to connect with, or nothing on Cancel.
     std::optional<QString> ChooseDataSource() override;
+
+    // The options the selection's probe is made with (the engine's own).
+    void SetProbeOptions(ProbeOptions options) { m_probeOptions = std::move(options); }
 
     // Runs the dialog modally and makes the selection's connection attempt after OK: the
     // probe is created on a worker thread while the dialog shows that it is busy, so the
@@ -89,21 +91,8 @@ public:
     // Where the checks on OK report a missing field; a "Trellion" message box by default.
     void SetWarningHandler(std::function<void(const QString&)> handler);
 
-    // The ODBC configuration: user data sources first, then system ones, in the driver
-    // manager's order; and the installed drivers.
-    static QList<DataSourceEntry> ListDataSources();
-    static QStringList ListDrivers();
-
-    // Connection string pieces. A value is braced only when it must be (';', or a leading
-    // '{'), with '}' doubled inside: some drivers keep braces they are given (psqlodbc keeps
-    // them on UID), so a plain value stays plain.
-    static QString QuoteValue(const QString& value);
-    static QString WithCredentials(const QString& connectionString, const QString& user,
-                                   const QString& password);
+    // The string of the Database File tab: the SQLite driver with NoCreat=1.
     static QString DatabaseFileString(const QString& path);
-    static QString TypedString(const QString& driver, const QString& attributes);
-    // True when typed attributes begin with their own DRIVER, DSN or FILEDSN.
-    static bool NamesItsOwnDriver(const QString& attributes);
     // The example shown in the empty Connection String field for the chosen driver.
     static QString ExampleAttributes(const QString& driver);
     // Why a file cannot be chosen as a SQLite database (missing, unreadable, or without the
@@ -148,6 +137,7 @@ private:
     // Set only inside SelectAndConnect: OK then starts the attempt instead of closing.
     bool m_connectOnAccept = false;
     INotice* m_notice = nullptr;
+    ProbeOptions m_probeOptions;
     QThread* m_worker = nullptr;
     std::unique_ptr<CFailureText> m_failureText;
     std::unique_ptr<CDatabaseProbe> m_probe;

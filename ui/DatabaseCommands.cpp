@@ -2,6 +2,7 @@
 
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
+#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
 #include "ui/DataSourceChooserDlg.h"
 
@@ -18,6 +19,7 @@ CDatabaseCommands::CDatabaseCommands(PollScheduler* scheduler, SlotMonitor* moni
       m_dialogParent(dialogParent) {
     m_makeProbe = [this](INotice* n) {
         CDataSourceChooserDlg dialog(m_dialogParent);
+        dialog.SetProbeOptions(m_monitor->OptionsForProbes());
         return dialog.SelectAndConnect(n);
     };
 }
@@ -47,7 +49,7 @@ void CDatabaseCommands::SelectDatabase(int slot) {
 
 QString CDatabaseCommands::DistinctTitle(int slot, const QString& title,
                                          const QString& connectionString) const {
-    const QString file = CDatabaseProbe::DatabaseFileOf(connectionString);
+    const QString file = ConnectionStrings::DatabaseFileOf(connectionString);
     if (file.isEmpty() || title != QFileInfo(file).fileName())
         return title;
     const auto where = [](const QString& path) {
@@ -67,7 +69,7 @@ QString CDatabaseCommands::DistinctTitle(int slot, const QString& title,
                 m_monitor->Title(other) != candidate)
                 continue;
             const QString otherFile =
-                CDatabaseProbe::DatabaseFileOf(m_monitor->ConnectionString(other));
+                ConnectionStrings::DatabaseFileOf(m_monitor->ConnectionString(other));
             taken = otherFile.isEmpty() || where(otherFile) != mine;
         }
         if (!taken || used >= parts.size())

@@ -24,7 +24,9 @@
 #include <QPushButton>
 #include <QStyle>
 
-CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent) : QDialog(parent) {
+CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent,
+                         ProbeOptions probeOptions)
+    : QDialog(parent) {
     setWindowTitle(QStringLiteral("Trellion"));
     setWindowIcon(TrellionIcon(IconId::Program));
     setProperty("controlId", 102);
@@ -40,7 +42,7 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
     m_smtp = std::shared_ptr<SmtpClient>(new SmtpClient(notice.get()),
                                          [notice](SmtpClient* p) { delete p; });
     m_keyring = new MailPasswordKeyring(this);
-    m_monitor = std::make_unique<SlotMonitor>(this, m_log, m_smtp);
+    m_monitor = std::make_unique<SlotMonitor>(this, m_log, m_smtp, std::move(probeOptions));
     // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
     auto desktop =
         std::make_shared<DesktopNotifier>(TrellionIcon(IconId::Program).pixmap(64, 64).toImage());

@@ -2,6 +2,7 @@
 
 #include "controls/TrayShell.h"
 #include "monitor/MonitorView.h"
+#include "probe/ProbeOptions.h"
 #include "ui/DatabaseCommands.h"
 
 #include <QDialog>
@@ -103,9 +104,10 @@ public:
     static constexpr int kTrayLookEveryMs = 3000;
     static constexpr int kTrayLookForMs = 5 * 60000;
 
-    // trayShell: null for the desktop's tray; tests pass a recording one.
-    explicit CMonitorDlg(std::unique_ptr<ITrayShell> trayShell = nullptr,
-                         QWidget* parent = nullptr);
+    // trayShell: null for the desktop's tray; tests pass a recording one. probeOptions go to
+    // every probe of the engine and of a selection.
+    explicit CMonitorDlg(std::unique_ptr<ITrayShell> trayShell = nullptr, QWidget* parent = nullptr,
+                         ProbeOptions probeOptions = {});
     ~CMonitorDlg() override;
 
     // Start-up (before initialisation): the values the application loaded.

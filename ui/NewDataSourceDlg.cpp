@@ -1,5 +1,6 @@
 #include "ui/NewDataSourceDlg.h"
 
+#include "probe/OdbcConfig.h"
 #include "ui/DataSourceChooserDlg.h"
 
 #include <QComboBox>
@@ -12,10 +13,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-#include <odbcinst.h>
-#include <sql.h>
-#include <sqlext.h>
 
 #include <utility>
 
@@ -34,16 +31,6 @@ QString DefaultPort(Kind kind) {
     }
 }
 
-// The installer's first error, for a write the driver manager refused.
-QString InstallerError() {
-    DWORD code = 0;
-    char message[SQL_MAX_MESSAGE_LENGTH] = {};
-    WORD length = 0;
-    if (SQLInstallerError(1, &code, message, sizeof message, &length) != SQL_SUCCESS)
-        return QStringLiteral("The driver manager could not write the data source.");
-    return QString::fromUtf8(message);
-}
-
 // odbc.ini holds one line per value.
 bool IsOneLine(const QString& value) {
     return !value.contains(u'\n') && !value.contains(u'\r');
@@ -57,11 +44,11 @@ CNewDataSourceDlg::CNewDataSourceDlg(QWidget* parent) : QDialog(parent) {
 
     m_name = new QLineEdit;
     m_name->setObjectName(QStringLiteral("dataSourceName"));
-    m_name->setMaxLength(SQL_MAX_DSN_LENGTH);
+    m_name->setMaxLength(OdbcConfig::kMaxDataSourceNameBytes);
     m_driver = new QComboBox;
     m_driver->setObjectName(QStringLiteral("driver"));
-    for (const QString& driver : CDataSourceChooserDlg::ListDrivers()) {
-        if (ConnectionStrings::KindOfDriver(driver) != Kind::Other)
+    for (const QString& driver : OdbcConfig::DriverNames()) {
+        if (OdbcConfig::KindOfDriver(driver) != Kind::Other)
             m_driver->addItem(driver);
     }
     m_server = new QLineEdit(QStringLiteral("localhost"));
@@ -154,13 +141,12 @@ void CNewDataSourceDlg::SetWarningHandler(std::function<void(const QString&)> ha
 QString CNewDataSourceDlg::NameProblem(const QString& name) {
     if (name.trimmed().isEmpty())
         return QStringLiteral("Please enter a name for the data source.");
-    const QByteArray bytes = name.toUtf8();
-    if (name != name.trimmed() || bytes.size() > SQL_MAX_DSN_LENGTH ||
-        !SQLValidDSN(bytes.constData()) || name.compare(u"DEFAULT", Qt::CaseInsensitive) == 0)
+    if (name != name.trimmed() || !OdbcConfig::IsValidDataSourceName(name) ||
+        name.compare(u"DEFAULT", Qt::CaseInsensitive) == 0)
         return QStringLiteral("'") + name +
                QStringLiteral("' is not a valid data source name: at most 32 characters, none of "
                               "[ ] { } ( ) , ; ? * = ! @ \\, and not DEFAULT.");
-    for (const auto& entry : CDataSourceChooserDlg::ListDataSources()) {
+    for (const auto& entry : OdbcConfig::DataSources()) {
         if (entry.name.compare(name, Qt::CaseInsensitive) == 0)
             return QStringLiteral("A data source named '") + entry.name +
                    QStringLiteral("' already exists.");
@@ -201,26 +187,6 @@ CNewDataSourceDlg::Attributes CNewDataSourceDlg::AttributesFor(Kind kind, const 
     return out;
 }
 
-bool CNewDataSourceDlg::WriteUserDataSource(const QString& name, const QString& driver,
-                                            const Attributes& attributes, QString* error) {
-    const QByteArray dsn = name.toUtf8();
-    const QByteArray driverName = driver.toUtf8();
-    // The mode is the driver manager's, for the whole process: set for the write and put back
-    // at once.
-    SQLSetConfigMode(ODBC_USER_DSN);
-    bool ok = SQLWriteDSNToIni(dsn.constData(), driverName.constData());
-    for (qsizetype i = 0; ok && i < attributes.size(); ++i) {
-        const QByteArray key = attributes[i].first.toUtf8();
-        const QByteArray value = attributes[i].second.toUtf8();
-        ok = SQLWritePrivateProfileString(dsn.constData(), key.constData(), value.constData(),
-                                          "odbc.ini");
-    }
-    if (!ok && error)
-        *error = InstallerError();
-    SQLSetConfigMode(ODBC_BOTH_DSN);
-    return ok;
-}
-
 void CNewDataSourceDlg::accept() {
     QWidget* focus = nullptr;
     const QString problem = Problem(&focus);
@@ -236,7 +202,8 @@ void CNewDataSourceDlg::accept() {
         AttributesFor(kind, m_server->text().trimmed(), m_port->text().trimmed(), database,
                       kind == Kind::Sqlite ? QString() : m_user->text().trimmed());
     QString error;
-    if (!WriteUserDataSource(m_name->text(), m_driver->currentText(), attributes, &error)) {
+    if (!OdbcConfig::WriteUserDataSource(m_name->text(), m_driver->currentText(), attributes,
+                                         &error)) {
         Warn(QStringLiteral("The data source could not be written.\n\n") + error, m_name);
         return;
     }
@@ -245,7 +212,7 @@ void CNewDataSourceDlg::accept() {
 }
 
 CNewDataSourceDlg::Kind CNewDataSourceDlg::CurrentKind() const {
-    return ConnectionStrings::KindOfDriver(m_driver->currentText());
+    return OdbcConfig::KindOfDriver(m_driver->currentText());
 }
 
 void CNewDataSourceDlg::ShowFieldsOfDriver() {

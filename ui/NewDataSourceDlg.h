@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/ConnectionStrings.h"
+#include "probe/OdbcConfig.h"
 
 #include <QDialog>
 #include <QList>
@@ -21,7 +21,7 @@ class QPushButton;
 class CNewDataSourceDlg : public QDialog {
     Q_OBJECT
 public:
-    using Kind = ConnectionStrings::DriverKind;
+    using Kind = OdbcConfig::DriverKind;
     using Attributes = QList<QPair<QString, QString>>;
 
     explicit CNewDataSourceDlg(QWidget* parent = nullptr);
@@ -48,10 +48,6 @@ public:
     // The odbc.ini values of a data source of the given kind, in the keys its driver reads.
     static Attributes AttributesFor(Kind kind, const QString& server, const QString& port,
                                     const QString& database, const QString& user);
-    // Writes a user data source with SQLWriteDSNToIni and SQLWritePrivateProfileString in the
-    // driver manager's user mode; false with *error set from the installer when it fails.
-    static bool WriteUserDataSource(const QString& name, const QString& driver,
-                                    const Attributes& attributes, QString* error);
 
 public slots:
     void accept() override;

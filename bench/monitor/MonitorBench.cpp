@@ -58,10 +58,10 @@ bool DirectProbe(const QByteArray& connectionString) {
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
     SQLSetConnectAttr(dbc, SQL_ATTR_ODBC_CURSORS, reinterpret_cast<SQLPOINTER>(SQL_CUR_USE_DRIVER),
                       0);
-    SQLSetConnectAttr(
-        dbc, SQL_ATTR_LOGIN_TIMEOUT,
-        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(CDatabaseProbe::LoginTimeoutSeconds())),
-        0);
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(
+                          static_cast<SQLULEN>(ProbeOptions::kDefaultLoginTimeoutSeconds)),
+                      0);
     QByteArray in = connectionString;
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;

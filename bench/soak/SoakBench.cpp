@@ -66,7 +66,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_soak: no PostgreSQL cluster\n");
         return 1;
     }
-    CDatabaseProbe::SetLoginTimeoutSeconds(10);
     const QString lite = home.path() + QStringLiteral("/soak.db");
     const QString other = home.path() + QStringLiteral("/other.db");
     OdbcTestEnv::CreateSqliteDatabase(lite);
@@ -83,7 +82,7 @@ int main(int argc, char** argv) {
     auto log = std::make_shared<LogWriter>(nullptr);
     log->SetSettings({home.path() + "/access.log", home.path() + "/error.log", true, true});
     auto smtp = std::make_shared<SmtpClient>(nullptr);
-    SlotMonitor monitor(nullptr, log, smtp);
+    SlotMonitor monitor(nullptr, log, smtp, ProbeOptions{10, nullptr});
     monitor.SetTrayFrameMs(0);
     monitor.LoadIntervalsAndThresholds();
     monitor.RestoreSlots();

@@ -74,7 +74,8 @@ Figures RunOnce(bool silentDatabases, const QString& logDir) {
     PaintWatcher watcher;
     QElapsedTimer clock;
     clock.start();
-    auto window = std::make_unique<CMonitorDlg>(std::make_unique<CRecordingTrayShell>());
+    auto window = std::make_unique<CMonitorDlg>(std::make_unique<CRecordingTrayShell>(), nullptr,
+                                                ProbeOptions{kLoginTimeoutSeconds, nullptr});
     window->installEventFilter(&watcher);
     CMonitorApp::LoadIntervalsAndThresholds(*window);
     window->OnInitDialog();
@@ -134,7 +135,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     OdbcTestEnv::Install();
-    CDatabaseProbe::SetLoginTimeoutSeconds(kLoginTimeoutSeconds);
 
     std::vector<double> shownSilent, shownFree, stallSilent, stallFree;
     int errorLines = 0;

@@ -156,11 +156,11 @@ TEST_F(AlertPathTest, NotificationsPerOutageRecoveryAndSlowPollAndTheMailAlwaysG
     rig.SetUpEmail(refusing.Port());
     ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(dbPath).isEmpty());
     rig.monitor->SetThreshold(0, 0);
-    CDatabaseProbe::SetConnectHookForTesting([] { QThread::msleep(3); });
+    rig.connector->SetStep([] { QThread::msleep(3); });
     Poll();
     EXPECT_EQ(NewNotes(), "Warning - ledger.db | Recovery - ledger.db");
     Poll();
-    CDatabaseProbe::SetConnectHookForTesting(nullptr);
+    rig.connector->SetStep({});
     EXPECT_EQ(NewNotes(), "Warning - ledger.db");
     EXPECT_EQ(rig.ErrorLines().filter("Mail not sent (Recovery - ledger.db): ").size(), 2);
     EXPECT_EQ(Warned(), 1);

@@ -211,7 +211,7 @@ TEST_F(PollTest, OneTitleInTwoSlotsPolledTogetherNotifiesOnce) {
     for (int round = 1; round <= 6; ++round) {
         if (round % 2 == 0)
             Create(db), Create(twin);
-        ConnectGate gate;
+        ConnectGate gate(*rig.connector);
         rig.monitor->StartPoll(0);
         rig.monitor->StartPoll(2);
         ASSERT_TRUE(gate.WaitForEntered(2, 10000));
@@ -235,13 +235,13 @@ TEST_F(PollTest, ReArmDelaysStartAndEmptyTitle) {
     SettingsStore::WriteInt("Settings", "Interval0", 0);
     SettingsStore::WriteInt("Settings", "Interval1", -5);
     SettingsStore::WriteInt("Settings", "Interval3", 2);
-    CDatabaseProbe::SetConnectHookForTesting([] { ADD_FAILURE() << "connected at the start"; });
+    rig.connector->SetStep([] { ADD_FAILURE() << "connected at the start"; });
     Create(db);
     rig.StoreSlot(1, connection, "Edited");
     rig.StoreSlot(2, OdbcTestEnv::SqliteConnectionString(rig.dir + "/none.db"), "");
     rig.StoreSlot(3, connection, "Edited");
     rig.monitor->LoadIntervalsAndThresholds();
-    CDatabaseProbe::SetConnectHookForTesting(nullptr);
+    rig.connector->SetStep({});
     QList<qint64> delays;
     rig.monitor->SetMinuteMs(5000);
     rig.monitor->SetPollEndedHandler([&](int slot, qint64 d) { delays << slot * 100000 + d; });
@@ -261,11 +261,14 @@ TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     ASSERT_TRUE(sink.Start());
     rig.SetUpEmail(sink.Port());
     rig.StoreSlot(0, connection, "HungDb");
+    // The bound follows the login time-out the probes are given.
+    SlotMonitor bounded(nullptr, rig.log, rig.smtp, ProbeOptions{7, nullptr});
+    EXPECT_EQ(bounded.WatchdogBoundMs(), 7000 + SlotMonitor::kWatchdogGraceMs);
     rig.monitor->SetWatchdogBoundMs(1500);
     std::weak_ptr<CDatabaseProbe> hung = rig.monitor->Probe(0);
     std::atomic<qint64> delay{-2};
     rig.monitor->SetPollEndedHandler([&](int, qint64 d) { delay = d; });
-    auto gate = std::make_unique<ConnectGate>();
+    auto gate = std::make_unique<ConnectGate>(*rig.connector);
     rig.monitor->StartPoll(0);
     ASSERT_TRUE(gate->WaitForEntered(1, 10000));
     ASSERT_TRUE(rig.monitor->WaitForPolls(30000)) << "the watchdog ends the poll";
@@ -292,7 +295,7 @@ TEST_F(PollTest, RemovalAndShutdownCutRunningPollsOff) {
     std::weak_ptr<CDatabaseProbe> probe = rig.monitor->Probe(0);
     std::atomic<qint64> delay{0};
     rig.monitor->SetPollEndedHandler([&](int, qint64 d) { delay = d; });
-    auto gate = std::make_unique<ConnectGate>();
+    auto gate = std::make_unique<ConnectGate>(*rig.connector);
     rig.monitor->StartPoll(0);
     ASSERT_TRUE(gate->WaitForEntered(1, 10000));
     rig.monitor->SetProbe(0, nullptr);
@@ -303,7 +306,7 @@ TEST_F(PollTest, RemovalAndShutdownCutRunningPollsOff) {
     EXPECT_EQ(delay.load(), -1) << "the emptied slot stays stopped";
     EXPECT_TRUE(WaitUntil([&] { return probe.expired(); }, 10000));
     gate.reset();
-    gate = std::make_unique<ConnectGate>();
+    gate = std::make_unique<ConnectGate>(*rig.connector);
     rig.StoreSlot(0, connection, "Late");
     rig.monitor->StartPoll(0);
     ASSERT_TRUE(gate->WaitForEntered(1, 10000));
@@ -378,7 +381,7 @@ TEST_F(SchedulerTest, FourPollsEndingTogetherEachReArmTheirSlot) {
         rig.StoreSlot(slot, connection, QStringLiteral("Together%1").arg(slot));
         rig.monitor->SetInterval(slot, slot + 2);
     }
-    ConnectGate gate;
+    ConnectGate gate(*rig.connector);
     for (int slot = 0; slot < 4; ++slot)
         scheduler->Tick(PollScheduler::kSlotTimerBase + slot);
     ASSERT_TRUE(gate.WaitForEntered(4, 20000));
@@ -399,7 +402,7 @@ TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
     rig.monitor->SetMinuteMs(1000);
     rig.monitor->SetEarlyMs(1500); // the poll's own re-arm would be 2 x 1000 - 1500 ms
     {
-        ConnectGate gate;
+        ConnectGate gate(*rig.connector);
         scheduler->PollNow(0);
         ASSERT_TRUE(gate.WaitForEntered(1, 20000));
         scheduler->PollNow(0); // its tick comes and waits for the running poll
@@ -412,7 +415,8 @@ TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
         EXPECT_EQ(gate.maxInside.load(), 1) << "never two probes of one slot at once";
     }
     EXPECT_EQ(started[0], 2);
-    ConnectGate gate; // destroying the scheduler waits for a running poll, which ends normally
+    ConnectGate gate(
+        *rig.connector); // destroying the scheduler waits for a running poll, which ends normally
     scheduler->PollNow(0);
     ASSERT_TRUE(gate.WaitForEntered(1, 20000));
     std::thread opener([&] { QThread::msleep(300), gate.open = true; });

@@ -18,8 +18,8 @@ RecordingView::Call RecordingView::Last(const char* what, int slot, int field) c
     return last;
 }
 
-ConnectGate::ConnectGate() {
-    CDatabaseProbe::SetConnectHookForTesting([this] {
+ConnectGate::ConnectGate(SteppedConnector& connector) : m_connector(connector) {
+    m_connector.SetStep([this] {
         ++entered;
         for (int now = ++inside, max = maxInside; now > max;)
             maxInside.compare_exchange_weak(max, now);
@@ -33,7 +33,7 @@ ConnectGate::~ConnectGate() {
     open = true;
     // Calls still inside the hook keep a copy of it; wait until they have left.
     WaitUntil([this] { return inside == 0; }, 30000);
-    CDatabaseProbe::SetConnectHookForTesting(nullptr);
+    m_connector.SetStep({});
 }
 
 MonitorRig::MonitorRig() {
@@ -56,7 +56,8 @@ MonitorRig::~MonitorRig() {
 void MonitorRig::Restart() {
     const EmailSettings email = monitor ? monitor->Email() : EmailSettings{};
     monitor.reset();
-    monitor = std::make_unique<SlotMonitor>(&view, log, smtp);
+    monitor = std::make_unique<SlotMonitor>(
+        &view, log, smtp, ProbeOptions{ProbeOptions::kDefaultLoginTimeoutSeconds, connector});
     monitor->SetTrayFrameMs(0);
     monitor->SetNotice(&notice);
     monitor->SetEmailSettings(email);

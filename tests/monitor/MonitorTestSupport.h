@@ -7,6 +7,7 @@
 #include "platform/Notice.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"
+#include "tests/probe/ProbeDoubles.h"
 
 #include <QList>
 #include <QString>
@@ -88,20 +89,24 @@ private:
     QList<Call> m_calls;
 };
 
-// Holds every probe's Connect (through the probe's test hook) until opened; counts the calls
-// that entered and the most inside at once. The destructor opens and removes the hook.
+// Holds every connect of the connector's probes until opened; counts the calls that entered and
+// the most inside at once. The destructor opens and removes the step.
 struct ConnectGate {
-    ConnectGate();
+    explicit ConnectGate(SteppedConnector& connector);
     ~ConnectGate();
     bool WaitForEntered(int count, int timeoutMs) {
         return TestSupport::WaitUntil([&] { return entered >= count; }, timeoutMs);
     }
     std::atomic<bool> open{false};
     std::atomic<int> entered{0}, inside{0}, maxInside{0};
+
+private:
+    SteppedConnector& m_connector;
 };
 
 // The real parts a poll works with: log files in a temp folder, a log writer, an SMTP client,
-// a recording view and a monitor with short tray frames.
+// a recording view and a monitor with short tray frames whose probes connect through a
+// stepped connector.
 struct MonitorRig {
     MonitorRig();
     ~MonitorRig();
@@ -112,6 +117,7 @@ struct MonitorRig {
     RecordingView view;
     std::shared_ptr<LogWriter> log = std::make_shared<LogWriter>(&notice);
     std::shared_ptr<SmtpClient> smtp = std::make_shared<SmtpClient>(&notice);
+    std::shared_ptr<SteppedConnector> connector = std::make_shared<SteppedConnector>();
     std::unique_ptr<SlotMonitor> monitor;
 
     // A new monitor on the same settings, view, log writer and client (a restart).

@@ -1,12 +1,13 @@
 // The probe on real drivers: the naming rules, SQLite files, private PostgreSQL and MariaDB
 // servers (titles, listings, failures, long completed strings) and a server that never answers.
-#include "probe/DataSourceChooser.h"
+#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
+#include "tests/probe/ProbeDoubles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,16 +22,6 @@ namespace {
 
 using Kind = DbServer::Kind;
 const QString kNotice = QStringLiteral("Could not connect to data source.\n\n");
-
-// The user at the data-source dialog: a fixed answer, or a cancel.
-class Chooser : public IDataSourceChooser {
-public:
-    explicit Chooser(std::optional<QString> answer) : m_answer(std::move(answer)) {}
-    std::optional<QString> ChooseDataSource() override { return m_answer; }
-
-private:
-    std::optional<QString> m_answer;
-};
 
 void WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -75,7 +66,7 @@ TEST(ProbeTest, DataSourceNamesAndTitles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.completed.toStdString() + " / " + c.server.toStdString() + " / " +
                      c.database.toStdString());
-        EXPECT_EQ(CDatabaseProbe::DataSourceNameOf(c.completed), c.dsn);
+        EXPECT_EQ(ConnectionStrings::DataSourceNameOf(c.completed), c.dsn);
         EXPECT_EQ(CDatabaseProbe::DeriveTitle(c.completed, c.dsn, c.server, c.user, c.database),
                   c.title);
     }
@@ -105,7 +96,7 @@ TEST(ProbeTest, SqliteChoicesTitlesAndFailures) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.choice.value_or("(cancel)").toStdString());
-        Chooser chooser(c.choice);
+        FixedChooser chooser(c.choice);
         RecordingNotice notice;
         CDatabaseProbe probe(&chooser, QString(), false, &notice);
         EXPECT_EQ(probe.Title(), c.title);
@@ -138,7 +129,7 @@ TEST(ProbeTest, SqliteChoicesTitlesAndFailures) {
     }
     // Chosen through a data source as well.
     OdbcTestEnv::AddDsn("TextDsn", "SQLite3", {{"Database", text}});
-    Chooser textChoice(QStringLiteral("DSN=TextDsn"));
+    FixedChooser textChoice(QStringLiteral("DSN=TextDsn"));
     RecordingNotice textNotice;
     CDatabaseProbe textProbe(&textChoice, QString(), false, &textNotice);
     EXPECT_FALSE(textProbe.HasConnection());
@@ -162,7 +153,6 @@ protected:
         ASSERT_TRUE(server->Start());
         db = server.get();
     }
-    void TearDown() override { CDatabaseProbe::SetLoginTimeoutSeconds(60); }
     static inline std::unique_ptr<DbServer> s_servers[2];
     DbServer* db = nullptr;
 };
@@ -171,7 +161,7 @@ TEST_P(ServerProbeTest, TitleAndListings) {
     ASSERT_EQ(OdbcTestEnv::ExecSql(db->DriverConnectionString(),
                                    {"DROP DATABASE IF EXISTS listing", "CREATE DATABASE listing"}),
               "");
-    Chooser chooser(db->DriverConnectionString());
+    FixedChooser chooser(db->DriverConnectionString());
     CDatabaseProbe probe(&chooser, QString(), false, nullptr);
     ASSERT_TRUE(probe.HasConnection());
     EXPECT_TRUE(probe.ConnectionString().startsWith("DRIVER={" + db->Driver() + "};"));
@@ -200,7 +190,7 @@ TEST_P(ServerProbeTest, TwoDatabasesOfOneServerAndUserAreTitledApart) {
         SCOPED_TRACE(name.toStdString());
         QString connectionString = db->DriverConnectionString();
         connectionString.replace("Database=" + db->Database() + ";", "Database=" + name + ";");
-        Chooser chooser(connectionString);
+        FixedChooser chooser(connectionString);
         CDatabaseProbe probe(&chooser, QString(), false, nullptr);
         ASSERT_TRUE(probe.HasConnection());
         EXPECT_EQ(probe.DatabaseName(), name);
@@ -235,7 +225,7 @@ TEST_P(ServerProbeTest, CompletedStringsThatMustStillConnect) {
     EXPECT_TRUE(longer.ConnectionString().endsWith(';'));
     ExpectPollsAgain(longer);
     const QString beyond = db->DriverConnectionString() + comment(6000);
-    Chooser chooser(beyond);
+    FixedChooser chooser(beyond);
     CDatabaseProbe kept(&chooser, QString(), false, nullptr);
     EXPECT_EQ(kept.ConnectionString(), beyond);
     ExpectPollsAgain(kept);
@@ -244,10 +234,11 @@ TEST_P(ServerProbeTest, CompletedStringsThatMustStillConnect) {
                                    {"DROP ROLE IF EXISTS \"wörker\"",
                                     "CREATE ROLE \"wörker\" LOGIN PASSWORD 'pässwörd;1'"}),
               "");
-    Chooser nonAscii(QString("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=%1;Database=%2;"
-                             "UID=wörker;PWD={pässwörd;1}")
-                         .arg(db->Port())
-                         .arg(db->Database()));
+    FixedChooser nonAscii(
+        QString("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=%1;Database=%2;"
+                "UID=wörker;PWD={pässwörd;1}")
+            .arg(db->Port())
+            .arg(db->Database()));
     CDatabaseProbe worker(&nonAscii, QString(), false, nullptr);
     EXPECT_TRUE(worker.ConnectionString().contains("UID=wörker;PWD={pässwörd;1};"));
     ExpectPollsAgain(worker);
@@ -259,10 +250,10 @@ TEST_P(ServerProbeTest, ASilentServerFailsAfterTheLoginTimeOut) {
     if (db->ServerKind() != Kind::Postgres) // its time-out does not cover the server's greeting
         GTEST_SKIP() << "MariaDB Connector/ODBC waits for the greeting regardless";
     auto silent = std::make_unique<SilentListener>();
-    CDatabaseProbe::SetLoginTimeoutSeconds(3);
     QString cs = db->DriverConnectionString();
     std::unique_ptr<CDatabaseProbe> probe(CDatabaseProbe::FromStored(
-        cs.replace(QString::number(db->Port()), QString::number(silent->Port())), "silent"));
+        cs.replace(QString::number(db->Port()), QString::number(silent->Port())), "silent",
+        ProbeOptions{3, nullptr}));
     QString error;
     QElapsedTimer timer;
     timer.start();

@@ -4,14 +4,15 @@
 // database is refused, and a new user data source is written, listed, selected and connects.
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
-#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
+#include "probe/OdbcConfig.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"
 #include "tests/monitor/MonitorTestSupport.h"
+#include "tests/probe/ProbeDoubles.h"
 #include "ui/DataSourceChooserDlg.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/NewDataSourceDlg.h"
@@ -116,6 +117,9 @@ TEST_F(DataSourceForms, AFailedAttemptKeepsTheChooserOpenWithTheDriversReason) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CDataSourceChooserDlg dlg;
+        // Every attempt connects with the options given, on the dialog's worker thread.
+        auto connector = std::make_shared<SteppedConnector>();
+        dlg.SetProbeOptions(ProbeOptions{5, connector});
         RecordingNotice notice;
         int finished = 0;
         bool openAfterFailure = false;
@@ -144,6 +148,9 @@ TEST_F(DataSourceForms, AFailedAttemptKeepsTheChooserOpenWithTheDriversReason) {
         EXPECT_EQ(focusAfterFailure, dlg.findChild<QLineEdit*>("password"));
         EXPECT_EQ(finished, c.connected ? 2 : 1);
         EXPECT_EQ(probe->HasConnection(), c.connected);
+        EXPECT_EQ(probe->Options().connector, connector);
+        EXPECT_EQ(probe->Options().loginTimeoutSeconds, 5);
+        EXPECT_GE(connector->Connects(), c.connected ? 2 : 1);
         if (c.connected)
             EXPECT_EQ(probe->UserName(), g_pg->User());
         else
@@ -259,8 +266,7 @@ TEST_F(DataSourceForms, NewDataSourcesAreWrittenListedSelectedAndConnect) {
         const auto probe = CreateSelectedProbe(chosen, &notice);
         EXPECT_TRUE(probe->HasConnection()) << notice.Texts().join('|').toStdString();
         // A file that goes missing must not be made anew by any program using the data source.
-        EXPECT_EQ(ConnectionStrings::ProfileString(c.name, "NoCreat", "ODBC.INI"),
-                  c.server ? "" : "1");
+        EXPECT_EQ(OdbcConfig::ProfileString(c.name, "NoCreat", "ODBC.INI"), c.server ? "" : "1");
         if (c.server) {
             EXPECT_EQ(probe->UserName(), c.server->User()) << "the user comes from the file";
             EXPECT_EQ(probe->DatabaseName(), c.server->Database());

@@ -2,6 +2,7 @@
 // cluster, with the engine's recording view in place of the window.
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
+#include "probe/ConnectionStrings.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/DbServer.h"
@@ -102,12 +103,11 @@ protected:
 };
 
 TEST_F(ChooserTest, BuildsTheStringOfEachSourceAndRefusesWhatIsMissing) {
-    using Dlg = CDataSourceChooserDlg;
-    EXPECT_EQ(Dlg::TypedString("Odd}Driver", " ;A=1"), "DRIVER={Odd}}Driver};A=1");
+    EXPECT_EQ(ConnectionStrings::WithDriver("Odd}Driver", " ;A=1"), "DRIVER={Odd}}Driver};A=1");
     // Braces only where a plain value would be misread, '}' doubled inside them.
-    EXPECT_EQ(Dlg::WithCredentials("DSN=Ops;", "o'brien", "{a;b}c"),
+    EXPECT_EQ(ConnectionStrings::WithCredentials("DSN=Ops;", "o'brien", "{a;b}c"),
               "DSN=Ops;UID=o'brien;PWD={{a;b}}c}");
-    EXPECT_EQ(Dlg::WithCredentials("", "", "x=y z"), "PWD=x=y z");
+    EXPECT_EQ(ConnectionStrings::WithCredentials("", "", "x=y z"), "PWD=x=y z");
     CDataSourceChooserDlg dlg;
     dlg.SetDatabaseFile("/srv/sales 2024.db");
     EXPECT_EQ(dlg.BuildConnectionString().value_or("-"),

@@ -49,17 +49,17 @@ using WindowTestSupport::ResetStore;
 using WindowTestSupport::WaitUntil;
 using WindowTestSupport::Write;
 
-std::unique_ptr<CMonitorDlg> MakeWindow(CRecordingTrayShell** shell = nullptr) {
+std::unique_ptr<CMonitorDlg> MakeWindow(CRecordingTrayShell** shell = nullptr,
+                                        ProbeOptions probeOptions = {}) {
     auto recording = std::make_unique<CRecordingTrayShell>();
     if (shell)
         *shell = recording.get();
-    return std::make_unique<CMonitorDlg>(std::move(recording));
+    return std::make_unique<CMonitorDlg>(std::move(recording), nullptr, std::move(probeOptions));
 }
 
 TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesTheRedMarkOff) {
     OdbcTestEnv::Install();
     ResetStore();
-    CDatabaseProbe::SetLoginTimeoutSeconds(2);
     const QString dir = TestSupport::MakeTempDir(QStringLiteral("init-all"));
     const QString db = OdbcTestEnv::CreateSqliteDatabase(dir + QStringLiteral("/inventory.db"));
     SilentListener silent; // a server that accepts and never answers
@@ -81,7 +81,7 @@ TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesThe
     ASSERT_TRUE(LogonStart::Apply(true, QStringLiteral("/opt/old/trellion"), nullptr));
 
     CRecordingTrayShell* shell = nullptr;
-    auto w = MakeWindow(&shell);
+    auto w = MakeWindow(&shell, ProbeOptions{2, nullptr});
     CMonitorApp::LoadIntervalsAndThresholds(*w);
     ASSERT_TRUE(w->OnInitDialog());
     EXPECT_EQ(silent.AcceptedCount(), 0) << "initialisation must not wait for a database";
@@ -120,7 +120,6 @@ TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesThe
     EXPECT_EQ(icon().tip, "Trellion");
     EXPECT_FALSE(w->Control(CMonitorDlg::IDC_POLL[2])->isEnabled() ||
                  w->Control(CMonitorDlg::IDC_DEL[2])->isEnabled());
-    CDatabaseProbe::SetLoginTimeoutSeconds(60);
 }
 
 std::shared_ptr<CDatabaseProbe> StoredProbe(const QString& title) {
