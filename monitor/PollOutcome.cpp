@@ -1,5 +1,8 @@
 #include "monitor/SlotMonitorCore.h"
 
+#include "monitor/AlertPolicy.h"
+#include "monitor/AlertStateStore.h"
+
 using namespace SlotMonitorDetail;
 
 bool SlotMonitor::Core::Send(const EmailSettings& mail, const QString& to, const QString& subject,
@@ -30,8 +33,7 @@ void SlotMonitor::Core::Desktop(const QString& subject, const QString& body,
         std::lock_guard lock(mutex);
         notifier = desktop;
     }
-    if (!notifier || closed ||
-        SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) == 0)
+    if (!notifier || closed)
         return;
     // Subjects are "<kind> - <title>": one notification per database, the newest in place of
     // the one before.
@@ -59,161 +61,120 @@ void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outc
         if (v)
             v->AddGraphSample(slot, elapsed > 0 ? elapsed : 0.0, slowMark ? 1.0 : 0.0);
     });
-    const QString stampA = TimeStamp();
+    PollFacts facts;
+    facts.title = ticket.title;
+    facts.elapsedMs = elapsed;
+    facts.errorText = outcome.errorText;
+    facts.stamp = TimeStamp();
     if (elapsed < 0) {
-        Unreachable(ticket, outcome.errorText, stampA);
+        facts.status = PollStatus::Unreachable;
+        SetColour(slot, gen, IMonitorView::kColourUnreachable);
     } else if (threshold < elapsed) {
-        Slow(ticket, elapsed, stampA);
-        Recovery(ticket);
+        facts.status = PollStatus::Slow;
+        SetColour(slot, gen, IMonitorView::kColourSlow);
     } else {
-        Reachable(ticket, elapsed);
-        Recovery(ticket);
+        facts.status = PollStatus::Reachable;
+        SetColour(slot, gen, IMonitorView::kColourReachable);
     }
+    AlertStep(ticket, facts);
     ShowSlotStatus(slot, gen, elapsed);
     EndPoll(slot, gen, true);
 }
 
-void SlotMonitor::Core::Unreachable(const PollTicket& t, const QString& errorText,
-                                    const QString& stampA) {
-    const QString& title = t.title;
-    SetColour(t.slot, t.generation, IMonitorView::kColourUnreachable);
-    WriteErrorLog(QStringLiteral("Database unreachable: ") + title);
-    const std::shared_ptr<std::mutex> state = StateLock(title);
-    std::lock_guard stateLock(*state);
-    const SettingsStore::SectionLock copies(title, stateLockWaitMs, &closed);
-    if (closed)
-        return;
-    AdoptStoredTexts(t, copies);
-    const int warned = SettingsStore::ReadInt(title, kWarned, 0);
-    const QString pending = SettingsStore::ReadString(title, kAlertPending);
-    const QString subject = QStringLiteral("Alert - ") + title;
-    const QString body =
-        QStringLiteral("Database unreachable") + stampA + QStringLiteral("\n\n") + errorText;
-    // The desktop hears of an outage once, at its first poll, whatever becomes of the mail.
-    if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) == 0) {
-        SettingsStore::WriteInt(title, kDown, 1);
-        Desktop(subject, body, IDesktopNotifier::Urgency::Critical);
-    }
-    if (warned != 0)
-        return;
-    const EmailSettings mail = Email();
-    SetTexts(t, nullptr, QString());
-    if (mail.server.isEmpty()) {
-        SetTexts(t, &kMissingAlert, std::nullopt);
-        SettingsStore::WriteString(title, kAlertPending, QString());
-        SettingsStore::WriteInt(title, kWarned, 1);
-        return;
-    }
-    QString reason;
-    if (Send(mail, mail.alertRecipient, subject, body, &reason)) {
-        SetTexts(t, &stampA, std::nullopt);
-        if (!pending.isEmpty())
-            SettingsStore::WriteString(title, kAlertPending, QString());
-        SettingsStore::WriteInt(title, kWarned, 1);
-        return;
-    }
-    // "Warned" stays 0: the next unreachable poll tries again.
-    const QString notSent = QStringLiteral("(alert not sent: ") + reason + u')';
-    SetTexts(t, &notSent, std::nullopt);
-    if (pending.isEmpty())
-        SettingsStore::WriteString(title, kAlertPending, stampA);
+namespace {
+
+// How many of the step's first effects follow from the poll alone (its log lines; for a slow
+// poll the warning too): they come before the stored state is reported on.
+qsizetype LeadingEffects(const AlertDecision& d, PollStatus status) {
+    if (status != PollStatus::Slow)
+        return 1;
+    for (qsizetype i = 0; i < d.effects.size(); ++i)
+        if (const auto* mail = std::get_if<MailEffect>(&d.effects[i]);
+            mail && mail->kind == MailEffect::Kind::Warning)
+            return i + 1;
+    return 0;
 }
 
-void SlotMonitor::Core::Slow(const PollTicket& t, double elapsed, const QString& stampA) {
-    SetColour(t.slot, t.generation, IMonitorView::kColourSlow);
-    const QString line =
-        QStringLiteral("WARNING ") + t.title + u' ' + FormatMs(elapsed) + QStringLiteral("ms");
-    WriteAccessLog(line);
-    WriteErrorLog(line);
-    const QString subject = QStringLiteral("Warning - ") + t.title;
-    const QString body = QStringLiteral("Slow response from database (") + FormatMs(elapsed) +
-                         QStringLiteral("ms)") + stampA;
-    Desktop(subject, body, IDesktopNotifier::Urgency::Normal);
-    // Every slow poll warns, whether or not e-mail is set up; the result does not matter.
-    const EmailSettings mail = Email();
-    Send(mail, mail.alertRecipient, subject, body);
-}
+} // namespace
 
-void SlotMonitor::Core::Reachable(const PollTicket& t, double elapsed) {
-    SetColour(t.slot, t.generation, IMonitorView::kColourReachable);
-    WriteAccessLog(QStringLiteral("SUCCESS ") + t.title + u' ' + FormatMs(elapsed) +
-                   QStringLiteral("ms"));
-}
-
-void SlotMonitor::Core::Recovery(const PollTicket& t) {
+void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts) {
     const QString& title = t.title;
     const std::shared_ptr<std::mutex> state = StateLock(title);
     std::lock_guard stateLock(*state);
     const SettingsStore::SectionLock copies(title, stateLockWaitMs, &closed);
     if (closed)
         return;
-    AdoptStoredTexts(t, copies);
-    const int warned = SettingsStore::ReadInt(title, kWarned, 0);
-    const QString pending = SettingsStore::ReadString(title, kAlertPending);
-    const QString subject = QStringLiteral("Recovery - ") + title;
-    const QString stampR = TimeStamp();
-    if (SettingsStore::ReadInt(title, kDown, Down(warned, pending)) != 0) {
-        SettingsStore::WriteInt(title, kDown, 0);
-        Desktop(subject, QStringLiteral("Database recovered") + stampR,
-                IDesktopNotifier::Urgency::Normal);
-    }
-    if (warned == 0 && pending.isEmpty())
-        return;
+    const AlertState stored = AlertStateStore::Load(title);
+    AdoptStoredTexts(t, stored);
     const EmailSettings mail = Email();
-    if (mail.server.isEmpty()) {
-        SetTexts(t, nullptr, kMissingRecovery);
-        SettingsStore::WriteString(title, kAlertPending, QString());
-        SettingsStore::WriteInt(title, kWarned, 0);
-        return;
-    }
-    SetTexts(t, nullptr, stampR);
-    QString body = QStringLiteral("Database recovered") + stampR;
-    // The alert never went out: this mail is the only word of the outage.
-    if (warned == 0)
-        body += QStringLiteral("\n\nThe database became unreachable") + pending +
-                QStringLiteral("; the alert could not be sent then.");
+    facts.emailSetUp = !mail.server.isEmpty();
+    facts.desktopNotify =
+        SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) != 0;
+    // The rules never read the texts: decided without them, the texts a rule writes are exactly
+    // those present afterwards, and those go to the slot even when the file already held them.
+    AlertState bare = stored;
+    bare.lastAlert.reset();
+    bare.lastRecovery.reset();
+    const AlertDecision decision = AlertPolicy::Decide(bare, facts);
+    const qsizetype leading = LeadingEffects(decision, facts.status);
+    // Going on without the other copies' lock is said where the stored state first matters.
+    const auto sayUnlocked = [&] {
+        if (!copies.Held())
+            WriteErrorLog(QStringLiteral("Alert state of ") + title +
+                          QStringLiteral(" not locked against other running copies (") +
+                          copies.Failure() + QStringLiteral("); going on"));
+    };
+    bool sent = true;
     QString reason;
-    if (Send(mail, mail.recoveryRecipient, subject, body, &reason)) {
-        if (warned == 0) {
-            SetTexts(t, &stampR, std::nullopt);
-            SettingsStore::WriteString(title, kAlertPending, QString());
+    for (qsizetype i = 0; i < decision.effects.size(); ++i) {
+        if (i == leading)
+            sayUnlocked();
+        const AlertEffect& effect = decision.effects[i];
+        if (const auto* log = std::get_if<LogEffect>(&effect)) {
+            if (log->log == LogEffect::Log::Access)
+                WriteAccessLog(log->line);
+            else
+                WriteErrorLog(log->line);
+        } else if (const auto* note = std::get_if<DesktopEffect>(&effect)) {
+            Desktop(note->summary, note->body,
+                    note->urgency == DesktopEffect::Urgency::Critical
+                        ? IDesktopNotifier::Urgency::Critical
+                        : IDesktopNotifier::Urgency::Normal);
+        } else if (const auto* m = std::get_if<MailEffect>(&effect)) {
+            const QString& to =
+                m->toRecoveryRecipient() ? mail.recoveryRecipient : mail.alertRecipient;
+            if (decision.settlingMail == m->kind)
+                sent = Send(mail, to, m->subject, m->body, &reason);
+            else
+                Send(mail, to, m->subject, m->body);
         }
-        SettingsStore::WriteInt(title, kWarned, 0);
-    } else if (warned == 0) {
-        // Tried again at the next answer, like a recovery that failed.
-        const QString notSent = QStringLiteral("(alert not sent: ") + reason + u')';
-        SetTexts(t, &notSent, std::nullopt);
     }
+    if (leading >= decision.effects.size())
+        sayUnlocked();
+    const AlertState settled = AlertPolicy::Settle(decision, sent, reason);
+    AlertState after = settled;
+    if (!after.lastAlert)
+        after.lastAlert = stored.lastAlert;
+    if (!after.lastRecovery)
+        after.lastRecovery = stored.lastRecovery;
+    AlertStateStore::Save(title, stored, after);
+    WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
+        if (settled.lastAlert)
+            s.lastAlert = s.storedAlert = *settled.lastAlert;
+        if (settled.lastRecovery)
+            s.lastRecovery = s.storedRecovery = *settled.lastRecovery;
+    });
 }
 
-void SlotMonitor::Core::AdoptStoredTexts(const PollTicket& t,
-                                         const SettingsStore::SectionLock& copies) {
-    if (!copies.Held())
-        WriteErrorLog(QStringLiteral("Alert state of ") + t.title +
-                      QStringLiteral(" not locked against other running copies (") +
-                      copies.Failure() + QStringLiteral("); going on"));
-    const QString alert = SettingsStore::ReadString(t.title, QStringLiteral("lastAlert"));
-    const QString recovery = SettingsStore::ReadString(t.title, QStringLiteral("lastRecovery"));
+void SlotMonitor::Core::AdoptStoredTexts(const PollTicket& t, const AlertState& stored) {
+    const QString alert = stored.lastAlert.value_or(QString());
+    const QString recovery = stored.lastRecovery.value_or(QString());
     WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
         if (alert != s.storedAlert)
             s.lastAlert = s.storedAlert = alert;
         if (recovery != s.storedRecovery)
             s.lastRecovery = s.storedRecovery = recovery;
     });
-}
-
-void SlotMonitor::Core::SetTexts(const PollTicket& t, const QString* alert,
-                                 std::optional<QString> recovery) {
-    WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
-        if (alert)
-            s.lastAlert = s.storedAlert = *alert;
-        if (recovery)
-            s.lastRecovery = s.storedRecovery = *recovery;
-    });
-    if (alert)
-        SettingsStore::WriteString(t.title, QStringLiteral("lastAlert"), *alert);
-    if (recovery)
-        SettingsStore::WriteString(t.title, QStringLiteral("lastRecovery"), *recovery);
 }
 
 void SlotMonitor::Core::ShowSlotStatus(int slot, quint64 gen, double elapsed) {

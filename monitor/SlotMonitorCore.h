@@ -7,6 +7,7 @@
 #include "monitor/SlotMonitor.h"
 
 #include "log/LogWriter.h"
+#include "monitor/AlertPolicy.h"
 #include "monitor/DesktopNotice.h"
 #include "monitor/MonitorView.h"
 #include "monitor/SlotStatus.h"
@@ -33,13 +34,6 @@ using Clock = std::chrono::steady_clock;
 using Field = IMonitorView::SlotField;
 
 inline constexpr double kFailed = -99.0;
-
-// Keys of a database's own section.
-inline const QString kWarned = QStringLiteral("Warned");
-inline const QString kDown = QStringLiteral("Down");
-inline const QString kAlertPending = QStringLiteral("alertPending");
-inline const QString kMissingAlert = QStringLiteral("(alert not sent, missing email setup)");
-inline const QString kMissingRecovery = QStringLiteral("(recovery not sent, missing email setup)");
 
 const QString& Settings();
 
@@ -197,27 +191,14 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
 
     void FinishPoll(const PollTicket& ticket, const Outcome& outcome);
 
-    void Unreachable(const PollTicket& t, const QString& errorText, const QString& stampA);
+    // The alert step under the database's locks: its stored state, the rules' effects in
+    // order (logs, desktop notices, mails), the state the mail's result settles, what changed
+    // saved and the slot's texts.
+    void AlertStep(const PollTicket& t, PollFacts facts);
 
-    void Slow(const PollTicket& t, double elapsed, const QString& stampA);
-
-    void Reachable(const PollTicket& t, double elapsed);
-
-    void Recovery(const PollTicket& t);
-
-    // Begins the alert step under the section lock: says why when it could not be had (the
-    // step then goes on alone), and shows the texts that another copy stored meanwhile. Texts
-    // this program wrote, or cleared from the slot by a reset, stay as they are.
-    void AdoptStoredTexts(const PollTicket& t, const SettingsStore::SectionLock& copies);
-
-    // An outage that began before "Down" was kept is still one.
-    static int Down(int warned, const QString& pending) {
-        return warned != 0 || !pending.isEmpty() ? 1 : 0;
-    }
-
-    // The slot's Last alert and Last recovery texts, in the slot and in the database's section;
-    // a null alert or a missing recovery is left as it is.
-    void SetTexts(const PollTicket& t, const QString* alert, std::optional<QString> recovery);
+    // Shows the texts that another copy stored meanwhile. Texts this program wrote, or cleared
+    // from the slot by a reset, stay as they are.
+    void AdoptStoredTexts(const PollTicket& t, const AlertState& stored);
 
     void ShowSlotStatus(int slot, quint64 gen, double elapsed);
 
