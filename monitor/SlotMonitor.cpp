@@ -3,8 +3,15 @@
 using namespace SlotMonitorDetail;
 
 SlotMonitor::SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
-                         std::shared_ptr<SmtpClient> smtp)
+                         std::shared_ptr<SmtpClient> smtp, MonitorOptions options)
     : m_core(std::make_shared<Core>()) {
+    m_core->minuteMs = options.minuteMs;
+    m_core->earlyMs = options.earlyMs;
+    m_core->trayFrameMs = options.trayFrameMs;
+    m_core->watchdogBoundMs = options.watchdogBoundMs;
+    m_core->stateLockWaitMs = options.stateLockWaitMs;
+    if (options.probeClock)
+        m_core->probeClock = std::move(options.probeClock);
     m_core->view = view;
     m_core->log = std::move(log);
     m_core->smtp = std::move(smtp);
@@ -205,19 +212,6 @@ void SlotMonitor::PollSlot(int slot) {
     m_core->RunPoll(slot);
 }
 
-double SlotMonitor::ProbeAndTime(int slot, QString* errorText) {
-    Core::CheckSlot(slot);
-    auto ticket = m_core->MakeTicket(slot, false);
-    if (!ticket->probe || !ticket->probe->HasConnection())
-        return kFailed;
-    std::optional<Outcome> outcome = m_core->TimedProbe(ticket);
-    if (!outcome)
-        return kFailed;
-    if (errorText)
-        *errorText = outcome->errorText;
-    return m_core->ProbeTail(*ticket, outcome->elapsed);
-}
-
 void SlotMonitor::StartPoll(int slot) {
     Core::CheckSlot(slot);
     if (!m_core->accepting)
@@ -234,7 +228,7 @@ void SlotMonitor::StartPoll(int slot) {
         }).detach();
     } catch (const std::system_error&) {
         // Out of threads: end the poll at once so that the timer is armed again.
-        core->EndPoll(slot, core->MakeTicket(slot, true)->generation, false);
+        core->EndPoll(slot, core->MakeTicket(slot)->generation, false);
     }
 }
 
@@ -294,24 +288,6 @@ void SlotMonitor::Shutdown(int waitMs) {
         m_core->watchThread.join();
 }
 
-void SlotMonitor::SetMinuteMs(int ms) {
-    m_core->minuteMs = ms;
-}
-void SlotMonitor::SetEarlyMs(int ms) {
-    m_core->earlyMs = ms;
-}
-void SlotMonitor::SetTrayFrameMs(int ms) {
-    m_core->trayFrameMs = ms;
-}
-void SlotMonitor::SetWatchdogBoundMs(int ms) {
-    m_core->watchdogBoundMs = ms;
-}
-void SlotMonitor::SetStateLockWaitMs(int ms) {
-    m_core->stateLockWaitMs = ms;
-}
-void SlotMonitor::SetProbeClock(std::function<std::chrono::nanoseconds()> clock) {
-    m_core->probeClock = clock ? std::move(clock) : std::function<ProbeTime()>(SteadyProbeTime);
-}
 int SlotMonitor::MinuteMs() const {
     return m_core->minuteMs;
 }

@@ -40,15 +40,25 @@ class LogWriter;
 // given up: it ends as unreachable with "No answer from the database within N s", the hung
 // call keeps its probe on its own thread, and the slot goes on with a fresh probe for the same
 // connection string and title.
+// Time units and bounds of the engine, fixed at its construction (tests shorten them).
+struct MonitorOptions {
+    int minuteMs = 60000;  // one minute of interval
+    int earlyMs = 1000;    // taken off the interval after a probe
+    int trayFrameMs = 120; // pause between tray animation frames
+    // The watchdog's bound; 0 for the login time-out plus 5 s.
+    int watchdogBoundMs = 0;
+    // How long a poll waits for another running copy of the program to finish its alert step
+    // on the same database (a mail to a slow server takes a while) before it goes on alone.
+    int stateLockWaitMs = 20000;
+    // The clock the probe is timed with; null for the steady clock.
+    std::function<std::chrono::nanoseconds()> probeClock;
+};
+
 class SlotMonitor {
 public:
     static constexpr int kSlotCount = 4;
     static constexpr int kWatchdogGraceMs = 5000;
     static constexpr int kShutdownWaitMs = 5000;
-    static constexpr int kTrayFrameMs = 120;
-    // How long a poll waits for another running copy of the program to finish its alert step
-    // on the same database (a mail to a slow server takes a while) before it goes on alone.
-    static constexpr int kStateLockWaitMs = 20000;
 
     // Tray icon resources and tips.
     static constexpr int kIconMain = 128;
@@ -64,7 +74,7 @@ public:
     // The log writer and SMTP client are shared so that a poll still running at shutdown never
     // uses freed ones; the notice they report through must live as long as they do.
     SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
-                std::shared_ptr<SmtpClient> smtp);
+                std::shared_ptr<SmtpClient> smtp, MonitorOptions options = {});
     // Shutdown(kShutdownWaitMs) unless already done.
     ~SlotMonitor();
     SlotMonitor(const SlotMonitor&) = delete;
@@ -118,9 +128,6 @@ public:
     // --- The poll ---
     // One poll of the slot on the calling thread; ends with the poll-ended handler.
     void PollSlot(int slot);
-    // The timed probe with its bookkeeping (history, scale, status, tray); the error text
-    // receives the driver's message on failure. Public for the benchmark.
-    double ProbeAndTime(int slot, QString* errorText);
     // Starts PollSlot on a new thread at lowered priority and returns at once.
     void StartPoll(int slot);
     void ShowSlotStatus(int slot, double elapsed);
@@ -139,17 +146,6 @@ public:
     // running off the window, the logs, the mail and the slots.
     void Shutdown(int waitMs = kShutdownWaitMs);
 
-    // --- Time units, shortened by tests ---
-    void SetMinuteMs(int ms);    // one minute of interval (60000)
-    void SetEarlyMs(int ms);     // taken off the interval after a probe (1000)
-    void SetTrayFrameMs(int ms); // pause between tray animation frames (120)
-    // The watchdog's bound; 0 restores login time-out + 5 s.
-    void SetWatchdogBoundMs(int ms);
-    // The wait for another copy's alert step (kStateLockWaitMs).
-    void SetStateLockWaitMs(int ms);
-    // The clock the probe is timed with (SteadyProbeTime unless replaced by a test; null
-    // restores it). Set before polls start.
-    void SetProbeClock(std::function<std::chrono::nanoseconds()> clock);
     int MinuteMs() const;
     int WatchdogBoundMs() const;
 

@@ -56,7 +56,6 @@ struct PollTicket {
     QString title;
     QString connectionString;
     int threshold = 0;
-    bool fullPoll = true;
     Clock::time_point deadline;
     std::atomic<int> state{Probing};
 };
@@ -89,12 +88,13 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::atomic<bool> closed{false};
     std::atomic<bool> shutDown{false};
     std::atomic<bool> trayBusy{false};
-    std::atomic<int> minuteMs{60000};
-    std::atomic<int> earlyMs{1000};
-    std::atomic<int> trayFrameMs{kTrayFrameMs};
-    std::atomic<int> watchdogBoundMs{0};
-    std::atomic<int> stateLockWaitMs{kStateLockWaitMs};
-    std::function<ProbeTime()> probeClock = SteadyProbeTime; // set before polls start
+    // Fixed at construction, before any poll.
+    int minuteMs = 60000;
+    int earlyMs = 1000;
+    int trayFrameMs = 120;
+    int watchdogBoundMs = 0;
+    int stateLockWaitMs = 20000;
+    std::function<ProbeTime()> probeClock = SteadyProbeTime;
 
     mutable std::mutex pollMutex;
     mutable std::condition_variable pollCv;
@@ -159,9 +159,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::shared_ptr<std::mutex> StateLock(const QString& title);
 
     int BoundMs() const {
-        const int fixed = watchdogBoundMs;
-        if (fixed > 0)
-            return fixed;
+        if (watchdogBoundMs > 0)
+            return watchdogBoundMs;
         return CDatabaseProbe::LoginTimeoutSeconds() * 1000 + kWatchdogGraceMs;
     }
 
@@ -179,7 +178,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     void ReplaceHungProbe(const PollTicket& ticket);
 
     // --- the poll ---
-    std::shared_ptr<PollTicket> MakeTicket(int slot, bool fullPoll);
+    std::shared_ptr<PollTicket> MakeTicket(int slot);
 
     // Connect and Disconnect, timed. Nothing when the watchdog gave the call up meanwhile.
     std::optional<Outcome> TimedProbe(const std::shared_ptr<PollTicket>& ticket);

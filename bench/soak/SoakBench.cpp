@@ -83,8 +83,9 @@ int main(int argc, char** argv) {
     auto log = std::make_shared<LogWriter>(nullptr);
     log->SetSettings({home.path() + "/access.log", home.path() + "/error.log", true, true});
     auto smtp = std::make_shared<SmtpClient>(nullptr);
-    SlotMonitor monitor(nullptr, log, smtp);
-    monitor.SetTrayFrameMs(0);
+    MonitorOptions options;
+    options.trayFrameMs = 0;
+    SlotMonitor monitor(nullptr, log, smtp, options);
     monitor.LoadIntervalsAndThresholds();
     monitor.RestoreSlots();
 

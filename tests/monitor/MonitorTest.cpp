@@ -62,14 +62,15 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
         rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(db), "DisplayDb");
-        rig.monitor->SetProbeClock([this] {
+        rig.options.probeClock = [this] {
             // First call of a poll: before Connect; second: after Disconnect.
             const std::chrono::nanoseconds t0{base.load()};
             if (!started.exchange(true))
                 return t0;
             return t0 + std::chrono::round<std::chrono::nanoseconds>(
                             std::chrono::duration<double, std::milli>(elapsed.load()));
-        });
+        };
+        rig.Restart();
     }
     void Poll(double ms) {
         elapsed = ms;
@@ -124,7 +125,8 @@ TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
 // The real clock on a local file, which answers in about a millisecond or less: every poll is
 // measured to a fraction of a millisecond, so none reads "unavailable" and each draws a bar.
 TEST_F(DisplayTest, ALocalFileIsTimedToAFractionOfAMillisecond) {
-    rig.monitor->SetProbeClock(nullptr);
+    rig.options.probeClock = nullptr;
+    rig.Restart();
     for (int poll = 0; poll < 5; ++poll) {
         Poll(0);
         const AccessRecord record = rig.monitor->History(0).last();
@@ -243,7 +245,8 @@ TEST_F(PollTest, ReArmDelaysStartAndEmptyTitle) {
     rig.monitor->LoadIntervalsAndThresholds();
     CDatabaseProbe::SetConnectHookForTesting(nullptr);
     QList<qint64> delays;
-    rig.monitor->SetMinuteMs(5000);
+    rig.options.minuteMs = 5000;
+    rig.Restart();
     rig.monitor->SetPollEndedHandler([&](int slot, qint64 d) { delays << slot * 100000 + d; });
     for (int slot : {0, 1, 2, 3})
         rig.monitor->PollSlot(slot);
@@ -261,7 +264,8 @@ TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     ASSERT_TRUE(sink.Start());
     rig.SetUpEmail(sink.Port());
     rig.StoreSlot(0, connection, "HungDb");
-    rig.monitor->SetWatchdogBoundMs(1500);
+    rig.options.watchdogBoundMs = 1500;
+    rig.Restart();
     std::weak_ptr<CDatabaseProbe> hung = rig.monitor->Probe(0);
     std::atomic<qint64> delay{-2};
     rig.monitor->SetPollEndedHandler([&](int, qint64 d) { delay = d; });
@@ -323,8 +327,14 @@ class SchedulerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
-        rig.monitor->SetMinuteMs(4000);
+        rig.options.minuteMs = 4000;
         rig.view.thresholdTexts.fill("10000");
+        MakeScheduler();
+    }
+    // A scheduler on a monitor restarted with the rig's options.
+    void MakeScheduler() {
+        scheduler.reset();
+        rig.Restart();
         scheduler = std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
         QObject::connect(scheduler.get(), &PollScheduler::PollStarted,
                          [&](int s) { ++started[s]; });
@@ -396,8 +406,9 @@ TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
     rig.StoreSlot(0, connection, "Busy");
     rig.SetUpEmail(25); // no prompt
     rig.view.intervalTexts[0] = "1";
-    rig.monitor->SetMinuteMs(1000);
-    rig.monitor->SetEarlyMs(1500); // the poll's own re-arm would be 2 x 1000 - 1500 ms
+    rig.options.minuteMs = 1000;
+    rig.options.earlyMs = 1500; // the poll's own re-arm would be 2 x 1000 - 1500 ms
+    MakeScheduler();
     {
         ConnectGate gate;
         scheduler->PollNow(0);

@@ -56,8 +56,7 @@ MonitorRig::~MonitorRig() {
 void MonitorRig::Restart() {
     const EmailSettings email = monitor ? monitor->Email() : EmailSettings{};
     monitor.reset();
-    monitor = std::make_unique<SlotMonitor>(&view, log, smtp);
-    monitor->SetTrayFrameMs(0);
+    monitor = std::make_unique<SlotMonitor>(&view, log, smtp, options);
     monitor->SetNotice(&notice);
     monitor->SetEmailSettings(email);
     monitor->LoadIntervalsAndThresholds();

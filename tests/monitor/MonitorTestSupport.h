@@ -112,9 +112,15 @@ struct MonitorRig {
     RecordingView view;
     std::shared_ptr<LogWriter> log = std::make_shared<LogWriter>(&notice);
     std::shared_ptr<SmtpClient> smtp = std::make_shared<SmtpClient>(&notice);
+    // The engine's time units for the next Restart (no tray pauses by default).
+    MonitorOptions options = [] {
+        MonitorOptions o;
+        o.trayFrameMs = 0;
+        return o;
+    }();
     std::unique_ptr<SlotMonitor> monitor;
 
-    // A new monitor on the same settings, view, log writer and client (a restart).
+    // A new monitor on the same settings, view, log writer, client and options (a restart).
     void Restart();
     // E-mail set up with the server "127.0.0.1:port" (also written as the "SMTP" setting, which
     // the client reads), or not set up for port 0.

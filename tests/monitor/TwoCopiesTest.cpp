@@ -72,8 +72,9 @@ TEST(TwoCopiesTest, DISABLED_ARunningCopy) {
     email.server = QStringLiteral("127.0.0.1:") + qEnvironmentVariable(kPortVar);
     smtp->SetSender(email.senderName, email.returnAddress);
     {
-        SlotMonitor monitor(&view, log, smtp);
-        monitor.SetTrayFrameMs(0);
+        MonitorOptions options;
+        options.trayFrameMs = 0;
+        SlotMonitor monitor(&view, log, smtp, options);
         monitor.SetNotice(&notice);
         monitor.SetEmailSettings(email);
         monitor.LoadIntervalsAndThresholds();
@@ -207,7 +208,8 @@ TEST(TwoCopiesTest, AStepHeldElsewhereGoesOnAfterTheWaitAndSaysWhy) {
     ASSERT_TRUE(sink.Start());
     rig.SetUpEmail(sink.Port());
     rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(rig.dir + "/missing.db"), "Held");
-    rig.monitor->SetStateLockWaitMs(2000);
+    rig.options.stateLockWaitMs = 2000;
+    rig.Restart();
     QElapsedTimer timer;
     {
         const SettingsStore::SectionLock elsewhere("Other", 0);
