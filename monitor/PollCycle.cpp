@@ -148,7 +148,7 @@ std::optional<Outcome> SlotMonitor::Core::TimedProbe(const std::shared_ptr<PollT
 
 double SlotMonitor::Core::ProbeTail(const PollTicket& ticket, double elapsed) {
     const int slot = ticket.slot;
-    WithSlot(slot, ticket.generation, [&](DatabaseSlot& s, IMonitorView*) {
+    WithSlot(slot, ticket.generation, [&](DatabaseSlot& s) {
         if (elapsed > s.graphScale)
             s.graphScale = elapsed;
         s.history.append(AccessRecord{elapsed, TimeStamp()});
@@ -160,8 +160,6 @@ double SlotMonitor::Core::ProbeTail(const PollTicket& ticket, double elapsed) {
         if (s.probe)
             s.probe->SetStatus(status);
     });
-    if (!closed)
-        UpdateTrayStatus(ticket.title);
     return elapsed;
 }
 

@@ -2,6 +2,7 @@
 
 #include "mail/SmtpClient.h"
 #include "monitor/DatabaseSlot.h"
+#include "monitor/PollOutcome.h"
 
 #include <QList>
 #include <QString>
@@ -9,10 +10,11 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class CDatabaseProbe;
 class IDesktopNotifier;
-class IMonitorView;
+class MonitorSignals;
 class INotice;
 class LogWriter;
 
@@ -42,9 +44,8 @@ class LogWriter;
 // connection string and title.
 // Time units and bounds of the engine, fixed at its construction (tests shorten them).
 struct MonitorOptions {
-    int minuteMs = 60000;  // one minute of interval
-    int earlyMs = 1000;    // taken off the interval after a probe
-    int trayFrameMs = 120; // pause between tray animation frames
+    int minuteMs = 60000; // one minute of interval
+    int earlyMs = 1000;   // taken off the interval after a probe
     // The watchdog's bound; 0 for the login time-out plus 5 s.
     int watchdogBoundMs = 0;
     // How long a poll waits for another running copy of the program to finish its alert step
@@ -60,21 +61,14 @@ public:
     static constexpr int kWatchdogGraceMs = 5000;
     static constexpr int kShutdownWaitMs = 5000;
 
-    // Tray icon resources and tips.
-    static constexpr int kIconMain = 128;
-    static constexpr int kIconFirstFrame = 131;
-    static constexpr int kIconLastFrame = 134;
-    static constexpr int kIconUnreachable = 138;
-    static constexpr int kIconSlow = 142;
-
     // Called last by every poll, on the poll's thread: re-arm the slot's timer after delayMs, or
     // delayMs < 0 when the slot was emptied during the poll and must stay stopped.
     using PollEndedHandler = std::function<void(int slot, qint64 delayMs)>;
 
     // The log writer and SMTP client are shared so that a poll still running at shutdown never
     // uses freed ones; the notice they report through must live as long as they do.
-    SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
-                std::shared_ptr<SmtpClient> smtp, MonitorOptions options = {});
+    SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpClient> smtp,
+                MonitorOptions options = {});
     // Shutdown(kShutdownWaitMs) unless already done.
     ~SlotMonitor();
     SlotMonitor(const SlotMonitor&) = delete;
@@ -130,10 +124,18 @@ public:
     void PollSlot(int slot);
     // Starts PollSlot on a new thread at lowered priority and returns at once.
     void StartPoll(int slot);
-    void ShowSlotStatus(int slot, double elapsed);
-    void UpdateTrayStatus(const QString& title);
 
     void SetPollEndedHandler(PollEndedHandler handler);
+
+    // --- What the window shows ---
+    // Every poll's outcome and every display reset, in the order they happened, since the last
+    // call. For the UI thread (any one thread): it takes them when eventsReady() wakes it.
+    std::vector<MonitorEvent> TakeEvents();
+    // Emits eventsReady() from the thread that queued into an empty queue: connect it queued.
+    MonitorSignals* Signals() const;
+    // Bumped whenever the slot gets another probe or none: an outcome of an older generation
+    // is about a database the slot no longer shows.
+    quint64 Generation(int slot) const;
 
     // Polls started and not yet ended (hung calls given up by the watchdog not counted).
     int RunningPolls() const;
@@ -152,4 +154,5 @@ public:
 private:
     struct Core;
     std::shared_ptr<Core> m_core;
+    std::unique_ptr<MonitorSignals> m_signals;
 };

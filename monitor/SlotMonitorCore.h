@@ -9,7 +9,8 @@
 #include "log/LogWriter.h"
 #include "monitor/AlertPolicy.h"
 #include "monitor/DesktopNotice.h"
-#include "monitor/MonitorView.h"
+#include "monitor/MonitorSignals.h"
+#include "monitor/PollOutcome.h"
 #include "monitor/SlotStatus.h"
 #include "platform/Notice.h"
 #include "probe/DatabaseProbe.h"
@@ -31,7 +32,6 @@
 namespace SlotMonitorDetail {
 
 using Clock = std::chrono::steady_clock;
-using Field = IMonitorView::SlotField;
 
 inline constexpr double kFailed = -99.0;
 
@@ -68,15 +68,14 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     using Outcome = SlotMonitorDetail::Outcome;
     using PollTicket = SlotMonitorDetail::PollTicket;
 
-    // Guards the slots, their generations, the e-mail settings, the view pointer and the
-    // poll-ended handler. View calls are made under it: they only queue, and holding it keeps a
-    // poll's update from slipping in after a command that emptied its slot.
+    // Guards the slots, their generations, the e-mail settings and the poll-ended handler.
+    // Events are queued under it, so a poll's outcome never slips in after a command that
+    // emptied its slot.
     mutable std::mutex mutex;
     std::array<DatabaseSlot, kSlotCount> slotData;
     // Bumped whenever a slot gets another probe or none, so a poll can tell its slot changed.
     std::array<quint64, kSlotCount> generation{};
     EmailSettings email;
-    IMonitorView* view = nullptr;
     PollEndedHandler pollEnded;
 
     std::shared_ptr<LogWriter> log;
@@ -87,11 +86,9 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::atomic<bool> accepting{true};
     std::atomic<bool> closed{false};
     std::atomic<bool> shutDown{false};
-    std::atomic<bool> trayBusy{false};
     // Fixed at construction, before any poll.
     int minuteMs = 60000;
     int earlyMs = 1000;
-    int trayFrameMs = 120;
     int watchdogBoundMs = 0;
     int stateLockWaitMs = 20000;
     std::function<ProbeTime()> probeClock = SteadyProbeTime;
@@ -120,19 +117,19 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
 
     bool Current(int slot, quint64 gen) const { return !closed && generation[slot] == gen; }
 
-    // Runs f(slot record, view or null) when the slot still holds the poll's database.
+    // Runs f(slot record) when the slot still holds the poll's database.
     template <typename F> void WithSlot(int slot, quint64 gen, F&& f) {
         std::lock_guard lock(mutex);
         if (Current(slot, gen))
-            f(slotData[slot], view);
+            f(slotData[slot]);
     }
 
-    void SetColour(int slot, quint64 gen, int rgb) {
-        WithSlot(slot, gen, [&](DatabaseSlot&, IMonitorView* v) {
-            if (v)
-                v->SetLabelColour(slot, rgb);
-        });
-    }
+    // The window's events, in order; taken by the UI thread.
+    std::mutex eventsMutex;
+    std::vector<MonitorEvent> events;
+    MonitorSignals* signaller = nullptr; // under eventsMutex; null after shutdown
+    // Queues an event and wakes the UI thread when the queue was empty. Nothing after shutdown.
+    void Push(MonitorEvent event);
 
     void WriteAccessLog(const QString& line) {
         if (!closed && log)
@@ -193,22 +190,19 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     // The alert step under the database's locks: its stored state, the rules' effects in
     // order (logs, desktop notices, mails), the state the mail's result settles, what changed
     // saved and the slot's texts.
-    void AlertStep(const PollTicket& t, PollFacts facts);
+    void AlertStep(const PollTicket& t, PollFacts facts, PollOutcome& shown);
 
     // Shows the texts that another copy stored meanwhile. Texts this program wrote, or cleared
     // from the slot by a reset, stay as they are.
     void AdoptStoredTexts(const PollTicket& t, const AlertState& stored);
 
-    void ShowSlotStatus(int slot, quint64 gen, double elapsed);
+    // The slot's statistics, scale and texts added to the outcome, which is queued when the slot
+    // still holds the poll's database.
+    void ShowSlotStatus(PollOutcome shown);
 
-    void Tray(int icon, const QString& tip);
-
-    void UpdateTrayStatus(const QString& title);
-
-    // The red or yellow mark for the slots as they are now; plain is shown when neither applies
-    // (none after a poll, which has just shown its own tip). Counting and showing under one lock
-    // keeps a summary from overtaking a later one.
-    void TraySummary(const std::optional<QString>& plain);
+    // The red or yellow mark for the slots as they are now; none when neither applies. Under
+    // mutex.
+    std::optional<TrayMark> Mark() const;
 
     // The poll's last step: re-arm the slot's timer, unless the slot was emptied meanwhile.
     void EndPoll(int slot, quint64 gen, bool probed);

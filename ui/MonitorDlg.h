@@ -3,6 +3,7 @@
 #include "controls/TrayShell.h"
 #include "monitor/MonitorView.h"
 #include "ui/DatabaseCommands.h"
+#include "ui/SlotPresenter.h"
 
 #include <QDialog>
 #include <QHash>
@@ -46,7 +47,10 @@ class QWidget;
 //
 // Every menu item, button and field carries its fixed command or control id as the property
 // "controlId", and OnCommand dispatches by that id.
-class CMonitorDlg : public QDialog, public IMonitorView, public IDatabaseCommandsWindow {
+class CMonitorDlg : public QDialog,
+                    public IMonitorView,
+                    public ISlotSurface,
+                    public IDatabaseCommandsWindow {
     Q_OBJECT
 public:
     // Menu and tray commands.
@@ -171,7 +175,7 @@ public:
     // hiding minimises instead.
     bool TrayAvailable() const;
 
-    // IMonitorView.
+    // ISlotSurface (the presenter's calls, on the UI thread).
     void SetLabelColour(int slot, int rgb) override;
     void AddGraphSample(int slot, double value, double mark) override;
     void SetGraphLegend(int slot, const QStringList& texts) override;
@@ -179,6 +183,7 @@ public:
     void SetSlotText(int slot, SlotField field, const QString& text) override;
     void SetTrayIcon(int iconResource, const QString& tip) override;
     void ResetGraph(int slot) override;
+    // IMonitorView.
     void SetSlotCaptions(int slot, const QString& group, const QString& button) override;
     QString ThresholdText(int slot) const override;
     QString IntervalText(int slot) const override;
@@ -253,11 +258,6 @@ private:
     // Gives the window the outer size of the last layout once the desktop's frame is known.
     void FitOuterSize();
     int CompactInnerHeight() const;
-    // Runs f on the UI thread after what is queued already; never blocks the caller. The calls
-    // cross under m_queuedMutex and only a bare wake-up goes through Qt's event queue, whose
-    // locks the thread sanitizer cannot see.
-    template <typename F> void Queue(F&& f);
-    Q_INVOKABLE void RunQueued();
 
     QMenuBar* m_menuBar = nullptr;
     QScrollArea* m_scroll = nullptr;
@@ -271,6 +271,7 @@ private:
     MailPasswordKeyring* m_keyring = nullptr; // a child: its answers end with the window
     std::unique_ptr<SlotMonitor> m_monitor;
     std::unique_ptr<PollScheduler> m_scheduler;
+    std::unique_ptr<SlotPresenter> m_presenter;
     std::unique_ptr<CDatabaseCommands> m_commands;
     std::unique_ptr<CTrayIcon> m_tray;
 
@@ -295,6 +296,4 @@ private:
     bool m_ended = false;
     QEventLoop* m_loop = nullptr;
     std::function<void(quint32, int)> m_helpHook;
-    std::mutex m_queuedMutex;
-    std::vector<std::function<void()>> m_queued;
 };

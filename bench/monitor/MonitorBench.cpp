@@ -159,9 +159,7 @@ int main(int argc, char** argv) {
     }
     auto log = std::make_shared<LogWriter>(nullptr);
     auto smtp = std::make_shared<SmtpClient>(nullptr);
-    MonitorOptions options;
-    options.trayFrameMs = 0; // the animation is outside the measured span anyway
-    SlotMonitor monitor(nullptr, log, smtp, options);
+    SlotMonitor monitor(log, smtp);
 
     std::printf("%d polls each after %d warm-up polls, interleaved; goal: ratio <= 1.05\n", kPolls,
                 kWarmUp);

@@ -83,9 +83,7 @@ int main(int argc, char** argv) {
     auto log = std::make_shared<LogWriter>(nullptr);
     log->SetSettings({home.path() + "/access.log", home.path() + "/error.log", true, true});
     auto smtp = std::make_shared<SmtpClient>(nullptr);
-    MonitorOptions options;
-    options.trayFrameMs = 0;
-    SlotMonitor monitor(nullptr, log, smtp, options);
+    SlotMonitor monitor(log, smtp);
     monitor.LoadIntervalsAndThresholds();
     monitor.RestoreSlots();
 

@@ -55,7 +55,7 @@ TEST(SlotStatusTest, NumberTexts) {
         EXPECT_EQ(LeadingInt(text), value) << text;
 }
 
-using Field = IMonitorView::SlotField;
+using Field = SlotField;
 
 class DisplayTest : public ::testing::Test {
 protected:
@@ -92,18 +92,18 @@ TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
     const auto when = rig.monitor->History(0).value(0).when;
     EXPECT_TRUE(IsStamp(when));
     EXPECT_EQ(rig.view.Last("sample", 0).mark, 0.0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Reachable);
     EXPECT_EQ(rig.view.Legend(0), QStringList({"20ms", "16ms", "12ms", "8ms", "4ms"}));
     EXPECT_EQ(rig.view.Text(0, Field::BestAccess), "16ms" + when);
     EXPECT_TRUE(IsStamp(rig.view.Text(0, Field::LastAccess).mid(4)));
     Poll(17); // one more: slow, marked, warned in both logs
     EXPECT_EQ(rig.view.Last("sample", 0).mark, 1.0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourSlow);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Slow);
     EXPECT_EQ(rig.monitor->Probe(0)->GetStatus(), CDatabaseProbe::Slow);
     EXPECT_EQ(rig.ErrorLines(), QStringList{"WARNING DisplayDb 17ms"});
     EXPECT_EQ(rig.view.Text(0, Field::WorstAccess), "17ms" + rig.monitor->History(0)[1].when);
     Poll(0); // reachable, yet shown as unavailable
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Reachable);
     EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
     EXPECT_EQ(rig.AccessLines(), QStringList({"SUCCESS DisplayDb 16ms", "WARNING DisplayDb 17ms",
                                               "SUCCESS DisplayDb 0ms"}));
@@ -136,7 +136,7 @@ TEST_F(DisplayTest, ALocalFileIsTimedToAFractionOfAMillisecond) {
         EXPECT_TRUE(lastAccess.startsWith(FormatMs(record.elapsed) + "ms on "))
             << lastAccess.toStdString();
         EXPECT_EQ(rig.view.Last("sample", 0).value, record.elapsed);
-        EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+        EXPECT_EQ(rig.view.LastColour(0), SlotColour::Reachable);
     }
     double best = 1e9, worst = 0;
     for (const AccessRecord& r : rig.monitor->History(0)) {
@@ -156,7 +156,7 @@ TEST_F(DisplayTest, FailureResetAndRecoveryWithoutMail) {
     EXPECT_EQ(rig.monitor->GraphScale(0), 10);
     EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
     EXPECT_EQ(rig.view.Last("text", 0, int(Field::BestAccess)).slot, -1);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourUnreachable);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Unreachable);
     EXPECT_EQ(rig.monitor->LastAlert(0), "(alert not sent, missing email setup)");
     rig.view.Clear();
     rig.monitor->ResetSlotDisplay(0);
@@ -164,7 +164,7 @@ TEST_F(DisplayTest, FailureResetAndRecoveryWithoutMail) {
         EXPECT_TRUE(rig.view.Last("text", 0, field).slot == 0 &&
                     rig.view.Text(0, Field(field)) == "");
     EXPECT_EQ(rig.view.Last("resetGraph", 0).slot, 0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourDefault);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Default);
     EXPECT_TRUE(rig.monitor->History(0).isEmpty());
     EXPECT_TRUE(rig.monitor->LastAlert(0).isEmpty());
     Poll(0); // still down and already notified: no new alert text

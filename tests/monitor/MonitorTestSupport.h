@@ -3,10 +3,12 @@
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
 #include "monitor/MonitorView.h"
+#include "monitor/PollOutcome.h"
 #include "monitor/SlotMonitor.h"
 #include "platform/Notice.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"
+#include "ui/SlotPresenter.h"
 
 #include <QList>
 #include <QString>
@@ -17,8 +19,9 @@
 #include <memory>
 #include <mutex>
 
-// A window stand-in that keeps every call the engine makes, in order, from whichever thread.
-class RecordingView : public IMonitorView {
+// A window stand-in that keeps every call the presenter and the scheduler make, in order. The
+// engine's events are taken (on the calling thread) before the calls are read.
+class RecordingView : public ISlotSurface, public IMonitorView {
 public:
     struct Call {
         QString what; // "colour", "sample", "legend", "scale", "text", "tray", "resetGraph", ...
@@ -59,10 +62,14 @@ public:
     void RunEmailSettingsPrompt() override { Add("prompt"); }
 
     QList<Call> Calls() const {
+        if (presenter)
+            presenter->Drain();
         std::lock_guard lock(m_mutex);
         return m_calls;
     }
     void Clear() {
+        if (presenter)
+            presenter->Drain();
         std::lock_guard lock(m_mutex);
         m_calls.clear();
     }
@@ -71,6 +78,9 @@ public:
     QString Text(int slot, SlotField f) const { return Last("text", slot, int(f)).text; }
     int LastColour(int slot) const { return int(Last("colour", slot).value); }
     QStringList Legend(int slot) const { return Last("legend", slot).texts; }
+
+    // Shows the engine's events here; set by the rig.
+    SlotPresenter* presenter = nullptr;
 
     // The edit texts the scheduler reads.
     std::array<QString, 4> thresholdTexts;
@@ -101,7 +111,7 @@ struct ConnectGate {
 };
 
 // The real parts a poll works with: log files in a temp folder, a log writer, an SMTP client,
-// a recording view and a monitor with short tray frames.
+// a recording view and a monitor whose presenter shows the tray's frames without pauses.
 struct MonitorRig {
     MonitorRig();
     ~MonitorRig();
@@ -112,13 +122,10 @@ struct MonitorRig {
     RecordingView view;
     std::shared_ptr<LogWriter> log = std::make_shared<LogWriter>(&notice);
     std::shared_ptr<SmtpClient> smtp = std::make_shared<SmtpClient>(&notice);
-    // The engine's time units for the next Restart (no tray pauses by default).
-    MonitorOptions options = [] {
-        MonitorOptions o;
-        o.trayFrameMs = 0;
-        return o;
-    }();
+    // The engine's time units for the next Restart.
+    MonitorOptions options;
     std::unique_ptr<SlotMonitor> monitor;
+    std::unique_ptr<SlotPresenter> presenter;
 
     // A new monitor on the same settings, view, log writer, client and options (a restart).
     void Restart();

@@ -60,7 +60,6 @@ TEST(TwoCopiesTest, DISABLED_ARunningCopy) {
 
     const QString dir = TestSupport::MakeTempDir(QStringLiteral("copy"));
     RecordingNotice notice;
-    RecordingView view;
     auto log = std::make_shared<LogWriter>(&notice);
     log->SetSettings(LogSettings{dir + "/access.log", dir + "/error.log", true, true});
     auto smtp = std::make_shared<SmtpClient>(&notice);
@@ -72,9 +71,7 @@ TEST(TwoCopiesTest, DISABLED_ARunningCopy) {
     email.server = QStringLiteral("127.0.0.1:") + qEnvironmentVariable(kPortVar);
     smtp->SetSender(email.senderName, email.returnAddress);
     {
-        MonitorOptions options;
-        options.trayFrameMs = 0;
-        SlotMonitor monitor(&view, log, smtp, options);
+        SlotMonitor monitor(log, smtp);
         monitor.SetNotice(&notice);
         monitor.SetEmailSettings(email);
         monitor.LoadIntervalsAndThresholds();

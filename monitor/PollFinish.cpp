@@ -54,13 +54,20 @@ void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outc
         EndPoll(slot, gen, true);
         return;
     }
+    PollOutcome shown;
+    shown.slot = slot;
+    shown.generation = gen;
+    shown.title = ticket.title;
     const double elapsed = ProbeTail(ticket, outcome.elapsed);
+    shown.elapsed = elapsed;
+    shown.trayTip = QStringLiteral("Trellion\n") + ticket.title;
+    {
+        std::lock_guard lock(mutex);
+        shown.trayMark = Mark();
+    }
     const double threshold = ticket.threshold;
-    const bool slowMark = threshold < elapsed;
-    WithSlot(slot, gen, [&](DatabaseSlot&, IMonitorView* v) {
-        if (v)
-            v->AddGraphSample(slot, elapsed > 0 ? elapsed : 0.0, slowMark ? 1.0 : 0.0);
-    });
+    shown.sampleValue = elapsed > 0 ? elapsed : 0.0;
+    shown.sampleMark = threshold < elapsed ? 1.0 : 0.0;
     PollFacts facts;
     facts.title = ticket.title;
     facts.elapsedMs = elapsed;
@@ -68,16 +75,17 @@ void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outc
     facts.stamp = TimeStamp();
     if (elapsed < 0) {
         facts.status = PollStatus::Unreachable;
-        SetColour(slot, gen, IMonitorView::kColourUnreachable);
+        shown.colour = SlotColour::Unreachable;
     } else if (threshold < elapsed) {
         facts.status = PollStatus::Slow;
-        SetColour(slot, gen, IMonitorView::kColourSlow);
+        shown.colour = SlotColour::Slow;
     } else {
         facts.status = PollStatus::Reachable;
-        SetColour(slot, gen, IMonitorView::kColourReachable);
+        shown.colour = SlotColour::Reachable;
     }
-    AlertStep(ticket, facts);
-    ShowSlotStatus(slot, gen, elapsed);
+    shown.status = facts.status;
+    AlertStep(ticket, facts, shown);
+    ShowSlotStatus(std::move(shown));
     EndPoll(slot, gen, true);
 }
 
@@ -97,7 +105,7 @@ qsizetype LeadingEffects(const AlertDecision& d, PollStatus status) {
 
 } // namespace
 
-void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts) {
+void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts, PollOutcome& shown) {
     const QString& title = t.title;
     const std::shared_ptr<std::mutex> state = StateLock(title);
     std::lock_guard stateLock(*state);
@@ -143,14 +151,18 @@ void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts) {
         } else if (const auto* m = std::get_if<MailEffect>(&effect)) {
             const QString& to =
                 m->toRecoveryRecipient() ? mail.recoveryRecipient : mail.alertRecipient;
-            if (decision.settlingMail == m->kind)
-                sent = Send(mail, to, m->subject, m->body, &reason);
-            else
-                Send(mail, to, m->subject, m->body);
+            QString why;
+            const bool ok = Send(mail, to, m->subject, m->body, &why);
+            shown.mails << MailResult{m->kind, ok, why};
+            if (decision.settlingMail == m->kind) {
+                sent = ok;
+                reason = why;
+            }
         }
     }
     if (leading >= decision.effects.size())
         sayUnlocked();
+    shown.decisions = decision.effects;
     const AlertState settled = AlertPolicy::Settle(decision, sent, reason);
     AlertState after = settled;
     if (!after.lastAlert)
@@ -158,7 +170,7 @@ void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts) {
     if (!after.lastRecovery)
         after.lastRecovery = stored.lastRecovery;
     AlertStateStore::Save(title, stored, after);
-    WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
+    WithSlot(t.slot, t.generation, [&](DatabaseSlot& s) {
         if (settled.lastAlert)
             s.lastAlert = s.storedAlert = *settled.lastAlert;
         if (settled.lastRecovery)
@@ -169,7 +181,7 @@ void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts) {
 void SlotMonitor::Core::AdoptStoredTexts(const PollTicket& t, const AlertState& stored) {
     const QString alert = stored.lastAlert.value_or(QString());
     const QString recovery = stored.lastRecovery.value_or(QString());
-    WithSlot(t.slot, t.generation, [&](DatabaseSlot& s, IMonitorView*) {
+    WithSlot(t.slot, t.generation, [&](DatabaseSlot& s) {
         if (alert != s.storedAlert)
             s.lastAlert = s.storedAlert = alert;
         if (recovery != s.storedRecovery)
@@ -177,57 +189,33 @@ void SlotMonitor::Core::AdoptStoredTexts(const PollTicket& t, const AlertState& 
     });
 }
 
-void SlotMonitor::Core::ShowSlotStatus(int slot, quint64 gen, double elapsed) {
-    WithSlot(slot, gen, [&](DatabaseSlot& s, IMonitorView* v) {
-        if (s.history.size() > kHistoryLength)
-            s.history.removeFirst();
-        const AccessStatistics stats = ComputeAccessStatistics(s.history, s.graphScale);
-        s.graphScale = RoundScale(stats.scaleCandidate);
-        if (!v)
-            return;
-        v->SetGraphLegend(slot, LegendTexts(s.graphScale));
-        v->SetGraphScale(slot, s.graphScale);
-        const QString ms = QStringLiteral("ms");
-        v->SetSlotText(slot, Field::LastAccess,
-                       (elapsed > 0 ? FormatMs(elapsed) + ms : QStringLiteral("unavailable")) +
-                           TimeStamp());
-        if (stats.best.elapsed > 0)
-            v->SetSlotText(slot, Field::BestAccess,
-                           FormatMs(stats.best.elapsed) + ms + stats.best.when);
-        if (stats.worst.elapsed > 0)
-            v->SetSlotText(slot, Field::WorstAccess,
-                           FormatMs(stats.worst.elapsed) + ms + stats.worst.when);
-        v->SetSlotText(slot, Field::LastAlert, s.lastAlert);
-        v->SetSlotText(slot, Field::LastRecovery, s.lastRecovery);
-    });
-}
-
-void SlotMonitor::Core::Tray(int icon, const QString& tip) {
+void SlotMonitor::Core::ShowSlotStatus(PollOutcome shown) {
+    const int slot = shown.slot;
+    const double elapsed = shown.elapsed;
     std::lock_guard lock(mutex);
-    if (view && !closed)
-        view->SetTrayIcon(icon, tip);
-}
-
-void SlotMonitor::Core::UpdateTrayStatus(const QString& title) {
-    bool expected = false;
-    if (!trayBusy.compare_exchange_strong(expected, true))
-        return; // another poll is animating
-    const QString tip = QStringLiteral("Trellion\n") + title;
-    const int frameMs = trayFrameMs;
-    for (int icon = kIconFirstFrame; icon <= kIconLastFrame; ++icon) {
-        Tray(icon, tip);
-        if (frameMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(frameMs));
-    }
-    Tray(kIconMain, tip);
-    TraySummary(std::nullopt);
-    trayBusy = false;
-}
-
-void SlotMonitor::Core::TraySummary(const std::optional<QString>& plain) {
-    std::lock_guard lock(mutex);
-    if (!view || closed)
+    if (!Current(slot, shown.generation))
         return;
+    DatabaseSlot& s = slotData[slot];
+    if (s.history.size() > kHistoryLength)
+        s.history.removeFirst();
+    const AccessStatistics stats = ComputeAccessStatistics(s.history, s.graphScale);
+    s.graphScale = RoundScale(stats.scaleCandidate);
+    shown.legend = LegendTexts(s.graphScale);
+    shown.scale = s.graphScale;
+    const QString ms = QStringLiteral("ms");
+    auto& texts = shown.texts;
+    texts[int(SlotField::LastAccess)] =
+        (elapsed > 0 ? FormatMs(elapsed) + ms : QStringLiteral("unavailable")) + TimeStamp();
+    if (stats.best.elapsed > 0)
+        texts[int(SlotField::BestAccess)] = FormatMs(stats.best.elapsed) + ms + stats.best.when;
+    if (stats.worst.elapsed > 0)
+        texts[int(SlotField::WorstAccess)] = FormatMs(stats.worst.elapsed) + ms + stats.worst.when;
+    texts[int(SlotField::LastAlert)] = s.lastAlert;
+    texts[int(SlotField::LastRecovery)] = s.lastRecovery;
+    Push(std::move(shown));
+}
+
+std::optional<TrayMark> SlotMonitor::Core::Mark() const {
     int unreachable = 0;
     int slow = 0;
     for (const DatabaseSlot& s : slotData) {
@@ -238,10 +226,23 @@ void SlotMonitor::Core::TraySummary(const std::optional<QString>& plain) {
         slow += status == CDatabaseProbe::Slow;
     }
     if (unreachable > 0)
-        view->SetTrayIcon(kIconUnreachable,
-                          QStringLiteral("Trellion\nAt least one database in unreachable"));
-    else if (slow > 0)
-        view->SetTrayIcon(kIconSlow, QStringLiteral("Trellion\nAt least one database in slow"));
-    else if (plain)
-        view->SetTrayIcon(kIconMain, *plain);
+        return TrayMark{TrayIcons::Unreachable,
+                        QStringLiteral("Trellion\nAt least one database in unreachable")};
+    if (slow > 0)
+        return TrayMark{TrayIcons::Slow, QStringLiteral("Trellion\nAt least one database in slow")};
+    return std::nullopt;
+}
+
+void SlotMonitor::Core::Push(MonitorEvent event) {
+    bool wake;
+    {
+        std::lock_guard lock(eventsMutex);
+        if (closed)
+            return;
+        wake = events.empty();
+        events.push_back(std::move(event));
+        // Under the lock: Shutdown takes it before the signaller may go.
+        if (wake && signaller)
+            emit signaller->eventsReady();
+    }
 }
