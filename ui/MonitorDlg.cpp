@@ -10,6 +10,7 @@
 #include "mail/SmtpClient.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
+#include "monitor/SlotStatus.h"
 #include "notify/DesktopNotifier.h"
 #include "settings/SettingsStore.h"
 #include "ui/DialogCommands.h"
@@ -99,7 +100,14 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
                         QStringLiteral("log ") + fault.path);
     });
     m_monitor->SetNotice(m_notice.get());
-    m_scheduler = std::make_unique<PollScheduler>(m_monitor.get(), this);
+    m_scheduler = std::make_unique<PollScheduler>(m_monitor.get());
+    connect(m_scheduler.get(), &PollScheduler::CaptionsChanged, this,
+            &CMonitorDlg::SetSlotCaptions);
+    connect(m_scheduler.get(), &PollScheduler::HideRequested, this, &CMonitorDlg::HideWindow);
+    connect(m_scheduler.get(), &PollScheduler::PollStarted, this,
+            &CMonitorDlg::ApplyTypedThreshold, Qt::DirectConnection);
+    connect(m_scheduler.get(), &PollScheduler::EmailPromptRequested, this,
+            &CMonitorDlg::RunEmailSettingsPrompt, Qt::DirectConnection);
     m_commands = std::make_unique<CDatabaseCommands>(m_scheduler.get(), m_monitor.get(), this,
                                                      m_notice.get(), this);
 
@@ -938,7 +946,17 @@ void CMonitorDlg::ResetGraph(int slot) {
     g->repaint();
 }
 
-// IMonitorView: the scheduler's calls.
+// What the scheduler asks of the window.
+
+void CMonitorDlg::ApplyTypedThreshold(int slot) {
+    const QString text = ThresholdText(slot);
+    if (text.isEmpty())
+        return;
+    const int value = LeadingInt(text);
+    m_monitor->SetThreshold(slot, value);
+    SettingsStore::WriteInt(QString::fromLatin1(SettingsStore::kSettings), SlotKeys::Warn(slot),
+                            value);
+}
 
 void CMonitorDlg::SetSlotCaptions(int slot, const QString& group, const QString& button) {
     m_slots[slot].group->setTitle(group);

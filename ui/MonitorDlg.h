@@ -1,7 +1,6 @@
 #pragma once
 
 #include "controls/TrayShell.h"
-#include "monitor/MonitorView.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/SlotPresenter.h"
 
@@ -47,10 +46,7 @@ class QWidget;
 //
 // Every menu item, button and field carries its fixed command or control id as the property
 // "controlId", and OnCommand dispatches by that id.
-class CMonitorDlg : public QDialog,
-                    public IMonitorView,
-                    public ISlotSurface,
-                    public IDatabaseCommandsWindow {
+class CMonitorDlg : public QDialog, public ISlotSurface, public IDatabaseCommandsWindow {
     Q_OBJECT
 public:
     // Menu and tray commands.
@@ -183,13 +179,13 @@ public:
     void SetSlotText(int slot, SlotField field, const QString& text) override;
     void SetTrayIcon(int iconResource, const QString& tip) override;
     void ResetGraph(int slot) override;
-    // IMonitorView.
-    void SetSlotCaptions(int slot, const QString& group, const QString& button) override;
-    QString ThresholdText(int slot) const override;
-    QString IntervalText(int slot) const override;
-    void SetIntervalText(int slot, const QString& text) override;
-    void HideWindow() override;
-    void RunEmailSettingsPrompt() override;
+    // What the scheduler asks of the window, and the slots' edit texts.
+    void SetSlotCaptions(int slot, const QString& group, const QString& button);
+    QString ThresholdText(int slot) const;
+    QString IntervalText(int slot) const;
+    void SetIntervalText(int slot, const QString& text);
+    void HideWindow();
+    void RunEmailSettingsPrompt();
 
     // The default folder of the two logs for a program folder: the folder itself when the user
     // may write there and it is not the installed program's, otherwise $XDG_STATE_HOME/Trellion
@@ -254,6 +250,8 @@ private:
     void HideToTray();
     bool SlotHasProbe(int slot) const;
     void EnableSlotCommands(int slot);
+    // The threshold box's text as it stands counts from the poll that starts now.
+    void ApplyTypedThreshold(int slot);
     void LayoutContent();
     // Gives the window the outer size of the last layout once the desktop's frame is known.
     void FitOuterSize();

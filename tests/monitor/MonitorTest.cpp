@@ -320,22 +320,22 @@ TEST_F(PollTest, RemovalAndShutdownCutRunningPollsOff) {
     EXPECT_TRUE(rig.AccessLines().isEmpty());
 }
 
-// The scheduler's rules with short timers: the threshold and spin texts, one poll per slot at a
-// time, the end. (Start-up, selection and removal run through the window's own tests.)
+// The scheduler's rules with short timers: the threshold a tick polls with, the spin, one poll
+// per slot at a time, the end. (Start-up, selection and removal run through the window's own
+// tests.)
 
 class SchedulerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
         rig.options.minuteMs = 4000;
-        rig.view.thresholdTexts.fill("10000");
         MakeScheduler();
     }
     // A scheduler on a monitor restarted with the rig's options.
     void MakeScheduler() {
         scheduler.reset();
         rig.Restart();
-        scheduler = std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
+        scheduler = rig.MakeScheduler();
         QObject::connect(scheduler.get(), &PollScheduler::PollStarted,
                          [&](int s) { ++started[s]; });
         QObject::connect(scheduler.get(), &PollScheduler::PollEnded, [&](int s) { ++ended[s]; });
@@ -351,19 +351,22 @@ protected:
     std::array<int, 4> started{}, ended{};
 };
 
-TEST_F(SchedulerTest, ThresholdBoxAndSpinRules) {
+// A tick polls with the threshold the engine holds (the window stores what is typed) and
+// leaves it, and its key, as they are.
+TEST_F(SchedulerTest, ThresholdAndSpinRules) {
     rig.StoreSlot(1, connection, "Thresholds");
-    rig.monitor->SetThreshold(1, 777);
-    const std::pair<QString, int> thresholds[] = {{"", 777}, {"  250 ms", 250}, {"fast", 0}};
-    for (const auto& [text, value] : thresholds) {
-        rig.view.thresholdTexts[1] = text;
+    const std::pair<int, QString> thresholds[] = {{777, "SUCCESS"}, {0, "WARNING"}};
+    for (const auto& [value, kind] : thresholds) {
+        rig.monitor->SetThreshold(1, value);
         scheduler->Tick(313);
         ASSERT_TRUE(Ended(1, started[1]));
-        EXPECT_EQ(rig.monitor->Threshold(1), value) << text.toStdString();
-        EXPECT_EQ(SettingsStore::ReadInt("Settings", "Warn1", -1), text.isEmpty() ? -1 : value);
+        EXPECT_EQ(rig.monitor->Threshold(1), value);
+        EXPECT_EQ(SettingsStore::ReadInt("Settings", "Warn1", -1), -1);
+        EXPECT_TRUE(rig.AccessLines().last().startsWith(kind + " Thresholds "))
+            << rig.AccessLines().last().toStdString();
     }
     scheduler->Tick(999); // not a timer of ours
-    EXPECT_EQ(started[1], 3);
+    EXPECT_EQ(started[1], 2);
     const struct {
         int slot;
         QString text;
@@ -371,10 +374,8 @@ TEST_F(SchedulerTest, ThresholdBoxAndSpinRules) {
         int interval; // an empty box counts as 5; never below 1; no upper limit
     } spins[] = {{0, "", -1, 6}, {1, "1", +1, 1}, {2, "99", -1, 100}, {3, "30", -1, 31}};
     for (const auto& s : spins) {
-        rig.view.intervalTexts[s.slot] = s.text;
         EXPECT_EQ(rig.monitor->Interval(s.slot), 15) << "a typed value counts from the next click";
-        EXPECT_EQ(scheduler->SpinInterval(s.slot, s.delta), 0);
-        EXPECT_EQ(rig.view.intervalTexts[s.slot], QString::number(s.interval));
+        EXPECT_EQ(scheduler->SpinInterval(s.slot, s.text, s.delta), s.interval);
         EXPECT_EQ(rig.monitor->Interval(s.slot), s.interval);
         EXPECT_EQ(SettingsStore::ReadInt("Settings", SlotKeys::Interval(s.slot), -1), s.interval);
         EXPECT_GT(scheduler->RemainingMs(s.slot), s.interval * 4000 - 10000);
@@ -405,7 +406,6 @@ TEST_F(SchedulerTest, FourPollsEndingTogetherEachReArmTheirSlot) {
 TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
     rig.StoreSlot(0, connection, "Busy");
     rig.SetUpEmail(25); // no prompt
-    rig.view.intervalTexts[0] = "1";
     rig.options.minuteMs = 1000;
     rig.options.earlyMs = 1500; // the poll's own re-arm would be 2 x 1000 - 1500 ms
     MakeScheduler();
@@ -414,7 +414,7 @@ TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
         scheduler->PollNow(0);
         ASSERT_TRUE(gate.WaitForEntered(1, 20000));
         scheduler->PollNow(0); // its tick comes and waits for the running poll
-        scheduler->SpinInterval(0, -1);
+        scheduler->SpinInterval(0, "1", -1);
         QThread::msleep(300);
         QCoreApplication::processEvents();
         EXPECT_EQ(started[0], 1);

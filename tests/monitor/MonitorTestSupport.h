@@ -2,8 +2,8 @@
 
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
-#include "monitor/MonitorView.h"
 #include "monitor/PollOutcome.h"
+#include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
 #include "platform/Notice.h"
 #include "tests/common/RecordingNotice.h"
@@ -21,7 +21,7 @@
 
 // A window stand-in that keeps every call the presenter and the scheduler make, in order. The
 // engine's events are taken (on the calling thread) before the calls are read.
-class RecordingView : public ISlotSurface, public IMonitorView {
+class RecordingView : public ISlotSurface {
 public:
     struct Call {
         QString what; // "colour", "sample", "legend", "scale", "text", "tray", "resetGraph", ...
@@ -44,22 +44,16 @@ public:
         Add("tray", -1, -1, double(icon), 0, tip);
     }
     void ResetGraph(int slot) override { Add("resetGraph", slot); }
-    void SetSlotCaptions(int slot, const QString& group, const QString& button) override {
-        Add("captions", slot, -1, 0, 0, {}, {group, button});
+    // Records what the scheduler asks of the window ("captions", "hide", "prompt").
+    void Watch(PollScheduler& scheduler) {
+        QObject::connect(&scheduler, &PollScheduler::CaptionsChanged,
+                         [this](int slot, const QString& group, const QString& button) {
+                             Add("captions", slot, -1, 0, 0, {}, {group, button});
+                         });
+        QObject::connect(&scheduler, &PollScheduler::HideRequested, [this] { Add("hide"); });
+        QObject::connect(&scheduler, &PollScheduler::EmailPromptRequested,
+                         [this] { Add("prompt"); });
     }
-    QString ThresholdText(int slot) const override {
-        std::lock_guard lock(m_mutex);
-        return thresholdTexts[slot];
-    }
-    QString IntervalText(int slot) const override {
-        std::lock_guard lock(m_mutex);
-        return intervalTexts[slot];
-    }
-    void SetIntervalText(int slot, const QString& text) override {
-        Add("intervalText", slot, -1, 0, 0, text, {}, &intervalTexts[slot]);
-    }
-    void HideWindow() override { Add("hide"); }
-    void RunEmailSettingsPrompt() override { Add("prompt"); }
 
     QList<Call> Calls() const {
         if (presenter)
@@ -82,17 +76,11 @@ public:
     // Shows the engine's events here; set by the rig.
     SlotPresenter* presenter = nullptr;
 
-    // The edit texts the scheduler reads.
-    std::array<QString, 4> thresholdTexts;
-    std::array<QString, 4> intervalTexts;
-
 private:
     void Add(const QString& what, int slot = -1, int field = -1, double value = 0, double mark = 0,
-             const QString& text = {}, const QStringList& texts = {}, QString* setText = nullptr) {
+             const QString& text = {}, const QStringList& texts = {}) {
         std::lock_guard lock(m_mutex);
         m_calls << Call{what, slot, field, value, mark, text, texts};
-        if (setText)
-            *setText = text;
     }
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
@@ -132,6 +120,12 @@ struct MonitorRig {
     // E-mail set up with the server "127.0.0.1:port" (also written as the "SMTP" setting, which
     // the client reads), or not set up for port 0.
     void SetUpEmail(int port);
+    // A scheduler on the monitor whose requests to the window the view records.
+    std::unique_ptr<PollScheduler> MakeScheduler() {
+        auto scheduler = std::make_unique<PollScheduler>(monitor.get());
+        view.Watch(*scheduler);
+        return scheduler;
+    }
     // The slot's database, stored and restored as at start-up.
     void StoreSlot(int slot, const QString& connectionString, const QString& title);
 

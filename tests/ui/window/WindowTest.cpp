@@ -319,8 +319,7 @@ protected:
 
     MonitorRig rig;
     CommandsWindow window;
-    std::unique_ptr<PollScheduler> scheduler =
-        std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
+    std::unique_ptr<PollScheduler> scheduler = rig.MakeScheduler();
     std::unique_ptr<CDatabaseCommands> commands = std::make_unique<CDatabaseCommands>(
         scheduler.get(), rig.monitor.get(), &window, &rig.notice);
     std::optional<QString> choice;
