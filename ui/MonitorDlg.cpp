@@ -104,8 +104,8 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent)
     connect(m_scheduler.get(), &PollScheduler::CaptionsChanged, this,
             &CMonitorDlg::SetSlotCaptions);
     connect(m_scheduler.get(), &PollScheduler::HideRequested, this, &CMonitorDlg::HideWindow);
-    connect(m_scheduler.get(), &PollScheduler::PollStarted, this,
-            &CMonitorDlg::ApplyTypedThreshold, Qt::DirectConnection);
+    connect(m_scheduler.get(), &PollScheduler::PollStarted, this, &CMonitorDlg::ApplyTypedThreshold,
+            Qt::DirectConnection);
     connect(m_scheduler.get(), &PollScheduler::EmailPromptRequested, this,
             &CMonitorDlg::RunEmailSettingsPrompt, Qt::DirectConnection);
     m_commands = std::make_unique<CDatabaseCommands>(m_scheduler.get(), m_monitor.get(), this,
