@@ -1,8 +1,9 @@
-// The presenter on a real engine and event loop: the engine's wake-up alone brings the outcome
-// to the UI thread, the tray's frames are paced by a timer while the poll itself does not wait,
-// an outcome that comes during an animation is shown at once, and a slot emptied while the tray
-// turns shows nothing of its old database.
+// The engine's outcomes as values, and the presenter on a real engine and event loop: the engine's
+// wake-up alone brings the outcome to the UI thread, the tray's frames are paced by a timer while
+// the poll itself does not wait, an outcome that comes during an animation is shown at once, and a
+// slot emptied while the tray turns shows nothing of its old database.
 #include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SmtpSink.h"
 #include "tests/monitor/MonitorTestSupport.h"
 
 #include <QCoreApplication>
@@ -110,6 +111,64 @@ TEST_F(PresenterTest, ASlotEmptiedWhileTheTrayTurnsShowsNothingOfItsOldDatabase)
     QCoreApplication::processEvents();
     EXPECT_EQ(surface.IndexOf("sample 0"), -1);
     EXPECT_EQ(surface.IndexOf("text 0"), -1);
+}
+
+} // namespace
+
+namespace {
+
+// The values themselves, taken straight from the engine: status, display, the rules' decisions
+// and how each mail went.
+TEST(PollOutcomeTest, AnOutcomeCarriesItsStatusDecisionsAndMailResults) {
+    MonitorRig rig;
+    rig.view.presenter = nullptr;
+    rig.presenter.reset();
+    SmtpSink refusing;
+    ASSERT_TRUE(refusing.Start(SmtpSink::Mode::RefuseRecipients));
+    rig.SetUpEmail(refusing.Port());
+    const QString db = rig.dir + "/valued.db";
+    rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(db), "valued.db");
+    const auto takeOutcome = [&] {
+        std::optional<PollOutcome> found;
+        for (MonitorEvent& event : rig.monitor->TakeEvents())
+            if (auto* outcome = std::get_if<PollOutcome>(&event))
+                found = std::move(*outcome);
+        return found;
+    };
+    rig.monitor->TakeEvents(); // the start's graph resets
+
+    rig.monitor->PollSlot(0);
+    std::optional<PollOutcome> down = takeOutcome();
+    ASSERT_TRUE(down.has_value());
+    EXPECT_EQ(down->status, PollStatus::Unreachable);
+    EXPECT_EQ(down->elapsed, -99);
+    EXPECT_EQ(down->colour, SlotColour::Unreachable);
+    EXPECT_EQ(down->trayTip, "Trellion\nvalued.db");
+    ASSERT_TRUE(down->trayMark.has_value());
+    EXPECT_EQ(down->trayMark->icon, TrayIcons::Unreachable);
+    ASSERT_FALSE(down->decisions.isEmpty());
+    EXPECT_EQ(std::get<LogEffect>(down->decisions.first()).line, "Database unreachable: valued.db");
+    ASSERT_EQ(down->mails.size(), 1);
+    EXPECT_EQ(down->mails[0].kind, MailEffect::Kind::Alert);
+    EXPECT_FALSE(down->mails[0].sent);
+    EXPECT_TRUE(down->mails[0].reason.contains("554")) << down->mails[0].reason.toStdString();
+    EXPECT_EQ(*down->texts[int(SlotField::LastAlert)],
+              "(alert not sent: " + down->mails[0].reason + ")");
+
+    SmtpSink accepting;
+    ASSERT_TRUE(accepting.Start());
+    rig.SetUpEmail(accepting.Port());
+    ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
+    rig.monitor->PollSlot(0);
+    std::optional<PollOutcome> up = takeOutcome();
+    ASSERT_TRUE(up.has_value());
+    EXPECT_EQ(up->status, PollStatus::Reachable);
+    EXPECT_EQ(up->colour, SlotColour::Reachable);
+    EXPECT_FALSE(up->trayMark.has_value());
+    ASSERT_EQ(up->mails.size(), 1);
+    EXPECT_EQ(up->mails[0].kind, MailEffect::Kind::Recovery);
+    EXPECT_TRUE(up->mails[0].sent);
+    EXPECT_TRUE(IsStamp(*up->texts[int(SlotField::LastRecovery)]));
 }
 
 } // namespace
