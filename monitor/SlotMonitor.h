@@ -14,13 +14,15 @@
 
 class CDatabaseProbe;
 class IDesktopNotifier;
-class MonitorSignals;
 class INotice;
+class MonitorSignals;
 class LogWriter;
 
 // The four database slots and the poll that checks one of them: timing a connection,
-// classifying it, the access and error logs, the alert state machine on the database's
-// persisted "Warned" value, the notices, the slot display and the tray status.
+// classifying it, the access and error logs, the alert rules (AlertPolicy) on the state stored
+// in the database's section, the notices and mails, and the poll's outcome for the window. The
+// window is never called: outcomes and display resets queue up as values (PollOutcome.h) for the
+// UI thread to take.
 //
 // An alert mail that fails leaves "Warned" at 0 and the alert pending: "alertPending" in the
 // database's section keeps when the outage began (so a restart does not lose it), and Last
@@ -30,7 +32,7 @@ class LogWriter;
 // Every method is safe to call from any thread. Polls run on worker threads (the scheduler
 // starts them); the slot commands run on the UI thread while polls may be running. A poll keeps
 // the probe it started with; if the slot is emptied or given another database meanwhile, the
-// poll's remaining updates to the slot and the window are dropped.
+// poll's outcome is dropped.
 //
 // Two running copies of the program (a start at logon and one by hand) watch the same databases
 // through one settings file. The alert step of a database (reading "Warned", "alertPending" and
@@ -42,6 +44,7 @@ class LogWriter;
 // given up: it ends as unreachable with "No answer from the database within N s", the hung
 // call keeps its probe on its own thread, and the slot goes on with a fresh probe for the same
 // connection string and title.
+
 // Time units and bounds of the engine, fixed at its construction (tests shorten them).
 struct MonitorOptions {
     int minuteMs = 60000; // one minute of interval

@@ -1,8 +1,8 @@
 #pragma once
 
 // The monitor's inner parts, shared by its source files: SlotMonitor.cpp has the public calls,
-// PollCycle.cpp the poll, its timing and the watchdog, PollOutcome.cpp the outcome steps with
-// the alert state, the display and the tray. For monitor/ only.
+// PollCycle.cpp the poll, its timing and the watchdog, PollFinish.cpp the alert step and the
+// outcome handed to the window. For monitor/ only.
 
 #include "monitor/SlotMonitor.h"
 
