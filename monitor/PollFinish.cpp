@@ -116,8 +116,14 @@ void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts, PollOutc
     AdoptStoredTexts(t, stored);
     const EmailSettings mail = Email();
     facts.emailSetUp = !mail.server.isEmpty();
+    // Without a notifier there is nothing to switch off, and no setting to read.
+    bool hasNotifier;
+    {
+        std::lock_guard lock(mutex);
+        hasNotifier = desktop != nullptr;
+    }
     facts.desktopNotify =
-        SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) != 0;
+        hasNotifier && SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) != 0;
     // The rules never read the texts: decided without them, the texts a rule writes are exactly
     // those present afterwards, and those go to the slot even when the file already held them.
     AlertState bare = stored;
