@@ -9,6 +9,7 @@ SlotMonitor::SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpCli
     m_core->minuteMs = options.minuteMs;
     m_core->earlyMs = options.earlyMs;
     m_core->watchdogBoundMs = options.watchdogBoundMs;
+    m_core->loginTimeoutSeconds = options.loginTimeoutSeconds;
     m_core->stateLockWaitMs = options.stateLockWaitMs;
     if (options.probeClock)
         m_core->probeClock = std::move(options.probeClock);

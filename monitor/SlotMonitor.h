@@ -49,6 +49,8 @@ class LogWriter;
 struct MonitorOptions {
     int minuteMs = 60000; // one minute of interval
     int earlyMs = 1000;   // taken off the interval after a probe
+    // The login time-out the probes connect with, in seconds; 0 for the probe's own.
+    int loginTimeoutSeconds = 0;
     // The watchdog's bound; 0 for the login time-out plus 5 s.
     int watchdogBoundMs = 0;
     // How long a poll waits for another running copy of the program to finish its alert step

@@ -90,6 +90,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     int minuteMs = 60000;
     int earlyMs = 1000;
     int watchdogBoundMs = 0;
+    int loginTimeoutSeconds = 0;
     int stateLockWaitMs = 20000;
     std::function<ProbeTime()> probeClock = SteadyProbeTime;
 
@@ -158,7 +159,9 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     int BoundMs() const {
         if (watchdogBoundMs > 0)
             return watchdogBoundMs;
-        return CDatabaseProbe::LoginTimeoutSeconds() * 1000 + kWatchdogGraceMs;
+        const int login =
+            loginTimeoutSeconds > 0 ? loginTimeoutSeconds : CDatabaseProbe::LoginTimeoutSeconds();
+        return login * 1000 + kWatchdogGraceMs;
     }
 
     // --- the watchdog ---

@@ -258,6 +258,24 @@ TEST_F(PollTest, ReArmDelaysStartAndEmptyTitle) {
     EXPECT_EQ(Warned(""), 1);
 }
 
+// The watchdog's bound: a fixed one wins, else the login time-out given, else the probe's, each
+// plus the 5 s of grace.
+TEST(WatchdogBoundTest, FixedOrLoginTimeOutPlusGrace) {
+    const struct {
+        int login, fixed, bound;
+    } cases[] = {
+        {3, 0, 8000}, {3, 1500, 1500}, {0, 0, CDatabaseProbe::LoginTimeoutSeconds() * 1000 + 5000}};
+    auto log = std::make_shared<LogWriter>(nullptr);
+    auto smtp = std::make_shared<SmtpClient>(nullptr);
+    for (const auto& c : cases) {
+        MonitorOptions options;
+        options.loginTimeoutSeconds = c.login;
+        options.watchdogBoundMs = c.fixed;
+        SlotMonitor monitor(log, smtp, options);
+        EXPECT_EQ(monitor.WatchdogBoundMs(), c.bound) << c.login << " " << c.fixed;
+    }
+}
+
 TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     Create(db);
     SmtpSink sink;
