@@ -1,4 +1,4 @@
-# 200 polls' timed probes through SlotMonitor::ProbeAndTime against the same ODBC calls made
+# 200 polls through SlotMonitor::PollSlot against the same ODBC calls made
 # directly, on a private PostgreSQL cluster and a SQLite file. Uses the test fixtures.
 if(TARGET trellion_testcommon)
     add_executable(bench_monitor ${CMAKE_CURRENT_LIST_DIR}/monitor/MonitorBench.cpp)

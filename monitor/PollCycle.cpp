@@ -89,16 +89,12 @@ void SlotMonitor::Core::GiveUp(const std::shared_ptr<PollTicket>& ticket) {
         std::thread([self, ticket, error] {
             LowerThreadPriority();
             self->ReplaceHungProbe(*ticket);
-            if (ticket->fullPoll)
-                self->FinishPoll(*ticket, Outcome{kFailed, error});
-            else
-                self->ProbeTail(*ticket, kFailed);
+            self->FinishPoll(*ticket, Outcome{kFailed, error});
         }).detach();
     } catch (const std::system_error&) {
         // No thread to be had: finish here rather than leave the slot stopped.
         ReplaceHungProbe(*ticket);
-        if (ticket->fullPoll)
-            FinishPoll(*ticket, Outcome{kFailed, error});
+        FinishPoll(*ticket, Outcome{kFailed, error});
     }
 }
 
@@ -110,7 +106,7 @@ void SlotMonitor::Core::ReplaceHungProbe(const PollTicket& ticket) {
     s.probe.reset(CDatabaseProbe::FromStored(s.connectionString, s.title, probeOptions));
 }
 
-std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot, bool fullPoll) {
+std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot) {
     auto ticket = std::make_shared<PollTicket>();
     std::lock_guard lock(mutex);
     const DatabaseSlot& s = slotData[slot];
@@ -120,7 +116,6 @@ std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot, bool fullPol
     ticket->title = s.title;
     ticket->connectionString = s.connectionString;
     ticket->threshold = s.warningThreshold;
-    ticket->fullPoll = fullPoll;
     return ticket;
 }
 
@@ -147,7 +142,7 @@ std::optional<Outcome> SlotMonitor::Core::TimedProbe(const std::shared_ptr<PollT
 
 double SlotMonitor::Core::ProbeTail(const PollTicket& ticket, double elapsed) {
     const int slot = ticket.slot;
-    WithSlot(slot, ticket.generation, [&](DatabaseSlot& s, IMonitorView*) {
+    WithSlot(slot, ticket.generation, [&](DatabaseSlot& s) {
         if (elapsed > s.graphScale)
             s.graphScale = elapsed;
         s.history.append(AccessRecord{elapsed, TimeStamp()});
@@ -159,13 +154,11 @@ double SlotMonitor::Core::ProbeTail(const PollTicket& ticket, double elapsed) {
         if (s.probe)
             s.probe->SetStatus(status);
     });
-    if (!closed)
-        UpdateTrayStatus(ticket.title);
     return elapsed;
 }
 
 void SlotMonitor::Core::RunPoll(int slot) {
-    std::shared_ptr<PollTicket> ticket = MakeTicket(slot, true);
+    std::shared_ptr<PollTicket> ticket = MakeTicket(slot);
     if (closed || !ticket->probe || !ticket->probe->HasConnection()) {
         EndPoll(slot, ticket->generation, false);
         return;

@@ -1,6 +1,5 @@
 #include "monitor/PollScheduler.h"
 
-#include "monitor/MonitorView.h"
 #include "monitor/SlotMonitor.h"
 #include "monitor/SlotStatus.h"
 #include "probe/DatabaseProbe.h"
@@ -25,8 +24,8 @@ QString EmptyGroupCaption(int slot) {
 
 } // namespace
 
-PollScheduler::PollScheduler(SlotMonitor* monitor, IMonitorView* view, QObject* parent)
-    : QObject(parent), m_monitor(monitor), m_view(view), m_startupTimer(new QTimer(this)) {
+PollScheduler::PollScheduler(SlotMonitor* monitor, QObject* parent)
+    : QObject(parent), m_monitor(monitor), m_startupTimer(new QTimer(this)) {
     m_startupTimer->setSingleShot(true);
     connect(m_startupTimer, &QTimer::timeout, this, [this] { Tick(kStartupTimerId); });
     for (int i = 0; i < static_cast<int>(m_slots.size()); ++i) {
@@ -75,13 +74,13 @@ void PollScheduler::Tick(int timerId) {
 }
 
 void PollScheduler::OnStartupTick() {
-    if (SettingsStore::ReadInt(Settings(), QStringLiteral("Hid"), 0) != 0 && m_view)
-        m_view->HideWindow();
+    if (SettingsStore::ReadInt(Settings(), QStringLiteral("Hid"), 0) != 0)
+        emit HideRequested();
     m_startupTimer->stop();
     for (int i = 0; i < static_cast<int>(m_slots.size()); ++i) {
         const QString title = m_monitor->Title(i);
-        if (m_monitor->HasProbe(i) && !title.isEmpty() && m_view)
-            m_view->SetSlotCaptions(i, title, title);
+        if (m_monitor->HasProbe(i) && !title.isEmpty())
+            emit CaptionsChanged(i, title, title);
     }
 }
 
@@ -95,18 +94,11 @@ void PollScheduler::OnSlotTick(int slot) {
     }
     if (slot == 0 && m_firstStart && !m_monitor->EmailSetUp()) {
         m_firstStart = false;
-        if (m_view)
-            m_view->RunEmailSettingsPrompt();
+        emit EmailPromptRequested();
         // Poll "Database 1" after the prompt instead of leaving its timer stopped.
         if (!m_shutDown)
             Arm(0, kFirstTickMs);
         return;
-    }
-    const QString threshold = m_view ? m_view->ThresholdText(slot) : QString();
-    if (!threshold.isEmpty()) {
-        const int value = LeadingInt(threshold);
-        m_monitor->SetThreshold(slot, value);
-        SettingsStore::WriteInt(Settings(), SlotKeys::Warn(slot), value);
     }
     st.polling = true;
     st.tickWaiting = false;
@@ -167,15 +159,13 @@ void PollScheduler::Stop(int slot) {
         st.leaveTimer = true;
 }
 
-int PollScheduler::SpinInterval(int slot, int proposedDelta) {
-    QString text = m_view ? m_view->IntervalText(slot) : QString();
+int PollScheduler::SpinInterval(int slot, const QString& boxText, int proposedDelta) {
+    QString text = boxText;
     if (text.isEmpty())
         text = QStringLiteral("5");
     qint64 value = static_cast<qint64>(LeadingInt(text)) - proposedDelta;
     value = std::clamp<qint64>(value, 1, INT_MAX);
     const int minutes = static_cast<int>(value);
-    if (m_view)
-        m_view->SetIntervalText(slot, QString::number(minutes));
     SettingsStore::WriteInt(Settings(), SlotKeys::Interval(slot), minutes);
     m_monitor->SetInterval(slot, minutes);
     if (!m_shutDown) {
@@ -183,7 +173,7 @@ int PollScheduler::SpinInterval(int slot, int proposedDelta) {
         if (m_slots[slot].polling)
             m_slots[slot].leaveTimer = true;
     }
-    return 0;
+    return minutes;
 }
 
 void PollScheduler::SetIntervalNow(int slot, int minutes) {
@@ -205,11 +195,10 @@ void PollScheduler::SelectDatabase(int slot, std::shared_ptr<CDatabaseProbe> pro
     if (connected) {
         SettingsStore::WriteString(Settings(), SlotKeys::LastDatabase(slot), connection);
         SettingsStore::WriteString(Settings(), SlotKeys::LastDatabaseTitle(slot), title);
-        if (m_view)
-            m_view->SetSlotCaptions(slot, title, title);
+        emit CaptionsChanged(slot, title, title);
         PollNow(slot);
-    } else if (m_view) {
-        m_view->SetSlotCaptions(slot, EmptyGroupCaption(slot), QStringLiteral("Select Database"));
+    } else {
+        emit CaptionsChanged(slot, EmptyGroupCaption(slot), QStringLiteral("Select Database"));
     }
 }
 
@@ -220,8 +209,7 @@ bool PollScheduler::RemoveDatabase(int slot) {
     m_monitor->SetProbe(slot, nullptr);
     SettingsStore::WriteString(Settings(), SlotKeys::LastDatabase(slot), QString());
     SettingsStore::WriteString(Settings(), SlotKeys::LastDatabaseTitle(slot), QString());
-    if (m_view)
-        m_view->SetSlotCaptions(slot, EmptyGroupCaption(slot), QStringLiteral("Select Database"));
+    emit CaptionsChanged(slot, EmptyGroupCaption(slot), QStringLiteral("Select Database"));
     m_monitor->ResetSlotDisplay(slot);
     return true;
 }

@@ -10,7 +10,6 @@
 #include <vector>
 
 class CDatabaseProbe;
-class IMonitorView;
 class QTimer;
 class SlotMonitor;
 
@@ -22,7 +21,8 @@ class SlotMonitor;
 // poll to end and then starts the next one. A Poll click or a spin change during a poll arms the
 // timer as usual; the running poll's own re-arm then leaves that timer alone.
 //
-// Lives on the UI thread; every method is called there.
+// Lives on the UI thread; every method is called there. What the window is to do (captions,
+// hiding, the first-start prompt) it asks through its signals; it reads nothing of the window.
 class PollScheduler : public QObject {
     Q_OBJECT
 public:
@@ -31,7 +31,7 @@ public:
     static constexpr int kFirstTickMs = 100;
 
     // The monitor must outlive the scheduler.
-    PollScheduler(SlotMonitor* monitor, IMonitorView* view, QObject* parent = nullptr);
+    explicit PollScheduler(SlotMonitor* monitor, QObject* parent = nullptr);
     // Stops the timers and shuts the monitor down (waits up to 5 s for running polls).
     ~PollScheduler() override;
 
@@ -48,9 +48,11 @@ public:
     void PollNow(int slot);
     // Kill the slot's timer; nothing re-arms it until PollNow, a spin click or a selection.
     void Stop(int slot);
-    // The spin beside the slot's interval: proposedDelta is the control's proposed change of
-    // position (-1 for the up arrow, +1 for the down arrow). Returns 0, the notification's answer.
-    int SpinInterval(int slot, int proposedDelta);
+    // The spin beside the slot's interval: boxText is what the interval box shows (empty counts
+    // as 5), proposedDelta the control's proposed change of position (-1 for the up arrow, +1
+    // for the down arrow). The interval is stored and the timer restarted; returns the new
+    // interval (at least 1), for the box to show.
+    int SpinInterval(int slot, const QString& boxText, int proposedDelta);
     // A value the window settled (typed, or stepped and held to the box's range): stored as the
     // slot's interval and its timer restarted, as a spin click does.
     void SetIntervalNow(int slot, int minutes);
@@ -78,8 +80,19 @@ public:
     void Shutdown(int waitMs);
 
 signals:
+    // Emitted before the poll takes the slot's settings: a directly connected receiver may
+    // still store what the window holds for it.
     void PollStarted(int slot);
     void PollEnded(int slot);
+    // Captions of the slot's group box and of its Select Database button: the title for both,
+    // or "Database N" and "Select Database" for a slot without a connected database.
+    void CaptionsChanged(int slot, const QString& group, const QString& button);
+    // Start-up with "Hid" set: the window hides; it stays reachable from the tray.
+    void HideRequested();
+    // The first-start e-mail prompt, before "Database 1" is first polled: connected directly,
+    // the receiver opens the e-mail settings modally and hands any new settings to the engine
+    // before it returns.
+    void EmailPromptRequested();
 
 private slots:
     // Runs on this thread: takes every poll end queued by the poll threads, in order.
@@ -102,7 +115,6 @@ private:
     void OnPollEnded(int slot, qint64 delayMs);
 
     SlotMonitor* m_monitor;
-    IMonitorView* m_view;
     QTimer* m_startupTimer;
     std::array<SlotTimer, 4> m_slots;
     bool m_firstStart = false;

@@ -2,11 +2,17 @@
 
 using namespace SlotMonitorDetail;
 
-SlotMonitor::SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
-                         std::shared_ptr<SmtpClient> smtp, ProbeOptions probeOptions)
-    : m_core(std::make_shared<Core>()) {
-    m_core->probeOptions = std::move(probeOptions);
-    m_core->view = view;
+SlotMonitor::SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpClient> smtp,
+                         MonitorOptions options)
+    : m_core(std::make_shared<Core>()), m_signals(std::make_unique<MonitorSignals>()) {
+    m_core->signaller = m_signals.get();
+    m_core->minuteMs = options.minuteMs;
+    m_core->earlyMs = options.earlyMs;
+    m_core->watchdogBoundMs = options.watchdogBoundMs;
+    m_core->probeOptions = options.probe;
+    m_core->stateLockWaitMs = options.stateLockWaitMs;
+    if (options.probeClock)
+        m_core->probeClock = std::move(options.probeClock);
     m_core->log = std::move(log);
     m_core->smtp = std::move(smtp);
 }
@@ -51,8 +57,7 @@ void SlotMonitor::RestoreSlots() {
         s.history.clear();
         s.graphScale = DatabaseSlot::kInitialScale;
         ++m_core->generation[i];
-        if (m_core->view)
-            m_core->view->ResetGraph(i);
+        m_core->Push(SlotCleared{i, true});
     }
 }
 
@@ -168,6 +173,8 @@ void SlotMonitor::SetProbe(int slot, std::shared_ptr<CDatabaseProbe> probe) {
     std::shared_ptr<CDatabaseProbe> old;
     {
         std::lock_guard lock(m_core->mutex);
+        const std::shared_ptr<CDatabaseProbe>& was = m_core->slotData[slot].probe;
+        const int status = was ? was->GetStatus() : 0;
         DatabaseSlot& s = m_core->slotData[slot];
         old = std::move(s.probe);
         s.probe = std::move(probe);
@@ -176,11 +183,11 @@ void SlotMonitor::SetProbe(int slot, std::shared_ptr<CDatabaseProbe> probe) {
         s.storedAlert = storedAlert;
         s.storedRecovery = storedRecovery;
         ++m_core->generation[slot];
+        // A database that leaves the slot takes its mark off the tray.
+        if (status == CDatabaseProbe::Unreachable || status == CDatabaseProbe::Slow)
+            m_core->Push(
+                m_core->Mark().value_or(TrayMark{TrayIcons::Main, QStringLiteral("Trellion")}));
     }
-    // A database that leaves the slot takes its mark off the tray.
-    if (const int was = old ? old->GetStatus() : 0;
-        was == CDatabaseProbe::Unreachable || was == CDatabaseProbe::Slow)
-        m_core->TraySummary(QStringLiteral("Trellion"));
     // old goes out of scope here, outside the lock; a running poll still holds its own copy.
 }
 
@@ -190,13 +197,7 @@ void SlotMonitor::ResetSlotDisplay(int slot) {
     DatabaseSlot& s = m_core->slotData[slot];
     s.lastAlert.clear();
     s.lastRecovery.clear();
-    if (IMonitorView* v = m_core->view; v && !m_core->closed) {
-        v->SetLabelColour(slot, IMonitorView::kColourDefault);
-        for (Field f : {Field::LastAccess, Field::BestAccess, Field::WorstAccess, Field::LastAlert,
-                        Field::LastRecovery})
-            v->SetSlotText(slot, f, QString());
-        v->ResetGraph(slot);
-    }
+    m_core->Push(SlotCleared{slot, false});
     s.graphScale = DatabaseSlot::kInitialScale;
     s.history.clear();
 }
@@ -208,19 +209,6 @@ void SlotMonitor::PollSlot(int slot) {
         ++m_core->runningPolls;
     }
     m_core->RunPoll(slot);
-}
-
-double SlotMonitor::ProbeAndTime(int slot, QString* errorText) {
-    Core::CheckSlot(slot);
-    auto ticket = m_core->MakeTicket(slot, false);
-    if (!ticket->probe || !ticket->probe->HasConnection())
-        return kFailed;
-    std::optional<Outcome> outcome = m_core->TimedProbe(ticket);
-    if (!outcome)
-        return kFailed;
-    if (errorText)
-        *errorText = outcome->errorText;
-    return m_core->ProbeTail(*ticket, outcome->elapsed);
 }
 
 void SlotMonitor::StartPoll(int slot) {
@@ -239,27 +227,30 @@ void SlotMonitor::StartPoll(int slot) {
         }).detach();
     } catch (const std::system_error&) {
         // Out of threads: end the poll at once so that the timer is armed again.
-        core->EndPoll(slot, core->MakeTicket(slot, true)->generation, false);
+        core->EndPoll(slot, core->MakeTicket(slot)->generation, false);
     }
-}
-
-void SlotMonitor::ShowSlotStatus(int slot, double elapsed) {
-    Core::CheckSlot(slot);
-    quint64 gen;
-    {
-        std::lock_guard lock(m_core->mutex);
-        gen = m_core->generation[slot];
-    }
-    m_core->ShowSlotStatus(slot, gen, elapsed);
-}
-
-void SlotMonitor::UpdateTrayStatus(const QString& title) {
-    m_core->UpdateTrayStatus(title);
 }
 
 void SlotMonitor::SetPollEndedHandler(PollEndedHandler handler) {
     std::lock_guard lock(m_core->mutex);
     m_core->pollEnded = std::move(handler);
+}
+
+std::vector<MonitorEvent> SlotMonitor::TakeEvents() {
+    std::vector<MonitorEvent> taken;
+    std::lock_guard lock(m_core->eventsMutex);
+    taken.swap(m_core->events);
+    return taken;
+}
+
+quint64 SlotMonitor::Generation(int slot) const {
+    Core::CheckSlot(slot);
+    std::lock_guard lock(m_core->mutex);
+    return m_core->generation[slot];
+}
+
+MonitorSignals* SlotMonitor::Signals() const {
+    return m_signals.get();
 }
 
 int SlotMonitor::RunningPolls() const {
@@ -286,8 +277,11 @@ void SlotMonitor::Shutdown(int waitMs) {
     {
         std::lock_guard lock(m_core->mutex);
         m_core->closed = true;
-        m_core->view = nullptr;
         m_core->pollEnded = nullptr;
+    }
+    {
+        std::lock_guard lock(m_core->eventsMutex);
+        m_core->signaller = nullptr;
     }
     {
         std::lock_guard lock(m_core->watchMutex);
@@ -299,24 +293,6 @@ void SlotMonitor::Shutdown(int waitMs) {
         m_core->watchThread.join();
 }
 
-void SlotMonitor::SetMinuteMs(int ms) {
-    m_core->minuteMs = ms;
-}
-void SlotMonitor::SetEarlyMs(int ms) {
-    m_core->earlyMs = ms;
-}
-void SlotMonitor::SetTrayFrameMs(int ms) {
-    m_core->trayFrameMs = ms;
-}
-void SlotMonitor::SetWatchdogBoundMs(int ms) {
-    m_core->watchdogBoundMs = ms;
-}
-void SlotMonitor::SetStateLockWaitMs(int ms) {
-    m_core->stateLockWaitMs = ms;
-}
-void SlotMonitor::SetProbeClock(std::function<std::chrono::nanoseconds()> clock) {
-    m_core->probeClock = clock ? std::move(clock) : std::function<ProbeTime()>(SteadyProbeTime);
-}
 int SlotMonitor::MinuteMs() const {
     return m_core->minuteMs;
 }

@@ -2,6 +2,7 @@
 
 #include "mail/SmtpClient.h"
 #include "monitor/DatabaseSlot.h"
+#include "monitor/PollOutcome.h"
 #include "probe/ProbeOptions.h"
 
 #include <QList>
@@ -10,16 +11,19 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class CDatabaseProbe;
 class IDesktopNotifier;
-class IMonitorView;
 class INotice;
+class MonitorSignals;
 class LogWriter;
 
 // The four database slots and the poll that checks one of them: timing a connection,
-// classifying it, the access and error logs, the alert state machine on the database's
-// persisted "Warned" value, the notices, the slot display and the tray status.
+// classifying it, the access and error logs, the alert rules (AlertPolicy) on the state stored
+// in the database's section, the notices and mails, and the poll's outcome for the window. The
+// window is never called: outcomes and display resets queue up as values (PollOutcome.h) for the
+// UI thread to take.
 //
 // An alert mail that fails leaves "Warned" at 0 and the alert pending: "alertPending" in the
 // database's section keeps when the outage began (so a restart does not lose it), and Last
@@ -29,7 +33,7 @@ class LogWriter;
 // Every method is safe to call from any thread. Polls run on worker threads (the scheduler
 // starts them); the slot commands run on the UI thread while polls may be running. A poll keeps
 // the probe it started with; if the slot is emptied or given another database meanwhile, the
-// poll's remaining updates to the slot and the window are dropped.
+// poll's outcome is dropped.
 //
 // Two running copies of the program (a start at logon and one by hand) watch the same databases
 // through one settings file. The alert step of a database (reading "Warned", "alertPending" and
@@ -41,32 +45,36 @@ class LogWriter;
 // given up: it ends as unreachable with "No answer from the database within N s", the hung
 // call keeps its probe on its own thread, and the slot goes on with a fresh probe for the same
 // connection string and title.
+
+// Time units and bounds of the engine, fixed at its construction (tests shorten them).
+struct MonitorOptions {
+    int minuteMs = 60000; // one minute of interval
+    int earlyMs = 1000;   // taken off the interval after a probe
+    // What every probe of the engine is given; its login time-out bounds the watchdog.
+    ProbeOptions probe;
+    // The watchdog's bound; 0 for the login time-out plus 5 s.
+    int watchdogBoundMs = 0;
+    // How long a poll waits for another running copy of the program to finish its alert step
+    // on the same database (a mail to a slow server takes a while) before it goes on alone.
+    int stateLockWaitMs = 20000;
+    // The clock the probe is timed with; null for the steady clock.
+    std::function<std::chrono::nanoseconds()> probeClock;
+};
+
 class SlotMonitor {
 public:
     static constexpr int kSlotCount = 4;
     static constexpr int kWatchdogGraceMs = 5000;
     static constexpr int kShutdownWaitMs = 5000;
-    static constexpr int kTrayFrameMs = 120;
-    // How long a poll waits for another running copy of the program to finish its alert step
-    // on the same database (a mail to a slow server takes a while) before it goes on alone.
-    static constexpr int kStateLockWaitMs = 20000;
-
-    // Tray icon resources and tips.
-    static constexpr int kIconMain = 128;
-    static constexpr int kIconFirstFrame = 131;
-    static constexpr int kIconLastFrame = 134;
-    static constexpr int kIconUnreachable = 138;
-    static constexpr int kIconSlow = 142;
 
     // Called last by every poll, on the poll's thread: re-arm the slot's timer after delayMs, or
     // delayMs < 0 when the slot was emptied during the poll and must stay stopped.
     using PollEndedHandler = std::function<void(int slot, qint64 delayMs)>;
 
     // The log writer and SMTP client are shared so that a poll still running at shutdown never
-    // uses freed ones; the notice they report through must live as long as they do. Every
-    // probe the monitor makes gets probeOptions; its login time-out bounds the watchdog.
-    SlotMonitor(IMonitorView* view, std::shared_ptr<LogWriter> log,
-                std::shared_ptr<SmtpClient> smtp, ProbeOptions probeOptions = {});
+    // uses freed ones; the notice they report through must live as long as they do.
+    SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpClient> smtp,
+                MonitorOptions options = {});
     // Shutdown(kShutdownWaitMs) unless already done.
     ~SlotMonitor();
     SlotMonitor(const SlotMonitor&) = delete;
@@ -122,15 +130,20 @@ public:
     // --- The poll ---
     // One poll of the slot on the calling thread; ends with the poll-ended handler.
     void PollSlot(int slot);
-    // The timed probe with its bookkeeping (history, scale, status, tray); the error text
-    // receives the driver's message on failure. Public for the benchmark.
-    double ProbeAndTime(int slot, QString* errorText);
     // Starts PollSlot on a new thread at lowered priority and returns at once.
     void StartPoll(int slot);
-    void ShowSlotStatus(int slot, double elapsed);
-    void UpdateTrayStatus(const QString& title);
 
     void SetPollEndedHandler(PollEndedHandler handler);
+
+    // --- What the window shows ---
+    // Every poll's outcome and every display reset, in the order they happened, since the last
+    // call. For the UI thread (any one thread): it takes them when eventsReady() wakes it.
+    std::vector<MonitorEvent> TakeEvents();
+    // Emits eventsReady() from the thread that queued into an empty queue: connect it queued.
+    MonitorSignals* Signals() const;
+    // Bumped whenever the slot gets another probe or none: an outcome of an older generation
+    // is about a database the slot no longer shows.
+    quint64 Generation(int slot) const;
 
     // Polls started and not yet ended (hung calls given up by the watchdog not counted).
     int RunningPolls() const;
@@ -143,21 +156,11 @@ public:
     // running off the window, the logs, the mail and the slots.
     void Shutdown(int waitMs = kShutdownWaitMs);
 
-    // --- Time units, shortened by tests ---
-    void SetMinuteMs(int ms);    // one minute of interval (60000)
-    void SetEarlyMs(int ms);     // taken off the interval after a probe (1000)
-    void SetTrayFrameMs(int ms); // pause between tray animation frames (120)
-    // The watchdog's bound; 0 restores login time-out + 5 s.
-    void SetWatchdogBoundMs(int ms);
-    // The wait for another copy's alert step (kStateLockWaitMs).
-    void SetStateLockWaitMs(int ms);
-    // The clock the probe is timed with (SteadyProbeTime unless replaced by a test; null
-    // restores it). Set before polls start.
-    void SetProbeClock(std::function<std::chrono::nanoseconds()> clock);
     int MinuteMs() const;
     int WatchdogBoundMs() const;
 
 private:
     struct Core;
     std::shared_ptr<Core> m_core;
+    std::unique_ptr<MonitorSignals> m_signals;
 };

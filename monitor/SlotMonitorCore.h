@@ -1,14 +1,16 @@
 #pragma once
 
 // The monitor's inner parts, shared by its source files: SlotMonitor.cpp has the public calls,
-// PollCycle.cpp the poll, its timing and the watchdog, PollOutcome.cpp the outcome steps with
-// the alert state, the display and the tray. For monitor/ only.
+// PollCycle.cpp the poll, its timing and the watchdog, PollFinish.cpp the alert step and the
+// outcome handed to the window. For monitor/ only.
 
 #include "monitor/SlotMonitor.h"
 
 #include "log/LogWriter.h"
+#include "monitor/AlertPolicy.h"
 #include "monitor/DesktopNotice.h"
-#include "monitor/MonitorView.h"
+#include "monitor/MonitorSignals.h"
+#include "monitor/PollOutcome.h"
 #include "monitor/SlotStatus.h"
 #include "platform/Notice.h"
 #include "probe/DatabaseProbe.h"
@@ -30,16 +32,8 @@
 namespace SlotMonitorDetail {
 
 using Clock = std::chrono::steady_clock;
-using Field = IMonitorView::SlotField;
 
 inline constexpr double kFailed = -99.0;
-
-// Keys of a database's own section.
-inline const QString kWarned = QStringLiteral("Warned");
-inline const QString kDown = QStringLiteral("Down");
-inline const QString kAlertPending = QStringLiteral("alertPending");
-inline const QString kMissingAlert = QStringLiteral("(alert not sent, missing email setup)");
-inline const QString kMissingRecovery = QStringLiteral("(recovery not sent, missing email setup)");
 
 const QString& Settings();
 
@@ -62,7 +56,6 @@ struct PollTicket {
     QString title;
     QString connectionString;
     int threshold = 0;
-    bool fullPoll = true;
     Clock::time_point deadline;
     std::atomic<int> state{Probing};
 };
@@ -75,15 +68,14 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     using Outcome = SlotMonitorDetail::Outcome;
     using PollTicket = SlotMonitorDetail::PollTicket;
 
-    // Guards the slots, their generations, the e-mail settings, the view pointer and the
-    // poll-ended handler. View calls are made under it: they only queue, and holding it keeps a
-    // poll's update from slipping in after a command that emptied its slot.
+    // Guards the slots, their generations, the e-mail settings and the poll-ended handler.
+    // Events are queued under it, so a poll's outcome never slips in after a command that
+    // emptied its slot.
     mutable std::mutex mutex;
     std::array<DatabaseSlot, kSlotCount> slotData;
     // Bumped whenever a slot gets another probe or none, so a poll can tell its slot changed.
     std::array<quint64, kSlotCount> generation{};
     EmailSettings email;
-    IMonitorView* view = nullptr;
     PollEndedHandler pollEnded;
 
     std::shared_ptr<LogWriter> log;
@@ -94,15 +86,13 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::atomic<bool> accepting{true};
     std::atomic<bool> closed{false};
     std::atomic<bool> shutDown{false};
-    std::atomic<bool> trayBusy{false};
-    std::atomic<int> minuteMs{60000};
-    std::atomic<int> earlyMs{1000};
-    std::atomic<int> trayFrameMs{kTrayFrameMs};
-    std::atomic<int> watchdogBoundMs{0};
-    // Set at construction, read-only afterwards.
-    ProbeOptions probeOptions;
-    std::atomic<int> stateLockWaitMs{kStateLockWaitMs};
-    std::function<ProbeTime()> probeClock = SteadyProbeTime; // set before polls start
+    // Fixed at construction, before any poll.
+    int minuteMs = 60000;
+    int earlyMs = 1000;
+    int watchdogBoundMs = 0;
+    ProbeOptions probeOptions; // set at construction, read-only afterwards
+    int stateLockWaitMs = 20000;
+    std::function<ProbeTime()> probeClock = SteadyProbeTime;
 
     mutable std::mutex pollMutex;
     mutable std::condition_variable pollCv;
@@ -128,19 +118,19 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
 
     bool Current(int slot, quint64 gen) const { return !closed && generation[slot] == gen; }
 
-    // Runs f(slot record, view or null) when the slot still holds the poll's database.
+    // Runs f(slot record) when the slot still holds the poll's database.
     template <typename F> void WithSlot(int slot, quint64 gen, F&& f) {
         std::lock_guard lock(mutex);
         if (Current(slot, gen))
-            f(slotData[slot], view);
+            f(slotData[slot]);
     }
 
-    void SetColour(int slot, quint64 gen, int rgb) {
-        WithSlot(slot, gen, [&](DatabaseSlot&, IMonitorView* v) {
-            if (v)
-                v->SetLabelColour(slot, rgb);
-        });
-    }
+    // The window's events, in order; taken by the UI thread.
+    std::mutex eventsMutex;
+    std::vector<MonitorEvent> events;
+    MonitorSignals* signaller = nullptr; // under eventsMutex; null after shutdown
+    // Queues an event and wakes the UI thread when the queue was empty. Nothing after shutdown.
+    void Push(MonitorEvent event);
 
     void WriteAccessLog(const QString& line) {
         if (!closed && log)
@@ -167,9 +157,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     std::shared_ptr<std::mutex> StateLock(const QString& title);
 
     int BoundMs() const {
-        const int fixed = watchdogBoundMs;
-        if (fixed > 0)
-            return fixed;
+        if (watchdogBoundMs > 0)
+            return watchdogBoundMs;
         return probeOptions.loginTimeoutSeconds * 1000 + kWatchdogGraceMs;
     }
 
@@ -187,7 +176,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     void ReplaceHungProbe(const PollTicket& ticket);
 
     // --- the poll ---
-    std::shared_ptr<PollTicket> MakeTicket(int slot, bool fullPoll);
+    std::shared_ptr<PollTicket> MakeTicket(int slot);
 
     // Connect and Disconnect, timed. Nothing when the watchdog gave the call up meanwhile.
     std::optional<Outcome> TimedProbe(const std::shared_ptr<PollTicket>& ticket);
@@ -199,38 +188,22 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
 
     void FinishPoll(const PollTicket& ticket, const Outcome& outcome);
 
-    void Unreachable(const PollTicket& t, const QString& errorText, const QString& stampA);
+    // The alert step under the database's locks: its stored state, the rules' effects in
+    // order (logs, desktop notices, mails), the state the mail's result settles, what changed
+    // saved and the slot's texts.
+    void AlertStep(const PollTicket& t, PollFacts facts, PollOutcome& shown);
 
-    void Slow(const PollTicket& t, double elapsed, const QString& stampA);
+    // Shows the texts that another copy stored meanwhile. Texts this program wrote, or cleared
+    // from the slot by a reset, stay as they are.
+    void AdoptStoredTexts(const PollTicket& t, const AlertState& stored);
 
-    void Reachable(const PollTicket& t, double elapsed);
+    // The slot's statistics, scale and texts added to the outcome, which is queued when the slot
+    // still holds the poll's database.
+    void ShowSlotStatus(PollOutcome shown);
 
-    void Recovery(const PollTicket& t);
-
-    // Begins the alert step under the section lock: says why when it could not be had (the
-    // step then goes on alone), and shows the texts that another copy stored meanwhile. Texts
-    // this program wrote, or cleared from the slot by a reset, stay as they are.
-    void AdoptStoredTexts(const PollTicket& t, const SettingsStore::SectionLock& copies);
-
-    // An outage that began before "Down" was kept is still one.
-    static int Down(int warned, const QString& pending) {
-        return warned != 0 || !pending.isEmpty() ? 1 : 0;
-    }
-
-    // The slot's Last alert and Last recovery texts, in the slot and in the database's section;
-    // a null alert or a missing recovery is left as it is.
-    void SetTexts(const PollTicket& t, const QString* alert, std::optional<QString> recovery);
-
-    void ShowSlotStatus(int slot, quint64 gen, double elapsed);
-
-    void Tray(int icon, const QString& tip);
-
-    void UpdateTrayStatus(const QString& title);
-
-    // The red or yellow mark for the slots as they are now; plain is shown when neither applies
-    // (none after a poll, which has just shown its own tip). Counting and showing under one lock
-    // keeps a summary from overtaking a later one.
-    void TraySummary(const std::optional<QString>& plain);
+    // The red or yellow mark for the slots as they are now; none when neither applies. Under
+    // mutex.
+    std::optional<TrayMark> Mark() const;
 
     // The poll's last step: re-arm the slot's timer, unless the slot was emptied meanwhile.
     void EndPoll(int slot, quint64 gen, bool probed);

@@ -8,8 +8,10 @@
 #include "mail/SmtpClient.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
+#include "monitor/SlotStatus.h"
 #include "notify/DesktopNotifier.h"
 #include "platform/MailPasswordKeyring.h"
+#include "settings/SettingsStore.h"
 #include "ui/CommandActions.h"
 #include "ui/HelpWindow.h"
 #include "ui/NoticeBox.h"
@@ -42,7 +44,9 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent,
     m_smtp = std::shared_ptr<SmtpClient>(new SmtpClient(notice.get()),
                                          [notice](SmtpClient* p) { delete p; });
     m_keyring = new MailPasswordKeyring(this);
-    m_monitor = std::make_unique<SlotMonitor>(this, m_log, m_smtp, std::move(probeOptions));
+    MonitorOptions engineOptions;
+    engineOptions.probe = std::move(probeOptions);
+    m_monitor = std::make_unique<SlotMonitor>(m_log, m_smtp, std::move(engineOptions));
     // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
     auto desktop =
         std::make_shared<DesktopNotifier>(TrellionIcon(IconId::Program).pixmap(64, 64).toImage());
@@ -55,7 +59,14 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent,
                         QStringLiteral("log ") + fault.path);
     });
     m_monitor->SetNotice(m_notice.get());
-    m_scheduler = std::make_unique<PollScheduler>(m_monitor.get(), this);
+    m_scheduler = std::make_unique<PollScheduler>(m_monitor.get());
+    connect(m_scheduler.get(), &PollScheduler::CaptionsChanged, this,
+            &CMonitorDlg::SetSlotCaptions);
+    connect(m_scheduler.get(), &PollScheduler::HideRequested, this, &CMonitorDlg::HideWindow);
+    connect(m_scheduler.get(), &PollScheduler::PollStarted, this, &CMonitorDlg::ApplyTypedThreshold,
+            Qt::DirectConnection);
+    connect(m_scheduler.get(), &PollScheduler::EmailPromptRequested, this,
+            &CMonitorDlg::RunEmailSettingsPrompt, Qt::DirectConnection);
     m_commands = std::make_unique<CDatabaseCommands>(m_scheduler.get(), m_monitor.get(), this,
                                                      m_notice.get(), this);
 
@@ -69,6 +80,8 @@ CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent,
     m_tray->BindWindow(this, 0x400);
     m_tray->SetMenu(BuildTrayMenu());
     m_tray->UpdateIconWithTip(IconId::Program, QStringLiteral("Trellion"));
+    // What the polls found reaches the slots and the tray through the presenter alone.
+    m_presenter = std::make_unique<SlotPresenter>(*m_monitor, *this);
     // Started at logon, the program may come before the panel: until a tray takes the icon,
     // look again every few seconds for a while (every later tray update looks as well).
     m_tray->LookForTray(kTrayLookEveryMs, kTrayLookForMs);
@@ -88,98 +101,83 @@ CMonitorDlg::~CMonitorDlg() {
     // Before the tray, the controls and the notice go: no poll may reach them any more.
     m_commands.reset();
     m_scheduler.reset();
+    m_presenter.reset();
     m_monitor.reset();
     // The help window has no parent; it ends with the program instead of outliving it.
     delete CHelpWindow::Current();
 }
 
-template <typename F> void CMonitorDlg::Queue(F&& f) {
-    bool wake;
-    {
-        std::lock_guard lock(m_queuedMutex);
-        wake = m_queued.empty();
-        m_queued.emplace_back(std::forward<F>(f));
-    }
-    // One wake-up runs every call queued until then.
-    if (wake)
-        QMetaObject::invokeMethod(this, "RunQueued", Qt::QueuedConnection);
-}
-
-void CMonitorDlg::RunQueued() {
-    std::vector<std::function<void()>> calls;
-    {
-        std::lock_guard lock(m_queuedMutex);
-        calls.swap(m_queued);
-    }
-    for (const auto& call : calls)
-        call();
-}
-
 // ---------------------------------------------------------------------------------------------
-// IMonitorView: poll-thread calls are queued to the UI thread in call order.
+// ISlotSurface: the presenter's calls, on the UI thread.
 
 void CMonitorDlg::SetLabelColour(int slot, int rgb) {
-    Queue([this, slot, rgb] { m_slots[slot].lastAccess->SetBackgroundColour(rgb); });
+    m_slots[slot].lastAccess->SetBackgroundColour(rgb);
 }
 
 void CMonitorDlg::AddGraphSample(int slot, double value, double mark) {
-    Queue([this, slot, value, mark] { m_slots[slot].graph->AddSample(value, mark); });
+    m_slots[slot].graph->AddSample(value, mark);
 }
 
 void CMonitorDlg::SetGraphLegend(int slot, const QStringList& texts) {
-    Queue([this, slot, texts] {
-        for (int i = 0; i < texts.size() && i < CAccessGraph::kLegendTexts; ++i)
-            m_slots[slot].graph->SetLegendText(i, texts[i]);
-        m_slots[slot].graph->update();
-    });
+    for (int i = 0; i < texts.size() && i < CAccessGraph::kLegendTexts; ++i)
+        m_slots[slot].graph->SetLegendText(i, texts[i]);
+    m_slots[slot].graph->update();
 }
 
 void CMonitorDlg::SetGraphScale(int slot, double scale) {
-    Queue([this, slot, scale] { m_slots[slot].graph->SetScale(scale); });
+    m_slots[slot].graph->SetScale(scale);
 }
 
 void CMonitorDlg::SetSlotText(int slot, SlotField field, const QString& text) {
-    Queue([this, slot, field, text] {
-        SlotWidgets& s = m_slots[slot];
-        QLabel* label = nullptr;
-        switch (field) {
-        case SlotField::LastAccess:
-            label = s.lastAccess;
-            break;
-        case SlotField::BestAccess:
-            label = s.bestAccess;
-            break;
-        case SlotField::WorstAccess:
-            label = s.worstAccess;
-            break;
-        case SlotField::LastAlert:
-            label = s.lastAlert;
-            break;
-        case SlotField::LastRecovery:
-            label = s.lastRecovery;
-            break;
-        }
-        label->setText(text);
-        label->setToolTip(text);
-    });
+    SlotWidgets& s = m_slots[slot];
+    QLabel* label = nullptr;
+    switch (field) {
+    case SlotField::LastAccess:
+        label = s.lastAccess;
+        break;
+    case SlotField::BestAccess:
+        label = s.bestAccess;
+        break;
+    case SlotField::WorstAccess:
+        label = s.worstAccess;
+        break;
+    case SlotField::LastAlert:
+        label = s.lastAlert;
+        break;
+    case SlotField::LastRecovery:
+        label = s.lastRecovery;
+        break;
+    }
+    label->setText(text);
+    label->setToolTip(text);
 }
 
 void CMonitorDlg::SetTrayIcon(int iconResource, const QString& tip) {
-    Queue([this, iconResource, tip] { m_tray->UpdateIconWithTip(iconResource, tip); });
+    m_tray->UpdateIconWithTip(iconResource, tip);
 }
 
 void CMonitorDlg::ResetGraph(int slot) {
-    Queue([this, slot] {
-        CAccessGraph* g = m_slots[slot].graph;
-        g->ClearSamples();
-        g->SetLegendWidth(50);
-        g->SetLegendLineCount(5);
-        for (int i = 0; i < 5; ++i)
-            g->SetLegendText(i, QStringLiteral("n/a"));
-        g->SetLeftToRight(false);
-        g->SetLegendOnLeft(false);
-        g->repaint();
-    });
+    CAccessGraph* g = m_slots[slot].graph;
+    g->ClearSamples();
+    g->SetLegendWidth(50);
+    g->SetLegendLineCount(5);
+    for (int i = 0; i < 5; ++i)
+        g->SetLegendText(i, QStringLiteral("n/a"));
+    g->SetLeftToRight(false);
+    g->SetLegendOnLeft(false);
+    g->repaint();
+}
+
+// What the scheduler asks of the window.
+
+void CMonitorDlg::ApplyTypedThreshold(int slot) {
+    const QString text = ThresholdText(slot);
+    if (text.isEmpty())
+        return;
+    const int value = LeadingInt(text);
+    m_monitor->SetThreshold(slot, value);
+    SettingsStore::WriteInt(QString::fromLatin1(SettingsStore::kSettings), SlotKeys::Warn(slot),
+                            value);
 }
 
 void CMonitorDlg::SetSlotCaptions(int slot, const QString& group, const QString& button) {

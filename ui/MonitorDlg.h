@@ -1,9 +1,9 @@
 #pragma once
 
 #include "controls/TrayShell.h"
-#include "monitor/MonitorView.h"
 #include "probe/ProbeOptions.h"
 #include "ui/DatabaseCommands.h"
+#include "ui/SlotPresenter.h"
 
 #include <QDialog>
 #include <QHash>
@@ -49,7 +49,7 @@ class QWidget;
 // Every menu item, button and field carries its fixed command or control id as the property
 // "controlId", and OnCommand dispatches by that id. The menu bar, the tray menu and the slot
 // buttons share the commands' actions.
-class CMonitorDlg : public QDialog, public IMonitorView, public IDatabaseCommandsWindow {
+class CMonitorDlg : public QDialog, public ISlotSurface, public IDatabaseCommandsWindow {
     Q_OBJECT
 public:
     // Menu and tray commands.
@@ -177,7 +177,7 @@ public:
     // hiding minimises instead.
     bool TrayAvailable() const;
 
-    // IMonitorView.
+    // ISlotSurface (the presenter's calls, on the UI thread).
     void SetLabelColour(int slot, int rgb) override;
     void AddGraphSample(int slot, double value, double mark) override;
     void SetGraphLegend(int slot, const QStringList& texts) override;
@@ -185,12 +185,13 @@ public:
     void SetSlotText(int slot, SlotField field, const QString& text) override;
     void SetTrayIcon(int iconResource, const QString& tip) override;
     void ResetGraph(int slot) override;
-    void SetSlotCaptions(int slot, const QString& group, const QString& button) override;
-    QString ThresholdText(int slot) const override;
-    QString IntervalText(int slot) const override;
-    void SetIntervalText(int slot, const QString& text) override;
-    void HideWindow() override;
-    void RunEmailSettingsPrompt() override;
+    // What the scheduler asks of the window, and the slots' edit texts.
+    void SetSlotCaptions(int slot, const QString& group, const QString& button);
+    QString ThresholdText(int slot) const;
+    QString IntervalText(int slot) const;
+    void SetIntervalText(int slot, const QString& text);
+    void HideWindow();
+    void RunEmailSettingsPrompt();
 
     // The default folder of the two logs for a program folder: the folder itself when the user
     // may write there and it is not the installed program's, otherwise $XDG_STATE_HOME/Trellion
@@ -256,15 +257,12 @@ private:
     void HideToTray();
     bool SlotHasProbe(int slot) const;
     void EnableSlotCommands(int slot);
+    // The threshold box's text as it stands counts from the poll that starts now.
+    void ApplyTypedThreshold(int slot);
     void LayoutContent();
     // Gives the window the outer size of the last layout once the desktop's frame is known.
     void FitOuterSize();
     int CompactInnerHeight() const;
-    // Runs f on the UI thread after what is queued already; never blocks the caller. The calls
-    // cross under m_queuedMutex and only a bare wake-up goes through Qt's event queue, whose
-    // locks the thread sanitizer cannot see.
-    template <typename F> void Queue(F&& f);
-    Q_INVOKABLE void RunQueued();
 
     QMenuBar* m_menuBar = nullptr;
     QScrollArea* m_scroll = nullptr;
@@ -278,6 +276,7 @@ private:
     MailPasswordKeyring* m_keyring = nullptr; // a child: its answers end with the window
     std::unique_ptr<SlotMonitor> m_monitor;
     std::unique_ptr<PollScheduler> m_scheduler;
+    std::unique_ptr<SlotPresenter> m_presenter;
     std::unique_ptr<CDatabaseCommands> m_commands;
     std::unique_ptr<QMenu> m_trayMenu; // outlives the icon that shows it
     std::unique_ptr<CTrayIcon> m_tray;
@@ -303,6 +302,4 @@ private:
     bool m_ended = false;
     QEventLoop* m_loop = nullptr;
     std::function<void(quint32, int)> m_helpHook;
-    std::mutex m_queuedMutex;
-    std::vector<std::function<void()>> m_queued;
 };

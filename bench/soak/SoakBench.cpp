@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
     auto log = std::make_shared<LogWriter>(nullptr);
     log->SetSettings({home.path() + "/access.log", home.path() + "/error.log", true, true});
     auto smtp = std::make_shared<SmtpClient>(nullptr);
-    SlotMonitor monitor(nullptr, log, smtp, ProbeOptions{10, nullptr});
-    monitor.SetTrayFrameMs(0);
+    MonitorOptions options;
+    options.probe = ProbeOptions{10, nullptr};
+    SlotMonitor monitor(log, smtp, options);
     monitor.LoadIntervalsAndThresholds();
     monitor.RestoreSlots();
 

@@ -55,21 +55,22 @@ TEST(SlotStatusTest, NumberTexts) {
         EXPECT_EQ(LeadingInt(text), value) << text;
 }
 
-using Field = IMonitorView::SlotField;
+using Field = SlotField;
 
 class DisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
         rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(db), "DisplayDb");
-        rig.monitor->SetProbeClock([this] {
+        rig.options.probeClock = [this] {
             // First call of a poll: before Connect; second: after Disconnect.
             const std::chrono::nanoseconds t0{base.load()};
             if (!started.exchange(true))
                 return t0;
             return t0 + std::chrono::round<std::chrono::nanoseconds>(
                             std::chrono::duration<double, std::milli>(elapsed.load()));
-        });
+        };
+        rig.Restart();
     }
     void Poll(double ms) {
         elapsed = ms;
@@ -91,18 +92,18 @@ TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
     const auto when = rig.monitor->History(0).value(0).when;
     EXPECT_TRUE(IsStamp(when));
     EXPECT_EQ(rig.view.Last("sample", 0).mark, 0.0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Reachable);
     EXPECT_EQ(rig.view.Legend(0), QStringList({"20ms", "16ms", "12ms", "8ms", "4ms"}));
     EXPECT_EQ(rig.view.Text(0, Field::BestAccess), "16ms" + when);
     EXPECT_TRUE(IsStamp(rig.view.Text(0, Field::LastAccess).mid(4)));
     Poll(17); // one more: slow, marked, warned in both logs
     EXPECT_EQ(rig.view.Last("sample", 0).mark, 1.0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourSlow);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Slow);
     EXPECT_EQ(rig.monitor->Probe(0)->GetStatus(), CDatabaseProbe::Slow);
     EXPECT_EQ(rig.ErrorLines(), QStringList{"WARNING DisplayDb 17ms"});
     EXPECT_EQ(rig.view.Text(0, Field::WorstAccess), "17ms" + rig.monitor->History(0)[1].when);
     Poll(0); // reachable, yet shown as unavailable
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Reachable);
     EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
     EXPECT_EQ(rig.AccessLines(), QStringList({"SUCCESS DisplayDb 16ms", "WARNING DisplayDb 17ms",
                                               "SUCCESS DisplayDb 0ms"}));
@@ -124,7 +125,8 @@ TEST_F(DisplayTest, ScaleThresholdAndHistoryWindowOverAPollingRun) {
 // The real clock on a local file, which answers in about a millisecond or less: every poll is
 // measured to a fraction of a millisecond, so none reads "unavailable" and each draws a bar.
 TEST_F(DisplayTest, ALocalFileIsTimedToAFractionOfAMillisecond) {
-    rig.monitor->SetProbeClock(nullptr);
+    rig.options.probeClock = nullptr;
+    rig.Restart();
     for (int poll = 0; poll < 5; ++poll) {
         Poll(0);
         const AccessRecord record = rig.monitor->History(0).last();
@@ -134,7 +136,7 @@ TEST_F(DisplayTest, ALocalFileIsTimedToAFractionOfAMillisecond) {
         EXPECT_TRUE(lastAccess.startsWith(FormatMs(record.elapsed) + "ms on "))
             << lastAccess.toStdString();
         EXPECT_EQ(rig.view.Last("sample", 0).value, record.elapsed);
-        EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourReachable);
+        EXPECT_EQ(rig.view.LastColour(0), SlotColour::Reachable);
     }
     double best = 1e9, worst = 0;
     for (const AccessRecord& r : rig.monitor->History(0)) {
@@ -154,7 +156,7 @@ TEST_F(DisplayTest, FailureResetAndRecoveryWithoutMail) {
     EXPECT_EQ(rig.monitor->GraphScale(0), 10);
     EXPECT_TRUE(rig.view.Text(0, Field::LastAccess).startsWith("unavailable on "));
     EXPECT_EQ(rig.view.Last("text", 0, int(Field::BestAccess)).slot, -1);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourUnreachable);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Unreachable);
     EXPECT_EQ(rig.monitor->LastAlert(0), "(alert not sent, missing email setup)");
     rig.view.Clear();
     rig.monitor->ResetSlotDisplay(0);
@@ -162,7 +164,7 @@ TEST_F(DisplayTest, FailureResetAndRecoveryWithoutMail) {
         EXPECT_TRUE(rig.view.Last("text", 0, field).slot == 0 &&
                     rig.view.Text(0, Field(field)) == "");
     EXPECT_EQ(rig.view.Last("resetGraph", 0).slot, 0);
-    EXPECT_EQ(rig.view.LastColour(0), IMonitorView::kColourDefault);
+    EXPECT_EQ(rig.view.LastColour(0), SlotColour::Default);
     EXPECT_TRUE(rig.monitor->History(0).isEmpty());
     EXPECT_TRUE(rig.monitor->LastAlert(0).isEmpty());
     Poll(0); // still down and already notified: no new alert text
@@ -243,7 +245,8 @@ TEST_F(PollTest, ReArmDelaysStartAndEmptyTitle) {
     rig.monitor->LoadIntervalsAndThresholds();
     rig.connector->SetStep({});
     QList<qint64> delays;
-    rig.monitor->SetMinuteMs(5000);
+    rig.options.minuteMs = 5000;
+    rig.Restart();
     rig.monitor->SetPollEndedHandler([&](int slot, qint64 d) { delays << slot * 100000 + d; });
     for (int slot : {0, 1, 2, 3})
         rig.monitor->PollSlot(slot);
@@ -255,16 +258,32 @@ TEST_F(PollTest, ReArmDelaysStartAndEmptyTitle) {
     EXPECT_EQ(Warned(""), 1);
 }
 
+// The watchdog's bound: a fixed one wins, else the login time-out given, else the probe's, each
+// plus the 5 s of grace.
+TEST(WatchdogBoundTest, FixedOrLoginTimeOutPlusGrace) {
+    const struct {
+        int login, fixed, bound;
+    } cases[] = {
+        {3, 0, 8000}, {3, 1500, 1500}, {ProbeOptions::kDefaultLoginTimeoutSeconds, 0, 65000}};
+    auto log = std::make_shared<LogWriter>(nullptr);
+    auto smtp = std::make_shared<SmtpClient>(nullptr);
+    for (const auto& c : cases) {
+        MonitorOptions options;
+        options.probe.loginTimeoutSeconds = c.login;
+        options.watchdogBoundMs = c.fixed;
+        SlotMonitor monitor(log, smtp, options);
+        EXPECT_EQ(monitor.WatchdogBoundMs(), c.bound) << c.login << " " << c.fixed;
+    }
+}
+
 TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     Create(db);
     SmtpSink sink;
     ASSERT_TRUE(sink.Start());
     rig.SetUpEmail(sink.Port());
     rig.StoreSlot(0, connection, "HungDb");
-    // The bound follows the login time-out the probes are given.
-    SlotMonitor bounded(nullptr, rig.log, rig.smtp, ProbeOptions{7, nullptr});
-    EXPECT_EQ(bounded.WatchdogBoundMs(), 7000 + SlotMonitor::kWatchdogGraceMs);
-    rig.monitor->SetWatchdogBoundMs(1500);
+    rig.options.watchdogBoundMs = 1500;
+    rig.Restart();
     std::weak_ptr<CDatabaseProbe> hung = rig.monitor->Probe(0);
     std::atomic<qint64> delay{-2};
     rig.monitor->SetPollEndedHandler([&](int, qint64 d) { delay = d; });
@@ -317,113 +336,6 @@ TEST_F(PollTest, RemovalAndShutdownCutRunningPollsOff) {
     ASSERT_TRUE(WaitUntil([&] { return rig.log.use_count() == 1; }, 20000));
     EXPECT_TRUE(rig.view.Calls().isEmpty());
     EXPECT_TRUE(rig.AccessLines().isEmpty());
-}
-
-// The scheduler's rules with short timers: the threshold and spin texts, one poll per slot at a
-// time, the end. (Start-up, selection and removal run through the window's own tests.)
-
-class SchedulerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(OdbcTestEnv::CreateSqliteDatabase(db).isEmpty());
-        rig.monitor->SetMinuteMs(4000);
-        rig.view.thresholdTexts.fill("10000");
-        scheduler = std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
-        QObject::connect(scheduler.get(), &PollScheduler::PollStarted,
-                         [&](int s) { ++started[s]; });
-        QObject::connect(scheduler.get(), &PollScheduler::PollEnded, [&](int s) { ++ended[s]; });
-    }
-    void TearDown() override { scheduler.reset(); }
-    bool Ended(int slot, int count) {
-        return WaitUntil([&] { return ended[slot] >= count; }, 20000);
-    }
-    MonitorRig rig;
-    QString db = rig.dir + "/sched.db";
-    QString connection = OdbcTestEnv::SqliteConnectionString(db);
-    std::unique_ptr<PollScheduler> scheduler;
-    std::array<int, 4> started{}, ended{};
-};
-
-TEST_F(SchedulerTest, ThresholdBoxAndSpinRules) {
-    rig.StoreSlot(1, connection, "Thresholds");
-    rig.monitor->SetThreshold(1, 777);
-    const std::pair<QString, int> thresholds[] = {{"", 777}, {"  250 ms", 250}, {"fast", 0}};
-    for (const auto& [text, value] : thresholds) {
-        rig.view.thresholdTexts[1] = text;
-        scheduler->Tick(313);
-        ASSERT_TRUE(Ended(1, started[1]));
-        EXPECT_EQ(rig.monitor->Threshold(1), value) << text.toStdString();
-        EXPECT_EQ(SettingsStore::ReadInt("Settings", "Warn1", -1), text.isEmpty() ? -1 : value);
-    }
-    scheduler->Tick(999); // not a timer of ours
-    EXPECT_EQ(started[1], 3);
-    const struct {
-        int slot;
-        QString text;
-        int delta;
-        int interval; // an empty box counts as 5; never below 1; no upper limit
-    } spins[] = {{0, "", -1, 6}, {1, "1", +1, 1}, {2, "99", -1, 100}, {3, "30", -1, 31}};
-    for (const auto& s : spins) {
-        rig.view.intervalTexts[s.slot] = s.text;
-        EXPECT_EQ(rig.monitor->Interval(s.slot), 15) << "a typed value counts from the next click";
-        EXPECT_EQ(scheduler->SpinInterval(s.slot, s.delta), 0);
-        EXPECT_EQ(rig.view.intervalTexts[s.slot], QString::number(s.interval));
-        EXPECT_EQ(rig.monitor->Interval(s.slot), s.interval);
-        EXPECT_EQ(SettingsStore::ReadInt("Settings", SlotKeys::Interval(s.slot), -1), s.interval);
-        EXPECT_GT(scheduler->RemainingMs(s.slot), s.interval * 4000 - 10000);
-    }
-}
-
-// Polls of all four slots ending together hand their ends over at once: every slot is re-armed
-// with its own delay, none is lost or taken twice.
-TEST_F(SchedulerTest, FourPollsEndingTogetherEachReArmTheirSlot) {
-    for (int slot = 0; slot < 4; ++slot) {
-        rig.StoreSlot(slot, connection, QStringLiteral("Together%1").arg(slot));
-        rig.monitor->SetInterval(slot, slot + 2);
-    }
-    ConnectGate gate(*rig.connector);
-    for (int slot = 0; slot < 4; ++slot)
-        scheduler->Tick(PollScheduler::kSlotTimerBase + slot);
-    ASSERT_TRUE(gate.WaitForEntered(4, 20000));
-    gate.open = true;
-    ASSERT_TRUE(WaitUntil([&] { return rig.monitor->RunningPolls() == 0; }, 20000));
-    for (int slot = 0; slot < 4; ++slot) {
-        ASSERT_TRUE(Ended(slot, 1));
-        EXPECT_EQ(ended[slot], 1);
-        EXPECT_TRUE(scheduler->IsArmed(slot));
-        EXPECT_GT(scheduler->RemainingMs(slot), (slot + 2) * 4000 - 3000) << slot;
-    }
-}
-
-TEST_F(SchedulerTest, OnePollPerSlotASpinDuringAPollAndTheEnd) {
-    rig.StoreSlot(0, connection, "Busy");
-    rig.SetUpEmail(25); // no prompt
-    rig.view.intervalTexts[0] = "1";
-    rig.monitor->SetMinuteMs(1000);
-    rig.monitor->SetEarlyMs(1500); // the poll's own re-arm would be 2 x 1000 - 1500 ms
-    {
-        ConnectGate gate(*rig.connector);
-        scheduler->PollNow(0);
-        ASSERT_TRUE(gate.WaitForEntered(1, 20000));
-        scheduler->PollNow(0); // its tick comes and waits for the running poll
-        scheduler->SpinInterval(0, -1);
-        QThread::msleep(300);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(started[0], 1);
-        gate.open = true;
-        ASSERT_TRUE(Ended(0, 2));
-        EXPECT_EQ(gate.maxInside.load(), 1) << "never two probes of one slot at once";
-    }
-    EXPECT_EQ(started[0], 2);
-    ConnectGate gate(
-        *rig.connector); // destroying the scheduler waits for a running poll, which ends normally
-    scheduler->PollNow(0);
-    ASSERT_TRUE(gate.WaitForEntered(1, 20000));
-    std::thread opener([&] { QThread::msleep(300), gate.open = true; });
-    scheduler.reset();
-    opener.join();
-    EXPECT_EQ(rig.monitor->RunningPolls(), 0);
-    EXPECT_EQ(rig.AccessLines().size(), 3);
 }
 
 // An outage of a real database server, end to end: the private PostgreSQL or MariaDB server

@@ -47,6 +47,8 @@ MonitorRig::MonitorRig() {
 }
 
 MonitorRig::~MonitorRig() {
+    view.presenter = nullptr;
+    presenter.reset();
     monitor.reset();
     // A poll cut off at shutdown may still hold the log writer or client, which report through
     // the notice: give stragglers their time.
@@ -55,10 +57,15 @@ MonitorRig::~MonitorRig() {
 
 void MonitorRig::Restart() {
     const EmailSettings email = monitor ? monitor->Email() : EmailSettings{};
+    view.presenter = nullptr;
+    if (presenter)
+        presenter->Drain(); // what the old monitor queued is shown before it goes
+    presenter.reset();
     monitor.reset();
-    monitor = std::make_unique<SlotMonitor>(
-        &view, log, smtp, ProbeOptions{ProbeOptions::kDefaultLoginTimeoutSeconds, connector});
-    monitor->SetTrayFrameMs(0);
+    options.probe.connector = connector;
+    monitor = std::make_unique<SlotMonitor>(log, smtp, options);
+    presenter = std::make_unique<SlotPresenter>(*monitor, view, 0);
+    view.presenter = presenter.get();
     monitor->SetNotice(&notice);
     monitor->SetEmailSettings(email);
     monitor->LoadIntervalsAndThresholds();

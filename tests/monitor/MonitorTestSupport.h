@@ -2,12 +2,14 @@
 
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
-#include "monitor/MonitorView.h"
+#include "monitor/PollOutcome.h"
+#include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
 #include "platform/Notice.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/TestSupport.h"
 #include "tests/probe/ProbeDoubles.h"
+#include "ui/SlotPresenter.h"
 
 #include <QList>
 #include <QString>
@@ -18,8 +20,9 @@
 #include <memory>
 #include <mutex>
 
-// A window stand-in that keeps every call the engine makes, in order, from whichever thread.
-class RecordingView : public IMonitorView {
+// A window stand-in that keeps every call the presenter and the scheduler make, in order. The
+// engine's events are taken (on the calling thread) before the calls are read.
+class RecordingView : public ISlotSurface {
 public:
     struct Call {
         QString what; // "colour", "sample", "legend", "scale", "text", "tray", "resetGraph", ...
@@ -42,28 +45,26 @@ public:
         Add("tray", -1, -1, double(icon), 0, tip);
     }
     void ResetGraph(int slot) override { Add("resetGraph", slot); }
-    void SetSlotCaptions(int slot, const QString& group, const QString& button) override {
-        Add("captions", slot, -1, 0, 0, {}, {group, button});
+    // Records what the scheduler asks of the window ("captions", "hide", "prompt").
+    void Watch(PollScheduler& scheduler) {
+        QObject::connect(&scheduler, &PollScheduler::CaptionsChanged,
+                         [this](int slot, const QString& group, const QString& button) {
+                             Add("captions", slot, -1, 0, 0, {}, {group, button});
+                         });
+        QObject::connect(&scheduler, &PollScheduler::HideRequested, [this] { Add("hide"); });
+        QObject::connect(&scheduler, &PollScheduler::EmailPromptRequested,
+                         [this] { Add("prompt"); });
     }
-    QString ThresholdText(int slot) const override {
-        std::lock_guard lock(m_mutex);
-        return thresholdTexts[slot];
-    }
-    QString IntervalText(int slot) const override {
-        std::lock_guard lock(m_mutex);
-        return intervalTexts[slot];
-    }
-    void SetIntervalText(int slot, const QString& text) override {
-        Add("intervalText", slot, -1, 0, 0, text, {}, &intervalTexts[slot]);
-    }
-    void HideWindow() override { Add("hide"); }
-    void RunEmailSettingsPrompt() override { Add("prompt"); }
 
     QList<Call> Calls() const {
+        if (presenter)
+            presenter->Drain();
         std::lock_guard lock(m_mutex);
         return m_calls;
     }
     void Clear() {
+        if (presenter)
+            presenter->Drain();
         std::lock_guard lock(m_mutex);
         m_calls.clear();
     }
@@ -73,24 +74,21 @@ public:
     int LastColour(int slot) const { return int(Last("colour", slot).value); }
     QStringList Legend(int slot) const { return Last("legend", slot).texts; }
 
-    // The edit texts the scheduler reads.
-    std::array<QString, 4> thresholdTexts;
-    std::array<QString, 4> intervalTexts;
+    // Shows the engine's events here; set by the rig.
+    SlotPresenter* presenter = nullptr;
 
 private:
     void Add(const QString& what, int slot = -1, int field = -1, double value = 0, double mark = 0,
-             const QString& text = {}, const QStringList& texts = {}, QString* setText = nullptr) {
+             const QString& text = {}, const QStringList& texts = {}) {
         std::lock_guard lock(m_mutex);
         m_calls << Call{what, slot, field, value, mark, text, texts};
-        if (setText)
-            *setText = text;
     }
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
 };
 
-// Holds every connect of the connector's probes until opened; counts the calls that entered and
-// the most inside at once. The destructor opens and removes the step.
+// Holds every probe's Connect (through the probe's test hook) until opened; counts the calls
+// that entered and the most inside at once. The destructor opens and removes the hook.
 struct ConnectGate {
     explicit ConnectGate(SteppedConnector& connector);
     ~ConnectGate();
@@ -105,8 +103,7 @@ private:
 };
 
 // The real parts a poll works with: log files in a temp folder, a log writer, an SMTP client,
-// a recording view and a monitor with short tray frames whose probes connect through a
-// stepped connector.
+// a recording view and a monitor whose presenter shows the tray's frames without pauses.
 struct MonitorRig {
     MonitorRig();
     ~MonitorRig();
@@ -117,14 +114,24 @@ struct MonitorRig {
     RecordingView view;
     std::shared_ptr<LogWriter> log = std::make_shared<LogWriter>(&notice);
     std::shared_ptr<SmtpClient> smtp = std::make_shared<SmtpClient>(&notice);
+    // Every probe of the rig's monitor connects through it.
     std::shared_ptr<SteppedConnector> connector = std::make_shared<SteppedConnector>();
+    // The engine's time units for the next Restart (its probes always get the connector).
+    MonitorOptions options;
     std::unique_ptr<SlotMonitor> monitor;
+    std::unique_ptr<SlotPresenter> presenter;
 
-    // A new monitor on the same settings, view, log writer and client (a restart).
+    // A new monitor on the same settings, view, log writer, client and options (a restart).
     void Restart();
     // E-mail set up with the server "127.0.0.1:port" (also written as the "SMTP" setting, which
     // the client reads), or not set up for port 0.
     void SetUpEmail(int port);
+    // A scheduler on the monitor whose requests to the window the view records.
+    std::unique_ptr<PollScheduler> MakeScheduler() {
+        auto scheduler = std::make_unique<PollScheduler>(monitor.get());
+        view.Watch(*scheduler);
+        return scheduler;
+    }
     // The slot's database, stored and restored as at start-up.
     void StoreSlot(int slot, const QString& connectionString, const QString& title);
 

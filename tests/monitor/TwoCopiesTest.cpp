@@ -60,7 +60,6 @@ TEST(TwoCopiesTest, DISABLED_ARunningCopy) {
 
     const QString dir = TestSupport::MakeTempDir(QStringLiteral("copy"));
     RecordingNotice notice;
-    RecordingView view;
     auto log = std::make_shared<LogWriter>(&notice);
     log->SetSettings(LogSettings{dir + "/access.log", dir + "/error.log", true, true});
     auto smtp = std::make_shared<SmtpClient>(&notice);
@@ -71,8 +70,7 @@ TEST(TwoCopiesTest, DISABLED_ARunningCopy) {
     email.recoveryRecipient = QString::fromLatin1(kRecoveryTo);
     email.server = QStringLiteral("127.0.0.1:") + qEnvironmentVariable(kPortVar);
     {
-        SlotMonitor monitor(&view, log, smtp);
-        monitor.SetTrayFrameMs(0);
+        SlotMonitor monitor(log, smtp);
         monitor.SetNotice(&notice);
         monitor.SetEmailSettings(email);
         monitor.LoadIntervalsAndThresholds();
@@ -206,7 +204,8 @@ TEST(TwoCopiesTest, AStepHeldElsewhereGoesOnAfterTheWaitAndSaysWhy) {
     ASSERT_TRUE(sink.Start());
     rig.SetUpEmail(sink.Port());
     rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(rig.dir + "/missing.db"), "Held");
-    rig.monitor->SetStateLockWaitMs(2000);
+    rig.options.stateLockWaitMs = 2000;
+    rig.Restart();
     QElapsedTimer timer;
     {
         const SettingsStore::SectionLock elsewhere("Other", 0);

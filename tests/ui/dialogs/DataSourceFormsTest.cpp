@@ -347,7 +347,7 @@ TEST_F(DataSourceForms, TwoDatabasesOfOneServerAndUserKeepTheirOwnAlertStates) {
                                     "DROP DATABASE IF EXISTS ledger", "CREATE DATABASE ledger"}),
               "");
     MonitorRig rig;
-    auto scheduler = std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
+    auto scheduler = rig.MakeScheduler();
     YesWindow window;
     auto commands = std::make_unique<CDatabaseCommands>(scheduler.get(), rig.monitor.get(), &window,
                                                         &rig.notice);

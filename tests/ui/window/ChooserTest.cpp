@@ -94,8 +94,7 @@ protected:
 
     MonitorRig rig;
     CommandsWindow window;
-    std::unique_ptr<PollScheduler> scheduler =
-        std::make_unique<PollScheduler>(rig.monitor.get(), &rig.view);
+    std::unique_ptr<PollScheduler> scheduler = rig.MakeScheduler();
     std::unique_ptr<CDatabaseCommands> commands = std::make_unique<CDatabaseCommands>(
         scheduler.get(), rig.monitor.get(), &window, &rig.notice);
     std::optional<QString> choice;
@@ -165,7 +164,7 @@ TEST_F(ChooserTest, SelectFailCancelOutageAndDelOnOneSlot) {
     commands->PollNow(2);
     ASSERT_TRUE(Polled(2, 3));
     EXPECT_FALSE(QFile::exists(g_userDb));
-    EXPECT_EQ(rig.view.LastColour(2), IMonitorView::kColourUnreachable);
+    EXPECT_EQ(rig.view.LastColour(2), SlotColour::Unreachable);
     ASSERT_TRUE(QFile::rename(g_userDb + ".moved", g_userDb));
     commands->RemoveDatabase(2);
     EXPECT_TRUE(rig.monitor->IsConfigured(2)) << "answered No";
