@@ -3,6 +3,7 @@
 #include "monitor/AlertPolicy.h"
 #include "monitor/AlertStateStore.h"
 #include "settings/EmailSettings.h"
+#include "settings/SettingKeys.h"
 
 using namespace SlotMonitorDetail;
 
@@ -124,8 +125,7 @@ void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts, PollOutc
         std::lock_guard lock(mutex);
         hasNotifier = desktop != nullptr;
     }
-    facts.desktopNotify =
-        hasNotifier && SettingsStore::ReadInt(Settings(), QStringLiteral("DesktopNotify"), 1) != 0;
+    facts.desktopNotify = hasNotifier && Config::Read(Config::kDesktopNotify);
     // The rules never read the texts: decided without them, the texts a rule writes are exactly
     // those present afterwards, and those go to the slot even when the file already held them.
     AlertState bare = stored;

@@ -3,6 +3,7 @@
 #include "monitor/SlotMonitor.h"
 #include "monitor/SlotStatus.h"
 #include "probe/DatabaseProbe.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 
 #include <QMetaObject>
@@ -74,7 +75,7 @@ void PollScheduler::Tick(int timerId) {
 }
 
 void PollScheduler::OnStartupTick() {
-    if (SettingsStore::ReadInt(Settings(), QStringLiteral("Hid"), 0) != 0)
+    if (Config::Read(Config::kStartHidden))
         emit HideRequested();
     m_startupTimer->stop();
     for (int i = 0; i < static_cast<int>(m_slots.size()); ++i) {

@@ -1,5 +1,7 @@
 #include "monitor/SlotStatus.h"
 
+#include "settings/SettingKeys.h"
+
 #include <charconv>
 #include <climits>
 #include <clocale>
@@ -9,17 +11,18 @@
 #include <locale.h>
 #include <time.h>
 
+// Slots are 0 to Config::kSlots - 1 throughout the engine.
 QString SlotKeys::LastDatabase(int slot) {
-    return QStringLiteral("lastDatabase") + QString::number(slot);
+    return QLatin1String(Config::kLastDatabase[slot].name);
 }
 QString SlotKeys::LastDatabaseTitle(int slot) {
-    return QStringLiteral("lastDatabaseTitle") + QString::number(slot);
+    return QLatin1String(Config::kLastDatabaseTitle[slot].name);
 }
 QString SlotKeys::Interval(int slot) {
-    return QStringLiteral("Interval") + QString::number(slot);
+    return QLatin1String(Config::kInterval[slot].name);
 }
 QString SlotKeys::Warn(int slot) {
-    return QStringLiteral("Warn") + QString::number(slot);
+    return QLatin1String(Config::kWarn[slot].name);
 }
 
 QString FormatMs(double value) {

@@ -25,7 +25,11 @@ KeyInfo Row(const TextKey& key) {
 } // namespace
 
 int Read(const IntKey& key) {
-    return SettingsStore::ReadInt(Section(), QLatin1String(key.name), key.defaultValue);
+    return Read(key, key.defaultValue);
+}
+
+int Read(const IntKey& key, int defaultValue) {
+    return SettingsStore::ReadInt(Section(), QLatin1String(key.name), defaultValue);
 }
 
 bool Read(const FlagKey& key) {

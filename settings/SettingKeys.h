@@ -69,6 +69,7 @@ inline constexpr const char* kLocationSection = "Location";
 // Reads give the default for a missing or unreadable value (text that is no number, for a
 // number); writes go to disk at once and report success.
 int Read(const IntKey& key);
+int Read(const IntKey& key, int defaultValue);
 bool Read(const FlagKey& key);
 QString Read(const TextKey& key);
 QString Read(const TextKey& key, const QString& defaultValue);

@@ -283,7 +283,6 @@ private:
 
     QString m_accessLogPath;
     QString m_errorLogPath;
-    QStringList m_locationList;
     bool m_alwaysOnTop = false;
     bool m_doAccessLog = true;
     bool m_doErrorLog = true;

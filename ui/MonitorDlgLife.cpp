@@ -11,10 +11,10 @@
 #include "platform/MailPasswordKeyring.h"
 #include "platform/Platform.h"
 #include "settings/EmailSettings.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 #include "ui/CommandActions.h"
 #include "ui/LogonStart.h"
-#include "ui/MonitorDlgSettings.h"
 #include "ui/NoticeBox.h"
 
 #include <QAction>
@@ -28,11 +28,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-
-using MonitorDlgSettings::ReadInt;
-using MonitorDlgSettings::ReadString;
-using MonitorDlgSettings::WriteInt;
-using SettingsStore::kSettings;
 
 // ---------------------------------------------------------------------------------------------
 // Start-up values and lookups
@@ -109,27 +104,27 @@ bool CMonitorDlg::OnInitDialog() {
     m_tray->UpdateIconFromResource(IconId::Program);
     setWindowIcon(TrellionIcon(IconId::Program));
 
-    const int x = ReadInt("LocX", -32);
-    const int y = ReadInt("LocY", -32);
+    const int x = Config::Read(Config::kLocX);
+    const int y = Config::Read(Config::kLocY);
     const bool placed = x != -32 && y != -32 && x > 0 && x < 2000 && y > 0 && y < 2000;
     if (placed) {
         move(x, y);
         raise();
     }
 
-    m_compact = ReadInt("CompactMode", 0) != 0;
-    if (ReadInt("AOT", 0) != 0)
+    m_compact = Config::Read(Config::kCompactMode);
+    if (Config::Read(Config::kAlwaysOnTop))
         OnAlwaysOnTop();
     // Inverted here; the Show Details command below turns it back and lays the window out.
-    m_details = ReadInt("ViewDetails", 1) == 0;
-    m_startHidden = ReadInt("Hid", 0) != 0;
-    m_autoStart = ReadInt("Auto", 1) != 0;
+    m_details = !Config::Read(Config::kViewDetails);
+    m_startHidden = Config::Read(Config::kStartHidden);
+    m_autoStart = Config::Read(Config::kAutoStart);
     Action(ID_START_HIDDEN)->setChecked(m_startHidden);
     Action(ID_AUTO_START)->setChecked(m_autoStart);
     LogonStart::Apply(m_autoStart, ProgramPath(), m_notice.get());
 
-    m_doAccessLog = ReadInt("DoAccessLog", 1) != 0;
-    m_doErrorLog = ReadInt("DoErrorLog", 1) != 0;
+    m_doAccessLog = Config::Read(Config::kDoAccessLog);
+    m_doErrorLog = Config::Read(Config::kDoErrorLog);
 
     const EmailSettings email = EmailSettingsStore::Load();
     m_monitor->SetEmailSettings(email);
@@ -142,15 +137,15 @@ bool CMonitorDlg::OnInitDialog() {
         });
 
     const QString logFolder = DefaultLogFolder(m_programDirectory);
-    m_accessLogPath = ReadString("AccessLogFile");
+    m_accessLogPath = Config::Read(Config::kAccessLogFile);
     if (m_accessLogPath.isEmpty()) {
         m_accessLogPath = QDir(logFolder).filePath(QStringLiteral("access.log"));
-        SettingsStore::WriteString(kSettings, QStringLiteral("AccessLogFile"), m_accessLogPath);
+        Config::Write(Config::kAccessLogFile, m_accessLogPath);
     }
-    m_errorLogPath = ReadString("ErrorLogFile");
+    m_errorLogPath = Config::Read(Config::kErrorLogFile);
     if (m_errorLogPath.isEmpty()) {
         m_errorLogPath = QDir(logFolder).filePath(QStringLiteral("error.log"));
-        SettingsStore::WriteString(kSettings, QStringLiteral("ErrorLogFile"), m_errorLogPath);
+        Config::Write(Config::kErrorLogFile, m_errorLogPath);
     }
     LogSettings logs;
     logs.accessLogPath = m_accessLogPath;
@@ -191,18 +186,15 @@ void CMonitorDlg::OnDestroy() {
         m_monitor->SetProbe(i, nullptr);
 
     const QPoint pos = this->pos();
-    WriteInt("LocX", pos.x());
-    WriteInt("LocY", pos.y());
+    Config::Write(Config::kLocX, pos.x());
+    Config::Write(Config::kLocY, pos.y());
 
-    int key = 0;
-    for (const QString& entry : std::as_const(m_locationList)) {
-        if (!entry.isEmpty())
-            SettingsStore::WriteString(QStringLiteral("Location"), QString::number(key++), entry);
-    }
-    SettingsStore::WriteString(QStringLiteral("Location"), QString::number(key), QString());
-    m_locationList.clear();
+    // The location list is never filled, but files have always ended it with an empty entry.
+    SettingsStore::WriteString(QLatin1String(Config::kLocationSection), QStringLiteral("0"),
+                               QString());
 
-    WriteInt("NumOpen", ReadInt("NumOpen", 1) - 1);
+    // A window started without the count (not through the program) counts itself as the one.
+    Config::Write(Config::kNumOpen, Config::Read(Config::kNumOpen, 1) - 1);
 }
 
 int CMonitorDlg::RunModal() {

@@ -1,17 +1,17 @@
 // The window's menus, its tray menu and the handlers of their commands.
 #include "ui/MonitorDlg.h"
 
-#include "platform/ProductInfo.h"
 #include "controls/Icons.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
 #include "monitor/SlotMonitor.h"
+#include "platform/ProductInfo.h"
+#include "settings/SettingKeys.h"
 #include "ui/CommandActions.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/DialogCommands.h"
 #include "ui/HelpWindow.h"
 #include "ui/LogonStart.h"
-#include "ui/MonitorDlgSettings.h"
 #include "ui/NoticeBox.h"
 #include "ui/SlotNumberBoxes.h"
 
@@ -19,9 +19,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-
-using MonitorDlgSettings::ReadInt;
-using MonitorDlgSettings::WriteInt;
 
 void CMonitorDlg::BuildMenus() {
     m_menuBar = new QMenuBar(this);
@@ -49,9 +46,9 @@ void CMonitorDlg::BuildMenus() {
     QAction* desktop = setup->addAction(QStringLiteral("Desktop Notifications"));
     desktop->setObjectName(QStringLiteral("desktopNotifications"));
     desktop->setCheckable(true);
-    desktop->setChecked(ReadInt("DesktopNotify", 1) != 0);
+    desktop->setChecked(Config::Read(Config::kDesktopNotify));
     connect(desktop, &QAction::toggled, this,
-            [](bool on) { WriteInt("DesktopNotify", on ? 1 : 0); });
+            [](bool on) { Config::Write(Config::kDesktopNotify, on); });
     setup->addSeparator();
     m_commandActions->Add(setup, QStringLiteral("Log settings"), ID_LOG_SETTINGS);
     setup->addSeparator();
@@ -163,7 +160,7 @@ void CMonitorDlg::OnAlwaysOnTop() {
     // Changing a window flag hides the window; keep what it was.
     if (visible)
         show();
-    WriteInt("AOT", m_alwaysOnTop ? 1 : 0);
+    Config::Write(Config::kAlwaysOnTop, m_alwaysOnTop);
 }
 
 void CMonitorDlg::OnHide() {
@@ -172,25 +169,25 @@ void CMonitorDlg::OnHide() {
 
 void CMonitorDlg::OnStartHidden() {
     m_startHidden = !m_startHidden;
-    WriteInt("Hid", m_startHidden ? 1 : 0);
+    Config::Write(Config::kStartHidden, m_startHidden);
     Action(ID_START_HIDDEN)->setChecked(m_startHidden);
 }
 
 void CMonitorDlg::OnShowDetails() {
     m_details = !m_details;
-    WriteInt("ViewDetails", m_details ? 1 : 0);
+    Config::Write(Config::kViewDetails, m_details);
     ApplyWindowLayout();
 }
 
 void CMonitorDlg::OnCompactMode() {
     m_compact = !m_compact;
-    WriteInt("CompactMode", m_compact ? 1 : 0);
+    Config::Write(Config::kCompactMode, m_compact);
     ApplyWindowLayout();
 }
 
 void CMonitorDlg::OnAutoStart() {
     m_autoStart = !m_autoStart;
-    WriteInt("Auto", m_autoStart ? 1 : 0);
+    Config::Write(Config::kAutoStart, m_autoStart);
     Action(ID_AUTO_START)->setChecked(m_autoStart);
     LogonStart::Apply(m_autoStart, ProgramPath(), m_notice.get());
 }

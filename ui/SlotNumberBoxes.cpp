@@ -4,7 +4,7 @@
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
 #include "monitor/SlotStatus.h"
-#include "settings/SettingsStore.h"
+#include "settings/SettingKeys.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -72,8 +72,7 @@ void CSlotNumberBoxes::StoreTypedThreshold() {
     if (ms < 1 || ms == m_monitor->Threshold(m_slot))
         return;
     m_monitor->SetThreshold(m_slot, ms);
-    SettingsStore::WriteInt(QString::fromLatin1(SettingsStore::kSettings), SlotKeys::Warn(m_slot),
-                            ms);
+    Config::Write(Config::kWarn[m_slot], ms);
 }
 
 bool CSlotNumberBoxes::eventFilter(QObject* watched, QEvent* event) {
