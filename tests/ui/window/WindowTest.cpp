@@ -340,3 +340,26 @@ TEST(HelpAndLogonTest, LogonEntryNamesTheInstalledProgramEscapedAndItsFailureIsR
 }
 
 } // namespace
+
+// What the window writes for its toggles and at its end, read back as the file's own text: a
+// window started without the program's count counts itself as the one open.
+TEST(WindowStoreTest, TogglesAndTheEndWriteTheirKeysAndAnEmptyLocationList) {
+    ResetStore();
+    auto w = MakeWindow();
+    QTimer::singleShot(200, w.get(), [&] {
+        for (int id : {CMonitorDlg::ID_ALWAYS_ON_TOP, CMonitorDlg::ID_COMPACT_MODE,
+                       CMonitorDlg::ID_START_HIDDEN, CMonitorDlg::ID_SHOW_DETAILS})
+            w->Action(id)->trigger();
+        w->Action(CMonitorDlg::ID_EXIT)->trigger();
+    });
+    w->RunModal();
+    ASSERT_TRUE(w->HasEnded());
+
+    QFile file(SettingsStore::FilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    for (const char* line :
+         {"AOT=1", "CompactMode=1", "Hid=1", "ViewDetails=0", "NumOpen=0", "[Location]\n0="})
+        EXPECT_TRUE(text.contains(QLatin1String(line))) << line << " missing from:\n"
+                                                        << text.toStdString();
+}
