@@ -77,7 +77,7 @@ void OnEndSignal(int) {
     errno = saved;
 }
 
-// The desktop entry spec wants reserved characters in Exec quoted; a path with a blank would
+// Desktop entries want reserved characters in Exec quoted; a path with a blank would
 // otherwise split into arguments.
 QString ExecField(const QString& path) {
     static const QString reserved = QStringLiteral(" \t\n\r\"'\\><~|&;$*?#()`");

@@ -8,7 +8,7 @@
 #include <QVariantMap>
 
 // The desktop's notification service on the test's private bus: keeps every Notify, answers
-// with the id the specification asks for (the replaced one, or a new one), and sends the
+// with the id the notification protocol gives (the replaced one, or a new one), and sends the
 // ActionInvoked signal a click on a notice would. It can hold its answers back, as a busy
 // service would.
 class NotificationRecorder : public QObject, protected QDBusContext {
