@@ -1,5 +1,6 @@
 #include "app/MonitorApp.h"
 
+#include "app/Program.h"
 #include "platform/Platform.h"
 #include "platform/ProductInfo.h"
 #include "settings/SettingKeys.h"
@@ -48,8 +49,9 @@ bool CMonitorApp::InitInstance() {
     const bool another = HoldInstanceLock();
     Config::Write(Config::kNumOpen, another ? Config::Read(Config::kNumOpen) + 1 : 1);
 
-    auto window = std::make_unique<CMonitorDlg>();
-    m_window = window.get();
+    auto program = std::make_unique<Program>();
+    CMonitorDlg* window = &program->Window();
+    m_window = window;
     window->SetProgramDirectory(m_programDirectory);
     window->SetHelpHook([this](quint32 data, int command) { WinHelp(data, command); });
     LoadIntervalsAndThresholds(*window);
@@ -66,6 +68,6 @@ bool CMonitorApp::InitInstance() {
 
     window->RunModal();
     m_window = nullptr;
-    window.reset();
+    program.reset();
     return false;
 }

@@ -179,8 +179,7 @@ void SlotMonitor::Core::EndPoll(int slot, quint64 gen, bool probed) {
             delay -= earlyMs;
         if (generation[slot] != gen && !slotData[slot].probe)
             delay = -1;
-        if (pollEnded && !closed)
-            pollEnded(slot, delay);
+        Push(PollEnded{slot, delay});
     }
     {
         std::lock_guard lock(pollMutex);

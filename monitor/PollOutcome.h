@@ -10,8 +10,8 @@
 #include <optional>
 #include <variant>
 
-// What the engine hands the window, as values: each poll's outcome and the slot commands' resets,
-// queued in the order they happened and taken on the UI thread. Nothing here touches a widget.
+// What the engine hands the UI thread, as values: each poll's outcome and end and the slot
+// commands' resets, queued in the order they happened. Nothing here touches a widget.
 
 enum class SlotField { LastAccess, BestAccess, WorstAccess, LastAlert, LastRecovery };
 inline constexpr int kSlotFieldCount = 5;
@@ -74,4 +74,11 @@ struct SlotCleared {
     bool graphOnly = false;
 };
 
-using MonitorEvent = std::variant<PollOutcome, SlotCleared, TrayMark>;
+// A poll has ended, after its outcome: its slot's timer is armed again after delayMs, or stays
+// stopped when delayMs < 0 (the slot was emptied during the poll).
+struct PollEnded {
+    int slot = 0;
+    qint64 delayMs = 0;
+};
+
+using MonitorEvent = std::variant<PollOutcome, SlotCleared, TrayMark, PollEnded>;

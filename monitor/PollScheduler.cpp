@@ -1,5 +1,6 @@
 #include "monitor/PollScheduler.h"
 
+#include "monitor/MonitorSignals.h"
 #include "monitor/SlotMonitor.h"
 #include "monitor/SlotStatus.h"
 #include "probe/DatabaseProbe.h"
@@ -37,20 +38,12 @@ PollScheduler::PollScheduler(SlotMonitor* monitor, QObject* parent)
         connect(timer, &QTimer::timeout, this, [this, i] { Tick(kSlotTimerBase + i); });
         m_slots[i].timer = timer;
     }
-    // Called on the poll's thread under the monitor's lock, so never after Shutdown has taken
-    // the handler away. The timers stay on this thread: the end is queued and this thread woken.
-    // A wake-up still queued when this object dies is dropped with it.
-    m_monitor->SetPollEndedHandler([this](int slot, qint64 delayMs) {
-        bool wake;
-        {
-            std::lock_guard lock(m_endsMutex);
-            wake = m_ends.empty();
-            m_ends.emplace_back(slot, delayMs);
-        }
-        // One wake-up takes every end queued until it runs.
-        if (wake)
-            QMetaObject::invokeMethod(this, "TakePollEnds", Qt::QueuedConnection);
-    });
+    // Poll ends come in the engine's queue after their outcomes, on this thread.
+    connect(m_monitor->Signals(), &MonitorSignals::delivered, this,
+            [this](const MonitorEvent& event) {
+                if (const auto* end = std::get_if<::PollEnded>(&event))
+                    OnPollEnded(end->slot, end->delayMs);
+            });
 }
 
 PollScheduler::~PollScheduler() {
@@ -106,16 +99,6 @@ void PollScheduler::OnSlotTick(int slot) {
     st.leaveTimer = false;
     emit PollStarted(slot);
     m_monitor->StartPoll(slot);
-}
-
-void PollScheduler::TakePollEnds() {
-    std::vector<std::pair<int, qint64>> ends;
-    {
-        std::lock_guard lock(m_endsMutex);
-        ends.swap(m_ends);
-    }
-    for (const auto& [slot, delayMs] : ends)
-        OnPollEnded(slot, delayMs);
 }
 
 void PollScheduler::OnPollEnded(int slot, qint64 delayMs) {
@@ -238,6 +221,5 @@ void PollScheduler::Shutdown(int waitMs) {
     m_startupTimer->stop();
     for (SlotTimer& st : m_slots)
         st.timer->stop();
-    m_monitor->SetPollEndedHandler(nullptr);
     m_monitor->Shutdown(waitMs);
 }

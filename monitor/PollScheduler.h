@@ -5,7 +5,6 @@
 
 #include <array>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -94,10 +93,6 @@ signals:
     // before it returns.
     void EmailPromptRequested();
 
-private slots:
-    // Runs on this thread: takes every poll end queued by the poll threads, in order.
-    void TakePollEnds();
-
 private:
     struct SlotTimer {
         QTimer* timer = nullptr;
@@ -119,10 +114,4 @@ private:
     std::array<SlotTimer, 4> m_slots;
     bool m_firstStart = false;
     bool m_shutDown = false;
-
-    // Poll ends handed over by the poll threads. The values cross under this std::mutex and only
-    // a bare wake-up goes through Qt's event queue, whose own locks the thread sanitizer cannot
-    // see; a functor built on the poll thread and run here would look like a race to it.
-    std::mutex m_endsMutex;
-    std::vector<std::pair<int, qint64>> m_ends;
 };

@@ -6,6 +6,10 @@ SlotMonitor::SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpCli
                          MonitorOptions options)
     : m_core(std::make_shared<Core>()), m_signals(std::make_unique<MonitorSignals>()) {
     m_core->signaller = m_signals.get();
+    // Queued on the signaller, which dies with this object: no wake-up outlives the engine.
+    QObject::connect(
+        m_signals.get(), &MonitorSignals::eventsReady, m_signals.get(), [this] { DeliverEvents(); },
+        Qt::QueuedConnection);
     m_core->minuteMs = options.minuteMs;
     m_core->earlyMs = options.earlyMs;
     m_core->watchdogBoundMs = options.watchdogBoundMs;
@@ -231,16 +235,16 @@ void SlotMonitor::StartPoll(int slot) {
     }
 }
 
-void SlotMonitor::SetPollEndedHandler(PollEndedHandler handler) {
-    std::lock_guard lock(m_core->mutex);
-    m_core->pollEnded = std::move(handler);
-}
-
 std::vector<MonitorEvent> SlotMonitor::TakeEvents() {
     std::vector<MonitorEvent> taken;
     std::lock_guard lock(m_core->eventsMutex);
     taken.swap(m_core->events);
     return taken;
+}
+
+void SlotMonitor::DeliverEvents() {
+    for (const MonitorEvent& event : TakeEvents())
+        emit m_signals->delivered(event);
 }
 
 quint64 SlotMonitor::Generation(int slot) const {
@@ -277,7 +281,6 @@ void SlotMonitor::Shutdown(int waitMs) {
     {
         std::lock_guard lock(m_core->mutex);
         m_core->closed = true;
-        m_core->pollEnded = nullptr;
     }
     {
         std::lock_guard lock(m_core->eventsMutex);

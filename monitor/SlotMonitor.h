@@ -67,10 +67,6 @@ public:
     static constexpr int kWatchdogGraceMs = 5000;
     static constexpr int kShutdownWaitMs = 5000;
 
-    // Called last by every poll, on the poll's thread: re-arm the slot's timer after delayMs, or
-    // delayMs < 0 when the slot was emptied during the poll and must stay stopped.
-    using PollEndedHandler = std::function<void(int slot, qint64 delayMs)>;
-
     // The log writer and SMTP client are shared so that a poll still running at shutdown never
     // uses freed ones; the notice they report through must live as long as they do.
     SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpClient> smtp,
@@ -133,13 +129,14 @@ public:
     // Starts PollSlot on a new thread at lowered priority and returns at once.
     void StartPoll(int slot);
 
-    void SetPollEndedHandler(PollEndedHandler handler);
-
-    // --- What the window shows ---
-    // Every poll's outcome and every display reset, in the order they happened, since the last
-    // call. For the UI thread (any one thread): it takes them when eventsReady() wakes it.
+    // --- What the UI thread is handed ---
+    // Every poll's outcome and end and every display reset, in the order they happened, since
+    // the last call. For the UI thread (any one thread).
     std::vector<MonitorEvent> TakeEvents();
-    // Emits eventsReady() from the thread that queued into an empty queue: connect it queued.
+    // Takes the events and emits delivered() for each, on the calling thread. The engine's
+    // wake-up runs it on the thread the engine was made on; tests call it to flush the queue.
+    void DeliverEvents();
+    // Emits eventsReady() from the thread that queued into an empty queue.
     MonitorSignals* Signals() const;
     // Bumped whenever the slot gets another probe or none: an outcome of an older generation
     // is about a database the slot no longer shows.

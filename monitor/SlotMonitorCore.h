@@ -76,7 +76,6 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     // Bumped whenever a slot gets another probe or none, so a poll can tell its slot changed.
     std::array<quint64, kSlotCount> generation{};
     EmailSettings email;
-    PollEndedHandler pollEnded;
 
     std::shared_ptr<LogWriter> log;
     std::shared_ptr<SmtpClient> smtp;

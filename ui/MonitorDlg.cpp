@@ -4,13 +4,9 @@
 #include "controls/Icons.h"
 #include "controls/StatusLabel.h"
 #include "controls/TrayIcon.h"
-#include "log/LogWriter.h"
-#include "mail/SmtpClient.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
 #include "monitor/SlotStatus.h"
-#include "notify/DesktopNotifier.h"
-#include "platform/MailPasswordKeyring.h"
 #include "settings/SettingsStore.h"
 #include "ui/CommandActions.h"
 #include "ui/HelpWindow.h"
@@ -26,49 +22,17 @@
 #include <QPushButton>
 #include <QStyle>
 
-CMonitorDlg::CMonitorDlg(std::unique_ptr<ITrayShell> trayShell, QWidget* parent,
-                         ProbeOptions probeOptions)
-    : QDialog(parent) {
+CMonitorDlg::CMonitorDlg(const MonitorParts& parts, std::unique_ptr<ITrayShell> trayShell,
+                         QWidget* parent)
+    : QDialog(parent), m_notice(parts.notice), m_log(parts.log), m_smtp(parts.smtp),
+      m_keyring(parts.keyring), m_monitor(parts.monitor), m_scheduler(parts.scheduler) {
     setWindowTitle(QStringLiteral("Trellion"));
     setWindowIcon(TrellionIcon(IconId::Program));
     setProperty("controlId", 102);
     // The program lives in the tray: hiding the last window must not end the event loops.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    m_notice = std::make_shared<CNoticeBox>(this);
-    // The writer and the client report through the notice: keep it alive as long as either,
-    // which a poll still running at shutdown may hold past the window.
-    auto notice = m_notice;
-    m_log = std::shared_ptr<LogWriter>(new LogWriter(notice.get()),
-                                       [notice](LogWriter* p) { delete p; });
-    m_smtp = std::shared_ptr<SmtpClient>(new SmtpClient(notice.get()),
-                                         [notice](SmtpClient* p) { delete p; });
-    m_keyring = new MailPasswordKeyring(this);
-    MonitorOptions engineOptions;
-    engineOptions.probe = std::move(probeOptions);
-    m_monitor = std::make_unique<SlotMonitor>(m_log, m_smtp, std::move(engineOptions));
-    // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
-    auto desktop =
-        std::make_shared<DesktopNotifier>(TrellionIcon(IconId::Program).pixmap(64, 64).toImage());
-    m_monitor->SetDesktopNotifier(desktop);
-    connect(desktop->Link(), &DesktopNotifierLink::activated, this, [this] { OnCommand(ID_OPEN); });
-    // A log that stays shut, and its reopening, reach the user on both channels too.
-    m_log->SetFaultHandler([notice, desktop](const LogFault& fault) {
-        notice->ShowNotice(fault.Text());
-        desktop->Notify(fault.Summary(), fault.Text(), IDesktopNotifier::Urgency::Normal,
-                        QStringLiteral("log ") + fault.path);
-    });
-    m_monitor->SetNotice(m_notice.get());
-    m_scheduler = std::make_unique<PollScheduler>(m_monitor.get());
-    connect(m_scheduler.get(), &PollScheduler::CaptionsChanged, this,
-            &CMonitorDlg::SetSlotCaptions);
-    connect(m_scheduler.get(), &PollScheduler::HideRequested, this, &CMonitorDlg::HideWindow);
-    connect(m_scheduler.get(), &PollScheduler::PollStarted, this, &CMonitorDlg::ApplyTypedThreshold,
-            Qt::DirectConnection);
-    connect(m_scheduler.get(), &PollScheduler::EmailPromptRequested, this,
-            &CMonitorDlg::RunEmailSettingsPrompt, Qt::DirectConnection);
-    m_commands = std::make_unique<CDatabaseCommands>(m_scheduler.get(), m_monitor.get(), this,
-                                                     m_notice.get(), this);
+    m_commands = std::make_unique<CDatabaseCommands>(m_scheduler, m_monitor, this, m_notice, this);
 
     m_commandActions = new CCommandActions([this](int id) { OnCommand(id); }, this);
     BuildMenus();
@@ -98,11 +62,9 @@ CMonitorDlg::~CMonitorDlg() {
         delete s.numbers;
         s.numbers = nullptr;
     }
-    // Before the tray, the controls and the notice go: no poll may reach them any more.
+    // Before the tray and the controls go: no command or outcome may reach them any more.
     m_commands.reset();
-    m_scheduler.reset();
     m_presenter.reset();
-    m_monitor.reset();
     // The help window has no parent; it ends with the program instead of outliving it.
     delete CHelpWindow::Current();
 }

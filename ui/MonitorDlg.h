@@ -1,7 +1,6 @@
 #pragma once
 
 #include "controls/TrayShell.h"
-#include "probe/ProbeOptions.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/SlotPresenter.h"
 
@@ -49,6 +48,17 @@ class QWidget;
 // Every menu item, button and field carries its fixed command or control id as the property
 // "controlId", and OnCommand dispatches by that id. The menu bar, the tray menu and the slot
 // buttons share the commands' actions.
+// The engine and the channels the window shows and commands; app/ makes them and outlives the
+// window.
+struct MonitorParts {
+    SlotMonitor* monitor = nullptr;
+    PollScheduler* scheduler = nullptr;
+    LogWriter* log = nullptr;
+    SmtpClient* smtp = nullptr;
+    CNoticeBox* notice = nullptr;
+    MailPasswordKeyring* keyring = nullptr;
+};
+
 class CMonitorDlg : public QDialog, public ISlotSurface, public IDatabaseCommandsWindow {
     Q_OBJECT
 public:
@@ -106,8 +116,8 @@ public:
 
     // trayShell: null for the desktop's tray; tests pass a recording one. probeOptions go to
     // every probe of the engine and of a selection.
-    explicit CMonitorDlg(std::unique_ptr<ITrayShell> trayShell = nullptr, QWidget* parent = nullptr,
-                         ProbeOptions probeOptions = {});
+    explicit CMonitorDlg(const MonitorParts& parts, std::unique_ptr<ITrayShell> trayShell = nullptr,
+                         QWidget* parent = nullptr);
     ~CMonitorDlg() override;
 
     // Start-up (before initialisation): the values the application loaded.
@@ -192,6 +202,8 @@ public:
     void SetIntervalText(int slot, const QString& text);
     void HideWindow();
     void RunEmailSettingsPrompt();
+    // The threshold box's text as it stands counts from the poll that starts now.
+    void ApplyTypedThreshold(int slot);
 
     // The default folder of the two logs for a program folder: the folder itself when the user
     // may write there and it is not the installed program's, otherwise $XDG_STATE_HOME/Trellion
@@ -257,8 +269,6 @@ private:
     void HideToTray();
     bool SlotHasProbe(int slot) const;
     void EnableSlotCommands(int slot);
-    // The threshold box's text as it stands counts from the poll that starts now.
-    void ApplyTypedThreshold(int slot);
     void LayoutContent();
     // Gives the window the outer size of the last layout once the desktop's frame is known.
     void FitOuterSize();
@@ -270,12 +280,12 @@ private:
     std::array<SlotWidgets, 4> m_slots;
     CCommandActions* m_commandActions = nullptr;
     QHash<int, QWidget*> m_controls;
-    std::shared_ptr<CNoticeBox> m_notice;
-    std::shared_ptr<LogWriter> m_log;
-    std::shared_ptr<SmtpClient> m_smtp;
-    MailPasswordKeyring* m_keyring = nullptr; // a child: its answers end with the window
-    std::unique_ptr<SlotMonitor> m_monitor;
-    std::unique_ptr<PollScheduler> m_scheduler;
+    CNoticeBox* m_notice;
+    LogWriter* m_log;
+    SmtpClient* m_smtp;
+    MailPasswordKeyring* m_keyring;
+    SlotMonitor* m_monitor;
+    PollScheduler* m_scheduler;
     std::unique_ptr<SlotPresenter> m_presenter;
     std::unique_ptr<CDatabaseCommands> m_commands;
     std::unique_ptr<QMenu> m_trayMenu; // outlives the icon that shows it

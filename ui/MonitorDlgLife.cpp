@@ -65,7 +65,7 @@ QWidget* CMonitorDlg::Control(int id) const {
     return m_controls.value(id, nullptr);
 }
 INotice* CMonitorDlg::Notice() const {
-    return m_notice.get();
+    return m_notice;
 }
 
 bool CMonitorDlg::TrayAvailable() const {
@@ -121,7 +121,7 @@ bool CMonitorDlg::OnInitDialog() {
     m_autoStart = Config::Read(Config::kAutoStart);
     Action(ID_START_HIDDEN)->setChecked(m_startHidden);
     Action(ID_AUTO_START)->setChecked(m_autoStart);
-    LogonStart::Apply(m_autoStart, ProgramPath(), m_notice.get());
+    LogonStart::Apply(m_autoStart, ProgramPath(), m_notice);
 
     m_doAccessLog = Config::Read(Config::kDoAccessLog);
     m_doErrorLog = Config::Read(Config::kDoErrorLog);

@@ -189,7 +189,7 @@ void CMonitorDlg::OnAutoStart() {
     m_autoStart = !m_autoStart;
     Config::Write(Config::kAutoStart, m_autoStart);
     Action(ID_AUTO_START)->setChecked(m_autoStart);
-    LogonStart::Apply(m_autoStart, ProgramPath(), m_notice.get());
+    LogonStart::Apply(m_autoStart, ProgramPath(), m_notice);
 }
 
 void CMonitorDlg::OnOnTheWeb() {

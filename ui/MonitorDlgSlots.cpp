@@ -119,7 +119,7 @@ void CMonitorDlg::BuildSlots() {
         commands->setRowStretch(6, 1);
         cols->addLayout(commands);
         s.numbers = new CSlotNumberBoxes(i, s.interval, kIntervalMax, s.threshold, kThresholdMax,
-                                         m_scheduler.get(), m_monitor.get(), this);
+                                         m_scheduler, m_monitor, this);
 
         // The five fields.
         auto* fields = new QGridLayout;

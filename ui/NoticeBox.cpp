@@ -12,6 +12,12 @@ public:
     NoticePump(QWidget* parent, bool owned)
         : QObject(QCoreApplication::instance()), m_parent(parent), m_owned(owned) {}
 
+    // UI thread, like Show.
+    void SetOwner(QWidget* owner) {
+        m_parent = owner;
+        m_owned = owner != nullptr;
+    }
+
     // Any thread.
     void Push(const QString& text) {
         bool wake;
@@ -62,7 +68,7 @@ private:
     }
 
     QPointer<QWidget> m_parent;
-    const bool m_owned;
+    bool m_owned;
     std::mutex m_mutex;
     QStringList m_texts;
 };
@@ -71,6 +77,10 @@ CNoticeBox::CNoticeBox(QWidget* parent) : m_pump(new NoticePump(parent, parent !
 
 CNoticeBox::~CNoticeBox() {
     m_pump->deleteLater();
+}
+
+void CNoticeBox::SetOwner(QWidget* owner) {
+    m_pump->SetOwner(owner);
 }
 
 void CNoticeBox::ShowNotice(const QString& text) {

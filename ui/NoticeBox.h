@@ -24,6 +24,10 @@ public:
 
     void ShowNotice(const QString& text) override;
 
+    // The window the boxes belong to, made after the notice: boxes open over it, and texts that
+    // come after it has gone are dropped. UI thread.
+    void SetOwner(QWidget* owner);
+
     // The object name of every notice box (tests find them by it).
     static constexpr const char* kObjectName = "TrellionNotice";
 

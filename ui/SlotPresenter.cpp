@@ -9,15 +9,12 @@ SlotPresenter::SlotPresenter(SlotMonitor& engine, ISlotSurface& surface, int tra
       m_trayFrameMs(trayFrameMs) {
     m_frames.setSingleShot(true);
     connect(&m_frames, &QTimer::timeout, this, &SlotPresenter::NextFrame);
-    connect(m_engine.Signals(), &MonitorSignals::eventsReady, this, &SlotPresenter::Drain,
-            Qt::QueuedConnection);
+    connect(m_engine.Signals(), &MonitorSignals::delivered, this, &SlotPresenter::Show);
 }
 
 void SlotPresenter::Drain() {
-    if (!m_engineAlive)
-        return;
-    for (const MonitorEvent& event : m_engine.TakeEvents())
-        Show(event);
+    if (m_engineAlive)
+        m_engine.DeliverEvents();
 }
 
 void SlotPresenter::Show(const MonitorEvent& event) {

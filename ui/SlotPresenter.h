@@ -47,7 +47,8 @@ public:
     SlotPresenter(SlotMonitor& engine, ISlotSurface& surface, int trayFrameMs = kTrayFrameMs,
                   QObject* parent = nullptr);
 
-    // Takes every event queued so far and shows it (the engine's wake-up runs this).
+    // Has the engine hand over every event queued so far, which shows them (the engine's own
+    // wake-up does the same).
     void Drain();
     bool Animating() const { return m_animated.has_value(); }
 

@@ -10,6 +10,7 @@
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/tray/RecordingTrayShell.h"
+#include "tests/common/tray/TestProgram.h"
 #include "ui/MonitorDlg.h"
 
 #include <QApplication>
@@ -74,8 +75,8 @@ Figures RunOnce(bool silentDatabases, const QString& logDir) {
     PaintWatcher watcher;
     QElapsedTimer clock;
     clock.start();
-    auto window = std::make_unique<CMonitorDlg>(std::make_unique<CRecordingTrayShell>(), nullptr,
-                                                ProbeOptions{kLoginTimeoutSeconds, nullptr});
+    TestProgram window(std::make_unique<CRecordingTrayShell>(),
+                       WithLoginTimeout(kLoginTimeoutSeconds));
     window->installEventFilter(&watcher);
     CMonitorApp::LoadIntervalsAndThresholds(*window);
     window->OnInitDialog();

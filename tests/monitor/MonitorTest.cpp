@@ -247,11 +247,12 @@ TEST_F(PollTest, ReArmDelaysStartAndEmptyTitle) {
     QList<qint64> delays;
     rig.options.minuteMs = 5000;
     rig.Restart();
-    rig.monitor->SetPollEndedHandler([&](int slot, qint64 d) { delays << slot * 100000 + d; });
     for (int slot : {0, 1, 2, 3})
         rig.monitor->PollSlot(slot);
     rig.monitor->SetProbe(3, nullptr);
     rig.monitor->PollSlot(3);
+    for (const PollEnded& end : rig.Ends())
+        delays << end.slot * 100000 + end.delayMs;
     EXPECT_EQ(delays, QList<qint64>({5000, 104000, 274000, 309000, 310000}));
     EXPECT_EQ(rig.AccessLines().size(), 2);
     EXPECT_EQ(rig.ErrorLines(), QStringList{"Database unreachable: "});
@@ -285,13 +286,12 @@ TEST_F(PollTest, WatchdogEndsAHungPollAndTheSlotGoesOnWithAFreshProbe) {
     rig.options.watchdogBoundMs = 1500;
     rig.Restart();
     std::weak_ptr<CDatabaseProbe> hung = rig.monitor->Probe(0);
-    std::atomic<qint64> delay{-2};
-    rig.monitor->SetPollEndedHandler([&](int, qint64 d) { delay = d; });
     auto gate = std::make_unique<ConnectGate>(*rig.connector);
     rig.monitor->StartPoll(0);
     ASSERT_TRUE(gate->WaitForEntered(1, 10000));
     ASSERT_TRUE(rig.monitor->WaitForPolls(30000)) << "the watchdog ends the poll";
-    EXPECT_EQ(delay.load(), 15 * 60000 - 1000);
+    ASSERT_EQ(rig.Ends().size(), 1);
+    EXPECT_EQ(rig.Ends()[0].delayMs, 15 * 60000 - 1000);
     EXPECT_EQ(rig.monitor->HungCalls(), 1);
     EXPECT_EQ(rig.ErrorLines(), QStringList{"Database unreachable: HungDb"});
     ASSERT_TRUE(sink.WaitForMessages(1, 10000));
@@ -312,8 +312,6 @@ TEST_F(PollTest, RemovalAndShutdownCutRunningPollsOff) {
     Create(db);
     rig.StoreSlot(0, connection, "Removed");
     std::weak_ptr<CDatabaseProbe> probe = rig.monitor->Probe(0);
-    std::atomic<qint64> delay{0};
-    rig.monitor->SetPollEndedHandler([&](int, qint64 d) { delay = d; });
     auto gate = std::make_unique<ConnectGate>(*rig.connector);
     rig.monitor->StartPoll(0);
     ASSERT_TRUE(gate->WaitForEntered(1, 10000));
@@ -322,7 +320,9 @@ TEST_F(PollTest, RemovalAndShutdownCutRunningPollsOff) {
     rig.view.Clear();
     gate->open = true;
     ASSERT_TRUE(rig.monitor->WaitForPolls(20000));
-    EXPECT_EQ(delay.load(), -1) << "the emptied slot stays stopped";
+    const QList<PollEnded> ends = rig.Ends();
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends[0].delayMs, -1) << "the emptied slot stays stopped";
     EXPECT_TRUE(WaitUntil([&] { return probe.expired(); }, 10000));
     gate.reset();
     gate = std::make_unique<ConnectGate>(*rig.connector);

@@ -64,12 +64,22 @@ void MonitorRig::Restart() {
     monitor.reset();
     options.probe.connector = connector;
     monitor = std::make_unique<SlotMonitor>(log, smtp, options);
+    ends.clear();
+    QObject::connect(monitor->Signals(), &MonitorSignals::delivered, [this](const MonitorEvent& e) {
+        if (const auto* end = std::get_if<PollEnded>(&e))
+            ends << *end;
+    });
     presenter = std::make_unique<SlotPresenter>(*monitor, view, 0);
     view.presenter = presenter.get();
     monitor->SetNotice(&notice);
     monitor->SetEmailSettings(email);
     monitor->LoadIntervalsAndThresholds();
     monitor->RestoreSlots();
+}
+
+QList<PollEnded> MonitorRig::Ends() {
+    monitor->DeliverEvents();
+    return ends;
 }
 
 void MonitorRig::SetUpEmail(int port) {

@@ -2,6 +2,7 @@
 
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
+#include "monitor/MonitorSignals.h"
 #include "monitor/PollOutcome.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
@@ -120,6 +121,7 @@ struct MonitorRig {
     MonitorOptions options;
     std::unique_ptr<SlotMonitor> monitor;
     std::unique_ptr<SlotPresenter> presenter;
+    QList<PollEnded> ends;
 
     // A new monitor on the same settings, view, log writer, client and options (a restart).
     void Restart();
@@ -132,6 +134,9 @@ struct MonitorRig {
         view.Watch(*scheduler);
         return scheduler;
     }
+    // Every poll end the monitor handed over since the last Restart, oldest first (takes what
+    // is queued first).
+    QList<PollEnded> Ends();
     // The slot's database, stored and restored as at start-up.
     void StoreSlot(int slot, const QString& connectionString, const QString& title);
 

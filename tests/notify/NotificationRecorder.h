@@ -19,6 +19,7 @@ public:
         QString summary;
         uint replaces = 0, id = 0;
         QStringList actions;
+        QString body;
     };
 
     // Owns the service name on a connection of its own; false when the bus refuses.
@@ -50,9 +51,9 @@ public:
 
 public slots:
     uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
-                const QString&, const QStringList& actions, const QVariantMap&, int) {
+                const QString& body, const QStringList& actions, const QVariantMap&, int) {
         const uint id = replaces != 0 ? replaces : ++m_lastId;
-        notes << Note{summary, replaces, id, actions};
+        notes << Note{summary, replaces, id, actions, body};
         if (hold) {
             setDelayedReply(true);
             m_held.append({message(), id});

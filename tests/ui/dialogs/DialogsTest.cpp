@@ -1,16 +1,18 @@
 // The dialogs offscreen: "Email settings" (copying, security, OK),
 // "Test Email Settings" and "Tell a friend" against real SMTP peers, the "Log" viewer on logs of
 // the real writer (find, copy, follow, Clear Log, shrinking), "Logs" (Browse, OK, Cancel).
-#include "platform/LogFile.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
 #include "monitor/SlotMonitor.h"
+#include "platform/LogFile.h"
+#include "platform/MailPasswordKeyring.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/RecordingNotice.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/SmtpSink.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/tray/RecordingTrayShell.h"
+#include "tests/common/tray/TestProgram.h"
 #include "tests/ui/dialogs/DialogsTestSupport.h"
 #include "ui/DialogCommands.h"
 #include "ui/DialogPrompt.h"
@@ -18,7 +20,6 @@
 #include "ui/LogLinesView.h"
 #include "ui/LogSettingsDlg.h"
 #include "ui/LogViewDlg.h"
-#include "platform/MailPasswordKeyring.h"
 #include "ui/MonitorDlg.h"
 #include "ui/TellFriendDlg.h"
 
@@ -224,7 +225,8 @@ TEST_F(Email, TellFriendProposesDefaultsRemembersWhatWasSentAndReportsAFailure) 
 // during a test already send to the new recipients.
 TEST_F(Email, AcceptedSettingsAreTheWindowsBeforeTheTestQuestion) {
     UseServer(1); // no first-start prompt
-    CMonitorDlg window(std::make_unique<CRecordingTrayShell>());
+    TestProgram program;
+    CMonitorDlg& window = *program;
     QString atQuestion;
     WhenModal<CEmailSetupDlg>([&](CEmailSetupDlg* dialog) {
         dialog->AlertEdit()->setText("new-alert@example.org");

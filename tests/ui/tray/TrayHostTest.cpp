@@ -1,6 +1,7 @@
 // The window's tray icon under a real StatusNotifierItem host (xfce4-panel's status tray, started
 // by sni-host.sh in a D-Bus session of its own under Xvfb): the item registers with the watcher,
 // the host reads its menu over DBusMenu, and the host's clicks run the window's commands.
+#include "app/Program.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/TestSupport.h"
 #include "ui/MonitorDlg.h"
@@ -120,7 +121,8 @@ TEST(StatusNotifierHostTest, TheItemRegistersTheHostReadsItsMenuAndItsClicksRunT
     QFile::remove(SettingsStore::FilePath());
     SettingsStore::WriteString(SettingsStore::kSettings, "SMTP", "127.0.0.1:1");
 
-    CMonitorDlg window; // the desktop's own tray, not a recording one
+    Program program; // the desktop's own tray, not a recording one
+    CMonitorDlg& window = program.Window();
     ASSERT_FALSE(window.isVisible());
 
     // The icon appears: an item of this process is registered with the watcher.

@@ -1,12 +1,13 @@
 // The main window offscreen as a keyboard user works it: typed polling intervals and warning
 // thresholds with real key presses and focus changes, the arrows at the ends of the range; and
 // "On the web..." with no browser and with one.
-#include "platform/ProductInfo.h"
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
+#include "platform/ProductInfo.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/tray/RecordingTrayShell.h"
+#include "tests/common/tray/TestProgram.h"
 #include "ui/MonitorDlg.h"
 #include "ui/UpDown.h"
 
@@ -37,10 +38,10 @@ QLineEdit* Box(CMonitorDlg& w, const std::array<int, 4>& ids, int slot) {
 
 // A fresh store with a server (no first-start prompt) and a window whose start-up ticks have
 // passed: every slot is empty and armed at its interval, nothing polls.
-std::unique_ptr<CMonitorDlg> QuietWindow() {
+TestProgram QuietWindow() {
     QFile::remove(SettingsStore::FilePath());
     SettingsStore::WriteString(kSection, QStringLiteral("SMTP"), QStringLiteral("127.0.0.1:1"));
-    auto w = std::make_unique<CMonitorDlg>(std::make_unique<CRecordingTrayShell>());
+    TestProgram w;
     if (!w->OnInitDialog())
         return nullptr;
     w->show();
@@ -55,7 +56,9 @@ std::unique_ptr<CMonitorDlg> QuietWindow() {
             return true;
         },
         30000);
-    return settled ? std::move(w) : nullptr;
+    if (!settled)
+        return nullptr;
+    return w;
 }
 
 // Typed over whatever the box holds, as a user who selects the text and types.

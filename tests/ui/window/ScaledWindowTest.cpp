@@ -7,6 +7,7 @@
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/tray/RecordingTrayShell.h"
+#include "tests/common/tray/TestProgram.h"
 #include "ui/MonitorDlg.h"
 
 #include <QApplication>
@@ -59,7 +60,8 @@ TEST(ScaledWindowTest, AtScaleTwoOnASmallScreenTheWindowFitsAndDatabase4IsReache
     }
     SettingsStore::WriteString(kSection, QStringLiteral("CompactMode"), QStringLiteral("1"));
 
-    CMonitorDlg w{std::make_unique<CRecordingTrayShell>()};
+    TestProgram program;
+    CMonitorDlg& w = *program;
     ASSERT_TRUE(w.OnInitDialog());
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));

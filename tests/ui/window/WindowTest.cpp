@@ -11,6 +11,7 @@
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/tray/RecordingTrayShell.h"
+#include "tests/common/tray/TestProgram.h"
 #include "tests/monitor/MonitorTestSupport.h"
 #include "tests/ui/window/WindowTestSupport.h"
 #include "ui/DataSourceChooserDlg.h"
@@ -49,12 +50,11 @@ using WindowTestSupport::ResetStore;
 using WindowTestSupport::WaitUntil;
 using WindowTestSupport::Write;
 
-std::unique_ptr<CMonitorDlg> MakeWindow(CRecordingTrayShell** shell = nullptr,
-                                        ProbeOptions probeOptions = {}) {
+TestProgram MakeWindow(CRecordingTrayShell** shell = nullptr, ProgramOptions options = {}) {
     auto recording = std::make_unique<CRecordingTrayShell>();
     if (shell)
         *shell = recording.get();
-    return std::make_unique<CMonitorDlg>(std::move(recording), nullptr, std::move(probeOptions));
+    return TestProgram(std::move(recording), std::move(options));
 }
 
 TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesTheRedMarkOff) {
@@ -81,7 +81,7 @@ TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesThe
     ASSERT_TRUE(LogonStart::Apply(true, QStringLiteral("/opt/old/trellion"), nullptr));
 
     CRecordingTrayShell* shell = nullptr;
-    auto w = MakeWindow(&shell, ProbeOptions{2, nullptr});
+    auto w = MakeWindow(&shell, WithLoginTimeout(2));
     CMonitorApp::LoadIntervalsAndThresholds(*w);
     ASSERT_TRUE(w->OnInitDialog());
     EXPECT_EQ(silent.AcceptedCount(), 0) << "initialisation must not wait for a database";
@@ -173,7 +173,8 @@ TEST(WindowCommandTest, ALateTrayCloseEscapeAndHideOnlyHideTrayClicksOpenExitEnd
     Write("NumOpen=2|Hid=1");
     auto* shell = new CRecordingTrayShell;
     shell->SetHostPresent(false);
-    CMonitorDlg w{std::unique_ptr<ITrayShell>(shell)};
+    TestProgram program{std::unique_ptr<ITrayShell>(shell)};
+    CMonitorDlg& w = *program;
     QStringList seen;
     QTimer::singleShot(200, &w, [&] {
         auto step = [&](const char* what, auto&& act) {
