@@ -36,11 +36,3 @@ struct DatabaseSlot {
     QString storedAlert;
     QString storedRecovery;
 };
-
-// The per-slot key names of section "Settings": prefix followed by the slot index.
-namespace SlotKeys {
-QString LastDatabase(int slot);
-QString LastDatabaseTitle(int slot);
-QString Interval(int slot);
-QString Warn(int slot);
-} // namespace SlotKeys

@@ -6,11 +6,6 @@ using namespace SlotMonitorDetail;
 
 namespace SlotMonitorDetail {
 
-const QString& Settings() {
-    static const QString s = QString::fromLatin1(SettingsStore::kSettings);
-    return s;
-}
-
 void LowerThreadPriority() {
     CurrentPlatform().LowerThreadPriority();
 }

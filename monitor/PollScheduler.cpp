@@ -15,11 +15,6 @@
 
 namespace {
 
-const QString& Settings() {
-    static const QString s = QString::fromLatin1(SettingsStore::kSettings);
-    return s;
-}
-
 QString EmptyGroupCaption(int slot) {
     return QStringLiteral("Database ") + QString::number(slot + 1);
 }
@@ -150,7 +145,7 @@ int PollScheduler::SpinInterval(int slot, const QString& boxText, int proposedDe
     qint64 value = static_cast<qint64>(LeadingInt(text)) - proposedDelta;
     value = std::clamp<qint64>(value, 1, INT_MAX);
     const int minutes = static_cast<int>(value);
-    SettingsStore::WriteInt(Settings(), SlotKeys::Interval(slot), minutes);
+    Config::Write(Config::kInterval[slot], minutes);
     m_monitor->SetInterval(slot, minutes);
     if (!m_shutDown) {
         Arm(slot, static_cast<qint64>(minutes) * m_monitor->MinuteMs());
@@ -162,7 +157,7 @@ int PollScheduler::SpinInterval(int slot, const QString& boxText, int proposedDe
 
 void PollScheduler::SetIntervalNow(int slot, int minutes) {
     minutes = std::max(minutes, 1);
-    SettingsStore::WriteInt(Settings(), SlotKeys::Interval(slot), minutes);
+    Config::Write(Config::kInterval[slot], minutes);
     m_monitor->SetInterval(slot, minutes);
     if (m_shutDown)
         return;
@@ -177,8 +172,8 @@ void PollScheduler::SelectDatabase(int slot, std::shared_ptr<CDatabaseProbe> pro
     const QString connection = probe ? probe->ConnectionString() : QString();
     m_monitor->SetProbe(slot, std::move(probe));
     if (connected) {
-        SettingsStore::WriteString(Settings(), SlotKeys::LastDatabase(slot), connection);
-        SettingsStore::WriteString(Settings(), SlotKeys::LastDatabaseTitle(slot), title);
+        Config::Write(Config::kLastDatabase[slot], connection);
+        Config::Write(Config::kLastDatabaseTitle[slot], title);
         emit CaptionsChanged(slot, title, title);
         PollNow(slot);
     } else {
@@ -191,8 +186,8 @@ bool PollScheduler::RemoveDatabase(int slot) {
         return false;
     Stop(slot);
     m_monitor->SetProbe(slot, nullptr);
-    SettingsStore::WriteString(Settings(), SlotKeys::LastDatabase(slot), QString());
-    SettingsStore::WriteString(Settings(), SlotKeys::LastDatabaseTitle(slot), QString());
+    Config::Write(Config::kLastDatabase[slot], QString());
+    Config::Write(Config::kLastDatabaseTitle[slot], QString());
     emit CaptionsChanged(slot, EmptyGroupCaption(slot), QStringLiteral("Select Database"));
     m_monitor->ResetSlotDisplay(slot);
     return true;

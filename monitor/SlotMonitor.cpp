@@ -27,10 +27,8 @@ SlotMonitor::~SlotMonitor() {
 
 void SlotMonitor::LoadIntervalsAndThresholds() {
     for (int i = 0; i < kSlotCount; ++i) {
-        const int interval = SettingsStore::ReadInt(Settings(), SlotKeys::Interval(i),
-                                                    DatabaseSlot::kDefaultInterval);
-        const int threshold =
-            SettingsStore::ReadInt(Settings(), SlotKeys::Warn(i), DatabaseSlot::kDefaultThreshold);
+        const int interval = Config::Read(Config::kInterval[i], DatabaseSlot::kDefaultInterval);
+        const int threshold = Config::Read(Config::kWarn[i], DatabaseSlot::kDefaultThreshold);
         std::lock_guard lock(m_core->mutex);
         m_core->slotData[i].interval = interval;
         m_core->slotData[i].warningThreshold = threshold;
@@ -39,14 +37,14 @@ void SlotMonitor::LoadIntervalsAndThresholds() {
 
 void SlotMonitor::RestoreSlots() {
     for (int i = 0; i < kSlotCount; ++i) {
-        const QString connection = SettingsStore::ReadString(Settings(), SlotKeys::LastDatabase(i));
+        const QString connection = Config::Read(Config::kLastDatabase[i]);
         std::shared_ptr<CDatabaseProbe> probe;
         QString title;
         QString lastAlert;
         QString lastRecovery;
         if (!connection.isEmpty()) {
             // No connection attempt: a database that hangs must not freeze the start.
-            title = SettingsStore::ReadString(Settings(), SlotKeys::LastDatabaseTitle(i));
+            title = Config::Read(Config::kLastDatabaseTitle[i]);
             probe.reset(CDatabaseProbe::FromStored(connection, title, m_core->probeOptions));
             lastAlert = SettingsStore::ReadString(title, QStringLiteral("lastAlert"));
             lastRecovery = SettingsStore::ReadString(title, QStringLiteral("lastRecovery"));

@@ -14,6 +14,7 @@
 #include "monitor/SlotStatus.h"
 #include "platform/Notice.h"
 #include "probe/DatabaseProbe.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
@@ -34,8 +35,6 @@ namespace SlotMonitorDetail {
 using Clock = std::chrono::steady_clock;
 
 inline constexpr double kFailed = -99.0;
-
-const QString& Settings();
 
 // Polls run below the UI thread's priority so that a burst of them never makes the window lag.
 void LowerThreadPriority();

@@ -11,20 +11,6 @@
 #include <locale.h>
 #include <time.h>
 
-// Slots are 0 to Config::kSlots - 1 throughout the engine.
-QString SlotKeys::LastDatabase(int slot) {
-    return QLatin1String(Config::kLastDatabase[slot].name);
-}
-QString SlotKeys::LastDatabaseTitle(int slot) {
-    return QLatin1String(Config::kLastDatabaseTitle[slot].name);
-}
-QString SlotKeys::Interval(int slot) {
-    return QLatin1String(Config::kInterval[slot].name);
-}
-QString SlotKeys::Warn(int slot) {
-    return QLatin1String(Config::kWarn[slot].name);
-}
-
 QString FormatMs(double value) {
     // The C library's own "%g" (Qt's formatter rounds exact ties differently, which shows in
     // RoundScale), but always with a '.' whatever locale the application object set.

@@ -7,6 +7,7 @@
 #include "monitor/PollScheduler.h"
 #include "monitor/SlotMonitor.h"
 #include "monitor/SlotStatus.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 #include "ui/CommandActions.h"
 #include "ui/HelpWindow.h"
@@ -138,8 +139,7 @@ void CMonitorDlg::ApplyTypedThreshold(int slot) {
         return;
     const int value = LeadingInt(text);
     m_monitor->SetThreshold(slot, value);
-    SettingsStore::WriteInt(QString::fromLatin1(SettingsStore::kSettings), SlotKeys::Warn(slot),
-                            value);
+    Config::Write(Config::kWarn[slot], value);
 }
 
 void CMonitorDlg::SetSlotCaptions(int slot, const QString& group, const QString& button) {

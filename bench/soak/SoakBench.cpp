@@ -6,6 +6,7 @@
 #include "mail/SmtpClient.h"
 #include "monitor/SlotMonitor.h"
 #include "probe/DatabaseProbe.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
@@ -70,14 +71,13 @@ int main(int argc, char** argv) {
     const QString other = home.path() + QStringLiteral("/other.db");
     OdbcTestEnv::CreateSqliteDatabase(lite);
     OdbcTestEnv::CreateSqliteDatabase(other);
-    const QString settings = QString::fromLatin1(SettingsStore::kSettings);
     const QString strings[kSlots] = {OdbcTestEnv::SqliteConnectionString(lite),
                                      OdbcTestEnv::SqliteConnectionString(other),
                                      pg.DriverConnectionString(), pg.DriverConnectionString()};
     const QString titles[kSlots] = {"soak.db", "other.db", "soak@pg", "soak@pg"};
     for (int slot = 0; slot < kSlots; ++slot) {
-        SettingsStore::WriteString(settings, SlotKeys::LastDatabase(slot), strings[slot]);
-        SettingsStore::WriteString(settings, SlotKeys::LastDatabaseTitle(slot), titles[slot]);
+        Config::Write(Config::kLastDatabase[slot], strings[slot]);
+        Config::Write(Config::kLastDatabaseTitle[slot], titles[slot]);
     }
     auto log = std::make_shared<LogWriter>(nullptr);
     log->SetSettings({home.path() + "/access.log", home.path() + "/error.log", true, true});

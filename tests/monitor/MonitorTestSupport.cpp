@@ -1,6 +1,7 @@
 #include "tests/monitor/MonitorTestSupport.h"
 
 #include "probe/DatabaseProbe.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/OdbcTestEnv.h"
 
@@ -96,9 +97,8 @@ void MonitorRig::SetUpEmail(int port) {
 }
 
 void MonitorRig::StoreSlot(int slot, const QString& connectionString, const QString& title) {
-    const QString settings = QString::fromLatin1(SettingsStore::kSettings);
-    SettingsStore::WriteString(settings, SlotKeys::LastDatabase(slot), connectionString);
-    SettingsStore::WriteString(settings, SlotKeys::LastDatabaseTitle(slot), title);
+    Config::Write(Config::kLastDatabase[slot], connectionString);
+    Config::Write(Config::kLastDatabaseTitle[slot], title);
     monitor->RestoreSlots();
 }
 

@@ -1,5 +1,6 @@
 // The poll scheduler with short timers on a real engine and SQLite file.
 #include "monitor/PollScheduler.h"
+#include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/monitor/MonitorTestSupport.h"
@@ -70,7 +71,7 @@ TEST_F(SchedulerTest, ThresholdAndSpinRules) {
         EXPECT_EQ(rig.monitor->Interval(s.slot), 15) << "a typed value counts from the next click";
         EXPECT_EQ(scheduler->SpinInterval(s.slot, s.text, s.delta), s.interval);
         EXPECT_EQ(rig.monitor->Interval(s.slot), s.interval);
-        EXPECT_EQ(SettingsStore::ReadInt("Settings", SlotKeys::Interval(s.slot), -1), s.interval);
+        EXPECT_EQ(Config::Read(Config::kInterval[s.slot], -1), s.interval);
         EXPECT_GT(scheduler->RemainingMs(s.slot), s.interval * 4000 - 10000);
     }
 }
