@@ -25,15 +25,15 @@
 
 CMonitorDlg::CMonitorDlg(const MonitorParts& parts, std::unique_ptr<ITrayShell> trayShell,
                          QWidget* parent)
-    : QDialog(parent), m_notice(parts.notice), m_log(parts.log), m_smtp(parts.smtp),
-      m_keyring(parts.keyring), m_monitor(parts.monitor), m_scheduler(parts.scheduler) {
+    : QDialog(parent), m_parts(parts) {
     setWindowTitle(QStringLiteral("Trellion"));
     setWindowIcon(TrellionIcon(IconId::Program));
     setProperty("controlId", 102);
     // The program lives in the tray: hiding the last window must not end the event loops.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    m_commands = std::make_unique<CDatabaseCommands>(m_scheduler, m_monitor, this, m_notice, this);
+    m_commands = std::make_unique<CDatabaseCommands>(m_parts.scheduler, m_parts.monitor, this,
+                                                     m_parts.notice, this);
 
     m_commandActions = new CCommandActions([this](int id) { OnCommand(id); }, this);
     BuildMenus();
@@ -46,7 +46,7 @@ CMonitorDlg::CMonitorDlg(const MonitorParts& parts, std::unique_ptr<ITrayShell> 
     m_tray->SetMenu(BuildTrayMenu());
     m_tray->UpdateIconWithTip(IconId::Program, QStringLiteral("Trellion"));
     // What the polls found reaches the slots and the tray through the presenter alone.
-    m_presenter = std::make_unique<SlotPresenter>(*m_monitor, *this);
+    m_presenter = std::make_unique<SlotPresenter>(*m_parts.monitor, *this);
     // Started at logon, the program may come before the panel: until a tray takes the icon,
     // look again every few seconds for a while (every later tray update looks as well).
     m_tray->LookForTray(kTrayLookEveryMs, kTrayLookForMs);
@@ -138,7 +138,7 @@ void CMonitorDlg::ApplyTypedThreshold(int slot) {
     if (text.isEmpty())
         return;
     const int value = LeadingInt(text);
-    m_monitor->SetThreshold(slot, value);
+    m_parts.monitor->SetThreshold(slot, value);
     Config::Write(Config::kWarn[slot], value);
 }
 

@@ -164,11 +164,11 @@ public:
     QMenu* TrayMenu() const { return m_trayMenu.get(); }
     INotice* Notice() const;
 
-    SlotMonitor& Monitor() const { return *m_monitor; }
-    PollScheduler& Scheduler() const { return *m_scheduler; }
+    SlotMonitor& Monitor() const { return *m_parts.monitor; }
+    PollScheduler& Scheduler() const { return *m_parts.scheduler; }
     CDatabaseCommands& DatabaseCommands() const { return *m_commands; }
-    LogWriter& Log() const { return *m_log; }
-    SmtpClient& Smtp() const { return *m_smtp; }
+    LogWriter& Log() const { return *m_parts.log; }
+    SmtpClient& Smtp() const { return *m_parts.smtp; }
     CTrayIcon& Tray() const { return *m_tray; }
     CAccessGraph* Graph(int slot) const { return m_slots[slot].graph; }
     CStatusLabel* LastAccessLabel(int slot) const { return m_slots[slot].lastAccess; }
@@ -280,12 +280,7 @@ private:
     std::array<SlotWidgets, 4> m_slots;
     CCommandActions* m_commandActions = nullptr;
     QHash<int, QWidget*> m_controls;
-    CNoticeBox* m_notice;
-    LogWriter* m_log;
-    SmtpClient* m_smtp;
-    MailPasswordKeyring* m_keyring;
-    SlotMonitor* m_monitor;
-    PollScheduler* m_scheduler;
+    const MonitorParts m_parts;
     std::unique_ptr<SlotPresenter> m_presenter;
     std::unique_ptr<CDatabaseCommands> m_commands;
     std::unique_ptr<QMenu> m_trayMenu; // outlives the icon that shows it

@@ -33,16 +33,16 @@
 // Start-up values and lookups
 
 void CMonitorDlg::SetInterval(int slot, int minutes) {
-    m_monitor->SetInterval(slot, minutes);
+    m_parts.monitor->SetInterval(slot, minutes);
 }
 void CMonitorDlg::SetThreshold(int slot, int ms) {
-    m_monitor->SetThreshold(slot, ms);
+    m_parts.monitor->SetThreshold(slot, ms);
 }
 int CMonitorDlg::Interval(int slot) const {
-    return m_monitor->Interval(slot);
+    return m_parts.monitor->Interval(slot);
 }
 int CMonitorDlg::Threshold(int slot) const {
-    return m_monitor->Threshold(slot);
+    return m_parts.monitor->Threshold(slot);
 }
 
 void CMonitorDlg::SetProgramDirectory(const QString& dir) {
@@ -65,7 +65,7 @@ QWidget* CMonitorDlg::Control(int id) const {
     return m_controls.value(id, nullptr);
 }
 INotice* CMonitorDlg::Notice() const {
-    return m_notice;
+    return m_parts.notice;
 }
 
 bool CMonitorDlg::TrayAvailable() const {
@@ -95,8 +95,8 @@ bool CMonitorDlg::OnInitDialog() {
 
     // The intervals and thresholds appear in their edit boxes.
     for (int i = 0; i < 4; ++i) {
-        m_slots[i].interval->setText(QString::number(m_monitor->Interval(i)));
-        m_slots[i].threshold->setText(QString::number(m_monitor->Threshold(i)));
+        m_slots[i].interval->setText(QString::number(m_parts.monitor->Interval(i)));
+        m_slots[i].threshold->setText(QString::number(m_parts.monitor->Threshold(i)));
     }
     m_alwaysOnTop = false;
     m_details = true;
@@ -121,19 +121,19 @@ bool CMonitorDlg::OnInitDialog() {
     m_autoStart = Config::Read(Config::kAutoStart);
     Action(ID_START_HIDDEN)->setChecked(m_startHidden);
     Action(ID_AUTO_START)->setChecked(m_autoStart);
-    LogonStart::Apply(m_autoStart, ProgramPath(), m_notice);
+    LogonStart::Apply(m_autoStart, ProgramPath(), m_parts.notice);
 
     m_doAccessLog = Config::Read(Config::kDoAccessLog);
     m_doErrorLog = Config::Read(Config::kDoErrorLog);
 
     const EmailSettings email = EmailSettingsStore::Load();
-    m_monitor->SetEmailSettings(email);
+    m_parts.monitor->SetEmailSettings(email);
     // A password moved to the keyring comes back in the background; no poll waits for it.
     if (email.authentication && email.password.isEmpty())
-        m_keyring->StartRead([this](const QString& password) {
-            EmailSettings held = m_monitor->Email();
+        m_parts.keyring->StartRead([this](const QString& password) {
+            EmailSettings held = m_parts.monitor->Email();
             held.password = password;
-            m_monitor->SetEmailSettings(held);
+            m_parts.monitor->SetEmailSettings(held);
         });
 
     const QString logFolder = DefaultLogFolder(m_programDirectory);
@@ -152,11 +152,11 @@ bool CMonitorDlg::OnInitDialog() {
     logs.errorLogPath = m_errorLogPath;
     logs.doAccessLog = m_doAccessLog;
     logs.doErrorLog = m_doErrorLog;
-    m_log->SetSettings(logs);
+    m_parts.log->SetSettings(logs);
 
     // No connection attempt here: a database that does not answer must not hold the window
     // back. The first poll, on its own thread, is the first contact.
-    m_monitor->RestoreSlots();
+    m_parts.monitor->RestoreSlots();
     for (int i = 0; i < 4; ++i)
         EnableSlotCommands(i);
 
@@ -171,7 +171,7 @@ bool CMonitorDlg::OnInitDialog() {
         move(std::max(frame.left(), desktop.left()), std::max(frame.top(), desktop.top()));
     }
 
-    m_scheduler->Start();
+    m_parts.scheduler->Start();
     m_slots[0].select->setFocus();
     return true;
 }
@@ -181,9 +181,9 @@ void CMonitorDlg::OnDestroy() {
         return;
     m_destroyed = true;
     // Polls still running must not touch the slots being released.
-    m_scheduler->Shutdown(SlotMonitor::kShutdownWaitMs);
+    m_parts.scheduler->Shutdown(SlotMonitor::kShutdownWaitMs);
     for (int i = 0; i < 4; ++i)
-        m_monitor->SetProbe(i, nullptr);
+        m_parts.monitor->SetProbe(i, nullptr);
 
     const QPoint pos = this->pos();
     Config::Write(Config::kLocX, pos.x());
@@ -238,7 +238,7 @@ void CMonitorDlg::EndProgram() {
 
 void CMonitorDlg::accept() {
     if (!m_ended)
-        m_scheduler->PollNow(0);
+        m_parts.scheduler->PollNow(0);
 }
 
 void CMonitorDlg::reject() {

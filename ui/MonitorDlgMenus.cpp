@@ -189,7 +189,7 @@ void CMonitorDlg::OnAutoStart() {
     m_autoStart = !m_autoStart;
     Config::Write(Config::kAutoStart, m_autoStart);
     Action(ID_AUTO_START)->setChecked(m_autoStart);
-    LogonStart::Apply(m_autoStart, ProgramPath(), m_notice);
+    LogonStart::Apply(m_autoStart, ProgramPath(), m_parts.notice);
 }
 
 void CMonitorDlg::OnOnTheWeb() {
@@ -204,20 +204,20 @@ void CMonitorDlg::OnHelpContents() {
 }
 
 void CMonitorDlg::OnEmailSettings() {
-    EmailSettings email = m_monitor->Email();
+    EmailSettings email = m_parts.monitor->Email();
     RunEmailSettings(
-        this, email, *m_smtp, DefaultDialogPrompt(),
-        [this](const EmailSettings& accepted) { m_monitor->SetEmailSettings(accepted); },
-        m_keyring);
+        this, email, *m_parts.smtp, DefaultDialogPrompt(),
+        [this](const EmailSettings& accepted) { m_parts.monitor->SetEmailSettings(accepted); },
+        m_parts.keyring);
 }
 
 void CMonitorDlg::OnTestEmail() {
-    TestEmailSettings(this, m_monitor->Email(), *m_smtp);
+    TestEmailSettings(this, m_parts.monitor->Email(), *m_parts.smtp);
 }
 
 void CMonitorDlg::OnLogSettings() {
-    RunLogSettings(this, *m_log);
-    const LogSettings logs = m_log->Settings();
+    RunLogSettings(this, *m_parts.log);
+    const LogSettings logs = m_parts.log->Settings();
     m_accessLogPath = logs.accessLogPath;
     m_errorLogPath = logs.errorLogPath;
     m_doAccessLog = logs.doAccessLog;
@@ -225,13 +225,13 @@ void CMonitorDlg::OnLogSettings() {
 }
 
 void CMonitorDlg::OnAccessLog() {
-    ShowAccessLog(this, *m_log);
+    ShowAccessLog(this, *m_parts.log);
 }
 void CMonitorDlg::OnErrorLog() {
-    ShowErrorLog(this, *m_log);
+    ShowErrorLog(this, *m_parts.log);
 }
 void CMonitorDlg::OnTellAFriend() {
-    RunTellFriend(this, m_monitor->Email(), *m_smtp);
+    RunTellFriend(this, m_parts.monitor->Email(), *m_parts.smtp);
 }
 void CMonitorDlg::OnResetDatabase(int slot) {
     m_commands->ResetSlotDisplay(slot);

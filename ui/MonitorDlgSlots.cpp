@@ -10,8 +10,8 @@
 
 #include <QAction>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,7 +119,7 @@ void CMonitorDlg::BuildSlots() {
         commands->setRowStretch(6, 1);
         cols->addLayout(commands);
         s.numbers = new CSlotNumberBoxes(i, s.interval, kIntervalMax, s.threshold, kThresholdMax,
-                                         m_scheduler, m_monitor, this);
+                                         m_parts.scheduler, m_parts.monitor, this);
 
         // The five fields.
         auto* fields = new QGridLayout;
@@ -181,13 +181,13 @@ void CMonitorDlg::resizeEvent(QResizeEvent* event) {
 
 void CMonitorDlg::EnableSlotCommands(int slot) {
     // Select is the only thing to do with an empty slot.
-    const bool configured = m_monitor->IsConfigured(slot);
+    const bool configured = m_parts.monitor->IsConfigured(slot);
     m_commandActions->SetEnabled(IDC_POLL[slot], configured);
     m_commandActions->SetEnabled(IDC_DEL[slot], configured);
 }
 
 bool CMonitorDlg::SlotHasProbe(int slot) const {
-    return m_monitor->HasProbe(slot);
+    return m_parts.monitor->HasProbe(slot);
 }
 
 void CMonitorDlg::ApplyWindowLayout() {
