@@ -41,13 +41,6 @@ class QPushButton;
 class QScrollArea;
 class QWidget;
 
-// The main window: four database slots, the menu bar, the tray icon, and the program's life
-// from initialisation to destruction. Run modally for the whole life of the program; closing
-// it or pressing Escape only hides it; Exit and Terminate end it.
-//
-// Every menu item, button and field carries its fixed command or control id as the property
-// "controlId", and OnCommand dispatches by that id. The menu bar, the tray menu and the slot
-// buttons share the commands' actions.
 // The engine and the channels the window shows and commands; app/ makes them and outlives the
 // window.
 struct MonitorParts {
@@ -59,6 +52,13 @@ struct MonitorParts {
     MailPasswordKeyring* keyring = nullptr;
 };
 
+// The main window: four database slots, the menu bar, the tray icon, and the program's life
+// from initialisation to destruction. Run modally for the whole life of the program; closing
+// it or pressing Escape only hides it; Exit and Terminate end it.
+//
+// Every menu item, button and field carries its fixed command or control id as the property
+// "controlId", and OnCommand dispatches by that id. The menu bar, the tray menu and the slot
+// buttons share the commands' actions.
 class CMonitorDlg : public QDialog, public ISlotSurface, public IDatabaseCommandsWindow {
     Q_OBJECT
 public:
