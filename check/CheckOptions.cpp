@@ -140,10 +140,6 @@ QString CheckCombination(const Options& o, bool expectGiven) {
         return QStringLiteral("--expect needs --query");
     if (o.connectOnly && !o.query.isEmpty())
         return QStringLiteral("--connect-only runs no query: leave out --query or --connect-only");
-    if (o.loginTimeoutSeconds > 0 && o.loginTimeoutSeconds >= o.timeoutSeconds)
-        return QStringLiteral("--login-timeout must be shorter than -t/--timeout (%1 s), so that "
-                              "a silent database is CRITICAL")
-            .arg(o.timeoutSeconds);
     return {};
 }
 
@@ -270,7 +266,8 @@ QString HelpText() {
                " -t, --timeout SECONDS      UNKNOWN when the plugin has no result by then\n"
                "                            (default 10)\n"
                " --login-timeout SECONDS    CRITICAL when the database does not answer the\n"
-               "                            login by then (default: the time-out less 1 s)\n"
+               "                            login by then (default: the time-out less 1 s;\n"
+               "                            a longer one lets the time-out answer UNKNOWN)\n"
                " --query SQL                a health query run on the probe's connection\n"
                " --expect EXPECTATION       what its first value must be: empty (any row),\n"
                "                            =text, ~regex or a range; CRITICAL otherwise\n"

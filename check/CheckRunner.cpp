@@ -193,7 +193,13 @@ QString TitleOf(const Options& options) {
     // A file's driver: the file names the database.
     if (server.isEmpty() && user.isEmpty() && !database.isEmpty())
         return QFileInfo(database).fileName();
-    return CDatabaseProbe::DeriveTitle(shown, QString(), server, user, database);
+    if (server.isEmpty() && user.isEmpty())
+        return CDatabaseProbe::DeriveTitle(shown, QString(), server, user, database);
+    // The desktop's shape, "user@(server)/database", from the string's own words.
+    QString title = server.isEmpty() ? QString() : u'(' + server + u')';
+    if (!user.isEmpty())
+        title = user + u'@' + title;
+    return database.isEmpty() ? title : title + u'/' + database;
 }
 
 ProbeReport Run(const Options& options) {
