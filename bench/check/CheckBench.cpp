@@ -1,8 +1,8 @@
 // trellion-check run as a monitoring engine runs a plugin (one process per check) against
 // check_pgsql on the same private PostgreSQL: 50 runs of each, interleaved so that both see the
 // same machine, each run's wall time and its peak resident memory (the child's own rusage from
-// wait4). Prints the medians and the ratios against check_pgsql: the full probe (goal <= 1.5)
-// and --connect-only (goal <= 1.0).
+// wait4, taken by bench_check_run). Prints the medians and the ratios against check_pgsql: the full
+// probe (goal <= 1.5) and --connect-only (goal <= 1.0).
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
 
@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -33,34 +33,44 @@ struct Sample {
     long maxRssKb = 0;
 };
 
-// One run with its output thrown away; exits the benchmark when the run does not answer OK, as
-// the figures would then compare different work.
-Sample RunOnce(const QStringList& command) {
-    std::vector<QByteArray> bytes;
-    std::vector<char*> argv;
+// One run through bench_check_run, which reports the run's exit code, wall time and peak
+// memory; exits the benchmark when the run does not end as expected (OK for a check), as the
+// figures would then compare different work.
+Sample RunOnce(const QStringList& command, int expectedExit = 0) {
+    std::vector<QByteArray> bytes{QByteArray(BENCH_CHECK_RUN)};
     for (const QString& arg : command)
         bytes.push_back(arg.toLocal8Bit());
+    std::vector<char*> argv;
     for (QByteArray& arg : bytes)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0)
+        std::exit(1);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    char report[128] = {};
+    const ssize_t got = spawned == 0 ? read(out[0], report, sizeof report - 1) : -1;
+    close(out[0]);
     int status = 0;
-    rusage usage{};
-    if (spawned != 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "bench_check: %s did not answer OK (status %d)\n",
-                     bytes[0].constData(), status);
+    if (spawned == 0)
+        waitpid(pid, &status, 0);
+    int exitCode = -1;
+    long long us = 0;
+    long rssKb = 0;
+    if (got <= 0 || std::sscanf(report, "%d %lld %ld", &exitCode, &us, &rssKb) != 3 ||
+        exitCode != expectedExit) {
+        std::fprintf(stderr, "bench_check: %s ended with exit code %d\n", bytes[1].constData(),
+                     exitCode);
         std::exit(1);
     }
-    const auto end = std::chrono::steady_clock::now();
-    return {std::chrono::duration<double, std::milli>(end - start).count(), usage.ru_maxrss};
+    return {us / 1000.0, rssKb};
 }
 
 struct Figures {
@@ -119,16 +129,22 @@ int main(int argc, char** argv) {
                             "-p",
                             password};
 
+    // Start-up alone: each program printing its version (check_pgsql ends that with UNKNOWN).
+    const QStringList checkVersion{binary, "-V"};
+    const QStringList pgsqlVersion{kCheckPgsql, "-V"};
+
     for (int i = 0; i < kWarmUp; ++i) {
         RunOnce(pgsql);
         RunOnce(check);
         RunOnce(connectOnly);
     }
-    std::vector<Sample> pgsqlRuns, checkRuns, connectOnlyRuns;
+    std::vector<Sample> pgsqlRuns, checkRuns, connectOnlyRuns, pgsqlStarts, checkStarts;
     for (int i = 0; i < kRuns; ++i) {
         pgsqlRuns.push_back(RunOnce(pgsql));
         checkRuns.push_back(RunOnce(check));
         connectOnlyRuns.push_back(RunOnce(connectOnly));
+        pgsqlStarts.push_back(RunOnce(pgsqlVersion, 3));
+        checkStarts.push_back(RunOnce(checkVersion));
     }
     const Figures baseline = Summarise(pgsqlRuns);
     const Figures full = Summarise(checkRuns);
@@ -138,6 +154,20 @@ int main(int argc, char** argv) {
     Print("check_pgsql", baseline, baseline);
     Print("trellion-check", full, baseline);
     Print("trellion-check --connect-only", bare, baseline);
+    const Figures pgsqlStart = Summarise(pgsqlStarts);
+    Print("check_pgsql -V (start-up)", pgsqlStart, pgsqlStart);
+    Print("trellion-check -V (start-up)", Summarise(checkStarts), pgsqlStart);
+    // Where one run's time goes, as the plugin itself reports it.
+    const QStringList verbose = check + QStringList{"-vv"};
+    QStringList quoted;
+    for (const QString& arg : verbose)
+        quoted << "'" + arg + "'";
+    if (FILE* pipe = popen(quoted.join(u' ').toLocal8Bit().constData(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, pipe))
+            std::printf("  one run -vv: %s", line);
+        pclose(pipe);
+    }
     std::printf("goals: full probe time ratio <= 1.5 (%s), --connect-only <= 1.0 (%s)\n",
                 full.medianMs / baseline.medianMs <= 1.5 ? "met" : "MISSED",
                 bare.medianMs / baseline.medianMs <= 1.0 ? "met" : "MISSED");
