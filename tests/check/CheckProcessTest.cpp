@@ -207,15 +207,18 @@ TEST(CheckTimeouts, SilentServer) {
                            .arg(silent.Port());
 
     // The login gives up first: the database did not answer.
-    Finished run = Check({"--connection-string", cs, "-t", "10", "--login-timeout", "1"});
-    EXPECT_EQ(run.exitCode, 2) << run.out.toStdString();
-    EXPECT_TRUE(run.out.startsWith("ODBC CRITICAL - trellion@(127.0.0.1)/postgres could not be "
-                                   "reached: "))
-        << run.out.toStdString();
-    EXPECT_LT(run.ms, 6000);
+    for (const QStringList& mode : {QStringList{}, QStringList{"--connect-only"}}) {
+        const Finished run = Check(
+            mode + QStringList{"--connection-string", cs, "-t", "10", "--login-timeout", "1"});
+        EXPECT_EQ(run.exitCode, 2) << run.out.toStdString();
+        EXPECT_TRUE(run.out.startsWith("ODBC CRITICAL - trellion@(127.0.0.1)/postgres could not "
+                                       "be reached: "))
+            << run.out.toStdString();
+        EXPECT_LT(run.ms, 6000);
+    }
 
     // The plugin gives up first: it has no verdict.
-    run = Check({"--connection-string", cs, "-t", "1", "--login-timeout", "30"});
+    Finished run = Check({"--connection-string", cs, "-t", "1", "--login-timeout", "30"});
     EXPECT_EQ(run.exitCode, 3) << run.out.toStdString();
     EXPECT_EQ(run.out.toStdString(), "ODBC UNKNOWN - trellion@(127.0.0.1)/postgres gave no "
                                      "result within the plugin's time-out of 1 s\n");

@@ -189,7 +189,7 @@ TEST(IcingaRunsTheCheck, RecordsOkCriticalAndWarning) {
     ASSERT_TRUE(icinga.Started());
 
     ServiceState seen = icinga.WaitFor("db", "salesdb", 0, "ODBC OK - salesdb answered in ");
-    EXPECT_EQ(seen.state, 0) << seen.output.toStdString() << "\n" << icinga.Log().toStdString();
+    ASSERT_EQ(seen.state, 0) << seen.output.toStdString() << "\n" << icinga.Log().toStdString();
     seen = icinga.WaitFor("db", "strict", 1, "ODBC WARNING - strict answered in ");
     EXPECT_EQ(seen.state, 1) << seen.output.toStdString();
     EXPECT_TRUE(seen.output.contains("outside the warning range 0.001 ms"));
