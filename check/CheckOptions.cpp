@@ -143,6 +143,33 @@ QString CheckCombination(const Options& o, bool expectGiven) {
     return {};
 }
 
+// True when the line asks for help: plugins answer --help whatever else the line holds, even
+// a mistake. Values of options are skipped, so "--title -h" names a database "-h".
+bool AsksForHelp(const QStringList& args) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == u"--help")
+            return true;
+        if (arg.startsWith(u"--")) {
+            const Spec* spec = FindLong(arg.mid(2));
+            i += spec && spec->takesValue && !arg.contains(u'=') ? 1 : 0;
+            continue;
+        }
+        for (qsizetype j = 1; arg.startsWith(u'-') && j < arg.size(); ++j) {
+            const Spec* spec = FindShort(arg[j]);
+            if (!spec)
+                break;
+            if (spec->shortName == 'h')
+                return true;
+            if (spec->takesValue) {
+                i += j + 1 == arg.size() ? 1 : 0;
+                break;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool HoldsPassword(const QString& connectionString) {
@@ -152,6 +179,10 @@ bool HoldsPassword(const QString& connectionString) {
 
 Parsed ParseArguments(const QStringList& args) {
     Parsed parsed;
+    if (AsksForHelp(args)) {
+        parsed.action = Parsed::Action::Help;
+        return parsed;
+    }
     bool help = false;
     bool version = false;
     bool expectGiven = false;
@@ -278,7 +309,8 @@ QString HelpText() {
                " -h, --help                 this help\n"
                " -V, --version              the version\n"
                "\nExit codes: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (bad arguments, a data\n"
-               "source that does not exist, the plugin's own time-out).\n");
+               "source that does not exist, the plugin's own time-out; also after --help and\n"
+               "--version, as for every monitoring plugin).\n");
 }
 
 QString VersionText() {

@@ -51,7 +51,7 @@ struct Parsed {
 inline constexpr int kMaxTimeoutSeconds = 86400;
 
 // args without the program's name. Long options take "--name value" or "--name=value", short
-// ones "-w value" or "-wvalue"; "-vv" counts twice.
+// ones "-w value" or "-wvalue"; "-vv" counts twice. --help wins over everything else on the line.
 Parsed ParseArguments(const QStringList& args);
 
 // True when the connection string carries a password (PWD or PASSWORD).

@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
                             "-p",
                             password};
 
-    // Start-up alone: each program printing its version (check_pgsql ends that with UNKNOWN).
+    // Start-up alone: each program printing its version (both end that with UNKNOWN).
     const QStringList checkVersion{binary, "-V"};
     const QStringList pgsqlVersion{kCheckPgsql, "-V"};
 
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
         checkRuns.push_back(RunOnce(check));
         connectOnlyRuns.push_back(RunOnce(connectOnly));
         pgsqlStarts.push_back(RunOnce(pgsqlVersion, 3));
-        checkStarts.push_back(RunOnce(checkVersion));
+        checkStarts.push_back(RunOnce(checkVersion, 3));
     }
     const Figures baseline = Summarise(pgsqlRuns);
     const Figures full = Summarise(checkRuns);

@@ -70,12 +70,13 @@ int main(int argc, char** argv) {
         args << QString::fromLocal8Bit(argv[i]);
     const Parsed parsed = ParseArguments(args);
     switch (parsed.action) {
+    // Plugins end --help and --version with UNKNOWN: neither says anything of a database.
     case Parsed::Action::Help:
         Print(stdout, HelpText());
-        return 0;
+        return static_cast<int>(State::Unknown);
     case Parsed::Action::Version:
         Print(stdout, VersionText());
-        return 0;
+        return static_cast<int>(State::Unknown);
     case Parsed::Action::Fail:
         Print(stdout, UnknownLine(parsed.error));
         Print(stderr, UsageText() + QStringLiteral("Try 'trellion-check --help'.\n"));

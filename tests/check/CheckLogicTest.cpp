@@ -75,11 +75,24 @@ TEST(CheckOptions, DefaultsHelpAndWarnings) {
     EXPECT_EQ(ParseLine("-t 1 --dsn a").options.LoginTimeout(), 1);
     EXPECT_EQ(ParseLine("-t 5 --login-timeout 20 --dsn a").options.LoginTimeout(), 20);
 
-    // Help and version need no database; an unknown option beside them is still refused.
-    EXPECT_EQ(ParseLine("-h").action, Parsed::Action::Help);
-    EXPECT_EQ(ParseLine("-V").action, Parsed::Action::Version);
-    EXPECT_EQ(ParseLine("--version --no-such-option").action, Parsed::Action::Fail);
-    EXPECT_EQ(ParseLine("-vh").action, Parsed::Action::Help);
+    // Help and version need no database; help wins over anything else on the line, a mistake
+    // too, but not where "-h" is another option's value.
+    const struct {
+        const char* line;
+        Parsed::Action action;
+    } answers[] = {
+        {"-h", Parsed::Action::Help},
+        {"-V", Parsed::Action::Version},
+        {"-vh", Parsed::Action::Help},
+        {"--dsn a -w 10:5 --help", Parsed::Action::Help},
+        {"--no-such-option -h", Parsed::Action::Help},
+        {"--version --no-such-option", Parsed::Action::Fail},
+        {"--dsn a --title -h", Parsed::Action::Run},
+        {"--dsn a -w -h", Parsed::Action::Fail},
+        {"--dsn a -vw -h", Parsed::Action::Fail},
+    };
+    for (const auto& a : answers)
+        EXPECT_EQ(ParseLine(QString::fromLatin1(a.line)).action, a.action) << a.line;
 
     const Parsed query = ParseLine("--dsn a --query select");
     ASSERT_EQ(query.action, Parsed::Action::Run);

@@ -45,9 +45,10 @@ TEST(CheckArguments, ExitCodesAndTexts) {
          "ODBC UNKNOWN - no ODBC data source is named 'NoSuchSource'",
          nullptr},
         {{"--dsn", "a", "--password-file", "/nonexistent/pw"}, 3, "ODBC UNKNOWN - ", nullptr},
-        {{"-V"}, 0, "trellion-check " TRELLION_VERSION "\n", nullptr},
-        {{"--help"},
-         0,
+        // Plugins end these with UNKNOWN too; help wins over a mistake on the same line.
+        {{"-V"}, 3, "trellion-check " TRELLION_VERSION "\n", nullptr},
+        {{"--frobnicate", "--help"},
+         3,
          "trellion-check " TRELLION_VERSION "\nChecks that a database answers",
          nullptr},
     };
@@ -61,7 +62,7 @@ TEST(CheckArguments, ExitCodesAndTexts) {
             EXPECT_TRUE(run.err.contains(QLatin1String(c.err))) << context;
         else
             EXPECT_EQ(run.err.toStdString(), "") << context;
-        if (c.exitCode != 0)
+        if (!c.args.contains("-V") && !c.args.contains("--help"))
             ExpectOneLine(run, context.c_str());
     }
 }
