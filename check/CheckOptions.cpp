@@ -11,7 +11,7 @@ namespace {
 
 // One option: its names, whether it takes a value, and what it does with it. A setter returns
 // an error sentence, empty when the value was taken.
-struct Spec {
+struct OptionDef {
     char shortName; // 0: long only
     const char* longName;
     bool takesValue;
@@ -48,8 +48,8 @@ QString SetText(QString* target, const QString& name, const QString& value) {
     return {};
 }
 
-const std::vector<Spec>& Specs() {
-    static const std::vector<Spec> specs = {
+const std::vector<OptionDef>& OptionDefs() {
+    static const std::vector<OptionDef> defs = {
         {0, "dsn", true, [](Options& o, const QString& v) { return SetText(&o.dsn, "--dsn", v); }},
         {0, "connection-string", true,
          [](Options& o, const QString& v) {
@@ -107,18 +107,18 @@ const std::vector<Spec>& Specs() {
         {'h', "help", false, nullptr},
         {'V', "version", false, nullptr},
     };
-    return specs;
+    return defs;
 }
 
-const Spec* FindLong(QStringView name) {
-    for (const Spec& s : Specs())
+const OptionDef* FindLong(QStringView name) {
+    for (const OptionDef& s : OptionDefs())
         if (name == QLatin1String(s.longName))
             return &s;
     return nullptr;
 }
 
-const Spec* FindShort(QChar name) {
-    for (const Spec& s : Specs())
+const OptionDef* FindShort(QChar name) {
+    for (const OptionDef& s : OptionDefs())
         if (s.shortName != 0 && name == QLatin1Char(s.shortName))
             return &s;
     return nullptr;
@@ -151,17 +151,17 @@ bool AsksForHelp(const QStringList& args) {
         if (arg == u"--help")
             return true;
         if (arg.startsWith(u"--")) {
-            const Spec* spec = FindLong(arg.mid(2));
-            i += spec && spec->takesValue && !arg.contains(u'=') ? 1 : 0;
+            const OptionDef* def = FindLong(arg.mid(2));
+            i += def && def->takesValue && !arg.contains(u'=') ? 1 : 0;
             continue;
         }
         for (qsizetype j = 1; arg.startsWith(u'-') && j < arg.size(); ++j) {
-            const Spec* spec = FindShort(arg[j]);
-            if (!spec)
+            const OptionDef* def = FindShort(arg[j]);
+            if (!def)
                 break;
-            if (spec->shortName == 'h')
+            if (def->shortName == 'h')
                 return true;
-            if (spec->takesValue) {
+            if (def->takesValue) {
                 i += j + 1 == arg.size() ? 1 : 0;
                 break;
             }
@@ -191,14 +191,14 @@ Parsed ParseArguments(const QStringList& args) {
         parsed.error = error;
         return parsed;
     };
-    // Runs a spec with its value; the empty string when it was taken.
-    const auto apply = [&](const Spec& spec, const QString& value) {
-        if (!spec.set) {
-            (spec.shortName == 'h' ? help : version) = true;
+    // Runs an option with its value; the empty string when it was taken.
+    const auto apply = [&](const OptionDef& def, const QString& value) {
+        if (!def.set) {
+            (def.shortName == 'h' ? help : version) = true;
             return QString();
         }
-        expectGiven |= spec.longName == std::string_view("expect");
-        return spec.set(parsed.options, value);
+        expectGiven |= def.longName == std::string_view("expect");
+        return def.set(parsed.options, value);
     };
 
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -206,29 +206,29 @@ Parsed ParseArguments(const QStringList& args) {
         if (arg.startsWith(u"--") && arg.size() > 2) {
             const qsizetype equals = arg.indexOf(u'=');
             const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-            const Spec* spec = FindLong(name);
-            if (!spec)
+            const OptionDef* def = FindLong(name);
+            if (!def)
                 return fail(QStringLiteral("unknown option %1").arg(Quoted("--" + name)));
             QString value;
-            if (spec->takesValue && equals >= 0) {
+            if (def->takesValue && equals >= 0) {
                 value = arg.mid(equals + 1);
-            } else if (spec->takesValue) {
+            } else if (def->takesValue) {
                 if (i + 1 >= args.size())
                     return fail(QStringLiteral("--%1 needs a value").arg(name));
                 value = args[++i];
             } else if (equals >= 0) {
                 return fail(QStringLiteral("--%1 takes no value").arg(name));
             }
-            if (const QString error = apply(*spec, value); !error.isEmpty())
+            if (const QString error = apply(*def, value); !error.isEmpty())
                 return fail(error);
         } else if (arg.startsWith(u'-') && arg.size() > 1 && arg != u"--") {
             // A bundle of flags ("-vv"), the last of which may take the rest as its value.
             for (qsizetype j = 1; j < arg.size(); ++j) {
-                const Spec* spec = FindShort(arg[j]);
-                if (!spec)
+                const OptionDef* def = FindShort(arg[j]);
+                if (!def)
                     return fail(QStringLiteral("unknown option %1").arg(Quoted(u'-' + arg[j])));
                 QString value;
-                if (spec->takesValue) {
+                if (def->takesValue) {
                     if (j + 1 < arg.size())
                         value = arg.mid(j + 1);
                     else if (i + 1 < args.size())
@@ -237,7 +237,7 @@ Parsed ParseArguments(const QStringList& args) {
                         return fail(QStringLiteral("-%1 needs a value").arg(arg[j]));
                     j = arg.size();
                 }
-                if (const QString error = apply(*spec, value); !error.isEmpty())
+                if (const QString error = apply(*def, value); !error.isEmpty())
                     return fail(error);
             }
         } else {
