@@ -38,7 +38,7 @@ double Ms(Clock::duration d) {
 struct Poll {
     qint64 t;
     int key;
-    PollOutcome outcome;
+    PollResult outcome;
     double elapsed;
 };
 
@@ -51,17 +51,17 @@ std::vector<Poll> MakeYear(qint64 start) {
     int downFor[kKeys] = {};
     for (int m = 0; m < kMinutes; ++m) {
         for (int k = 0; k < kKeys; ++k) {
-            Poll poll{start + qint64(m) * 60000, k, PollOutcome::Reachable, elapsed(random)};
+            Poll poll{start + qint64(m) * 60000, k, PollResult::Reachable, elapsed(random)};
             if (downFor[k] == 0 && chance(random) < 5) // a few outages a month
                 downFor[k] = 1 + chance(random) % 90;
             if (downFor[k] > 0) {
                 --downFor[k];
-                poll.outcome = PollOutcome::Unreachable;
+                poll.outcome = PollResult::Unreachable;
                 poll.elapsed = 15000;
             } else if (poll.elapsed > 200) {
-                poll.outcome = PollOutcome::Slow;
+                poll.outcome = PollResult::Slow;
             } else if (chance(random) < 50) {
-                poll.outcome = PollOutcome::NotChecked;
+                poll.outcome = PollResult::NotChecked;
             }
             polls.push_back(poll);
         }
@@ -95,7 +95,7 @@ double Baseline(const QString& path, const std::vector<Poll>& polls, const QStri
         sqlite3_bind_text(insert, 2, keyUtf8[poll.key].constData(), -1, SQLITE_STATIC);
         sqlite3_bind_int(insert, 3, static_cast<int>(poll.outcome));
         sqlite3_bind_double(insert, 4, poll.elapsed);
-        if (poll.outcome == PollOutcome::Unreachable)
+        if (poll.outcome == PollResult::Unreachable)
             sqlite3_bind_text(insert, 5, "Connection refused", -1, SQLITE_STATIC);
         else
             sqlite3_bind_null(insert, 5);
@@ -171,12 +171,12 @@ int main(int argc, char** argv) {
             const Poll& p = polls[i];
             now = p.t;
             PollRecord record{p.t, keys[p.key], p.outcome, p.elapsed, {}};
-            if (p.outcome == PollOutcome::Unreachable)
+            if (p.outcome == PollResult::Unreachable)
                 record.reason = QStringLiteral("Connection refused");
             const auto before = Clock::now();
             store.Record(record);
             recordUs.push_back(static_cast<float>(Ms(Clock::now() - before) * 1000));
-            const bool isDown = p.outcome == PollOutcome::Unreachable;
+            const bool isDown = p.outcome == PollResult::Unreachable;
             if (isDown != down[p.key]) {
                 down[p.key] = isDown;
                 if (isDown)
