@@ -2,6 +2,7 @@
 
 #include "history/HistoryStore.h"
 #include "ui/DialogPrompt.h"
+#include "ui/HistoryAvailability.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -15,8 +16,6 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-#include <cmath>
 
 namespace {
 
@@ -179,8 +178,7 @@ std::vector<qint64> CHistoryDlg::Edges(qint64 from, qint64 to) const {
 }
 
 QString CHistoryDlg::PercentText(double percent) {
-    const double floored = std::floor(percent * 100 + 1e-7) / 100;
-    return QString::number(floored, 'f', 2) + QStringLiteral(" %");
+    return HistoryAvailability::PercentText(percent);
 }
 
 QString CHistoryDlg::LengthText(qint64 ms) {
