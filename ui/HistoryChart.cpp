@@ -59,8 +59,10 @@ QSize HistoryChart::minimumSizeHint() const {
     return {fontMetrics().horizontalAdvance(QLatin1Char('0')) * 40, fontMetrics().height() * 8};
 }
 
-void HistoryChart::SetSeries(std::vector<SeriesBucket> buckets, Axis axis) {
+void HistoryChart::SetSeries(std::vector<SeriesBucket> buckets, Axis axis,
+                             std::vector<std::pair<qint64, qint64>> spells) {
     m_buckets = std::move(buckets);
+    m_spells = std::move(spells);
     m_axis = axis;
     double slowest = 0;
     for (const SeriesBucket& b : m_buckets)
@@ -200,33 +202,55 @@ void HistoryChart::paintEvent(QPaintEvent*) {
             text);
     }
 
+    // Outages and buckets with unreachable polls, filled as one shape so that overlaps do not
+    // darken.
+    const qint64 rangeEnd = m_buckets.back().endMs;
+    QPainterPath down;
+    down.setFillRule(Qt::WindingFill);
+    const auto markDown = [&](qint64 start, qint64 end) {
+        const qreal x0 = xAt(std::max(start, m_buckets.front().startMs));
+        const qreal x1 = xAt(std::min(end, rangeEnd));
+        if (x1 >= x0)
+            down.addRect(QRectF(x0, plot.top(), std::max<qreal>(x1 - x0, 2), plot.height()));
+    };
+    for (const auto& [start, end] : m_spells)
+        markDown(start, end);
+    for (const SeriesBucket& b : m_buckets)
+        if (b.summary.unreachable > 0)
+            markDown(b.startMs, b.endMs);
+    p.fillPath(down, c.down);
+
     bool any = false;
     QPainterPath mean;
     std::vector<QPointF> dots; // a mean with no neighbour would draw nothing as a line
     const bool dotted = m_buckets.size() <= 100;
+    // The mean line goes on over buckets without polls (polls sparser than buckets), but not
+    // across an unreachable spell or a gap of more than a twelfth of the range.
+    const qint64 longGap = (rangeEnd - m_buckets.front().startMs) / 12;
     bool penDown = false;
+    bool downSince = false;
+    qint64 lastEnd = 0;
     for (const SeriesBucket& b : m_buckets) {
         const qreal x0 = xAt(b.startMs);
         const qreal x1 = xAt(b.endMs);
         const qreal w = std::max<qreal>(x1 - x0, 1);
         const PollSummary& s = b.summary;
-        if (s.unreachable > 0)
-            p.fillRect(QRectF(x0, plot.top(), std::max<qreal>(w, 2), plot.height()), c.down);
-        if (s.Answered() == 0) {
-            penDown = false;
+        downSince = downSince || s.unreachable > 0;
+        if (s.Answered() == 0)
             continue;
-        }
         any = true;
         const qreal barW = std::max<qreal>(w * 0.7, 1);
         const qreal top = yAt(s.maxMs);
         const qreal bottom = std::max(yAt(s.minMs), top + 1);
         p.fillRect(QRectF(x0 + (w - barW) / 2, top, barW, bottom - top), c.band);
         const QPointF point((x0 + x1) / 2, yAt(s.MeanMs()));
-        if (penDown)
+        if (penDown && !downSince && b.startMs - lastEnd <= longGap)
             mean.lineTo(point);
         else
             mean.moveTo(point);
         penDown = true;
+        downSince = false;
+        lastEnd = b.endMs;
         if (dotted)
             dots.push_back(point);
     }

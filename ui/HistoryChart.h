@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <utility>
 #include <vector>
 
 // Response times of one database over a range: per bucket a bar from the fastest to the slowest
@@ -18,7 +19,10 @@ public:
 
     explicit HistoryChart(QWidget* parent = nullptr);
 
-    void SetSeries(std::vector<SeriesBucket> buckets, Axis axis);
+    // spells: the outages as [start, end) in UTC ms (an open one ends now); marked with the
+    // buckets that hold unreachable polls.
+    void SetSeries(std::vector<SeriesBucket> buckets, Axis axis,
+                   std::vector<std::pair<qint64, qint64>> spells = {});
     const std::vector<SeriesBucket>& Buckets() const { return m_buckets; }
     // The top of the response-time scale, in ms: a round number at or above the slowest answer.
     double ScaleTop() const { return m_top; }
@@ -38,6 +42,7 @@ private:
     QString TickText(qint64 utcMs) const;
 
     std::vector<SeriesBucket> m_buckets;
+    std::vector<std::pair<qint64, qint64>> m_spells;
     Axis m_axis = Axis::Hours;
     double m_top = 100;
 };

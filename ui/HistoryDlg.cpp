@@ -224,15 +224,12 @@ void CHistoryDlg::Reload() {
         HistoryChart::Axis::Months};
     const auto [from, to] = RangeSpan();
     const HistoryChart::Axis axis = axes[static_cast<int>(ChosenRange())];
-    std::optional<std::vector<SeriesBucket>> series;
-    if (any)
-        series = m_store.Series(key, Edges(from, to), &error);
-    m_chart->SetSeries(series.value_or(std::vector<SeriesBucket>{}), axis);
-
     std::optional<std::vector<OutageRecord>> outages;
     if (any)
         outages = m_store.Outages(key, from, to, &error);
+    std::vector<std::pair<qint64, qint64>> spells;
     for (const OutageRecord& o : outages.value_or(std::vector<OutageRecord>{})) {
+        spells.emplace_back(o.startMs, o.IsOpen() ? now : o.endMs);
         auto* item = new QTreeWidgetItem(m_outages);
         item->setText(0, LocalText(o.startMs));
         item->setText(1, o.IsOpen() ? QStringLiteral("going on") : LocalText(o.endMs));
@@ -241,6 +238,10 @@ void CHistoryDlg::Reload() {
         item->setText(4, o.reason);
         item->setToolTip(4, o.reason);
     }
+    std::optional<std::vector<SeriesBucket>> series;
+    if (any)
+        series = m_store.Series(key, Edges(from, to), &error);
+    m_chart->SetSeries(series.value_or(std::vector<SeriesBucket>{}), axis, std::move(spells));
     if (!error.isEmpty())
         ShowError(error);
 }

@@ -267,39 +267,42 @@ QPalette DarkPalette() {
 TEST_F(HistoryDlgTest, PicturesAtBothScalesInLightAndDark) {
     const QString out = QStringLiteral(TRELLION_BINARY_DIR "/pictures");
     QDir().mkpath(out);
-    dlg->SetRange(Range::Week);
     dlg->resize(dlg->sizeHint().expandedTo({760, 620}));
-    for (const bool dark : {false, true}) {
-        dlg->setPalette(dark ? DarkPalette() : QApplication::style()->standardPalette());
-        for (const int scale : {1, 2}) {
-            SCOPED_TRACE(QString("dark %1 scale %2").arg(dark).arg(scale).toStdString());
-            QImage window(dlg->size() * scale, QImage::Format_ARGB32);
-            window.setDevicePixelRatio(scale);
-            window.fill(Qt::transparent);
-            dlg->render(&window);
-            const QString name =
-                QString("%1/history-%2-%3x.png").arg(out, dark ? "dark" : "light").arg(scale);
-            EXPECT_TRUE(window.save(name));
+    const std::pair<Range, const char*> ranges[] = {
+        {Range::Day, "day"}, {Range::Week, "week"}, {Range::Year, "year"}};
+    for (const auto& [range, rangeName] : ranges)
+        for (const bool dark : {false, true})
+            for (const int scale : {1, 2}) {
+                const QString name = QString("%1/history-%2-%3-%4x.png")
+                                         .arg(out, rangeName, dark ? "dark" : "light")
+                                         .arg(scale);
+                SCOPED_TRACE(name.toStdString());
+                dlg->SetRange(range);
+                dlg->setPalette(dark ? DarkPalette() : QApplication::style()->standardPalette());
+                QImage window(dlg->size() * scale, QImage::Format_ARGB32);
+                window.setDevicePixelRatio(scale);
+                window.fill(Qt::transparent);
+                dlg->render(&window);
+                EXPECT_TRUE(window.save(name));
 
-            QImage chart(dlg->Chart()->size() * scale, QImage::Format_ARGB32);
-            chart.setDevicePixelRatio(scale);
-            dlg->Chart()->render(&chart);
-            const QColor base = dlg->Chart()->palette().color(QPalette::Base);
-            int reddish = 0, bluish = 0, contrasting = 0;
-            for (int y = 0; y < chart.height(); ++y)
-                for (int x = 0; x < chart.width(); ++x) {
-                    const QColor c = chart.pixelColor(x, y);
-                    reddish += c.red() > c.green() + 40 && c.red() > c.blue() + 40;
-                    bluish += c.blue() > c.red() + 60;
-                    contrasting += std::abs(c.lightness() - base.lightness()) > 120;
-                }
-            // The week's two spells (8 of 168 hours) over the plot's height, far more than the
-            // legend's swatch.
-            EXPECT_GT(reddish, 1500 * scale * scale) << "the unreachable spells";
-            EXPECT_GT(bluish, 200 * scale * scale) << "the bars and the mean";
-            EXPECT_GT(contrasting, 300 * scale * scale) << "labels readable on the background";
-        }
-    }
+                QImage chart(dlg->Chart()->size() * scale, QImage::Format_ARGB32);
+                chart.setDevicePixelRatio(scale);
+                dlg->Chart()->render(&chart);
+                const QColor base = dlg->Chart()->palette().color(QPalette::Base);
+                int reddish = 0, bluish = 0, contrasting = 0;
+                for (int y = 0; y < chart.height(); ++y)
+                    for (int x = 0; x < chart.width(); ++x) {
+                        const QColor c = chart.pixelColor(x, y);
+                        reddish += c.red() > c.green() + 40 && c.red() > c.blue() + 40;
+                        bluish += c.blue() > c.red() + 60;
+                        contrasting += std::abs(c.lightness() - base.lightness()) > 120;
+                    }
+                // Each range's spells (the narrowest: 2 of 24 hours, 8 of 168 hours, 10 of 365
+                // days) over the plot's height: far more than the legend's swatch.
+                EXPECT_GT(reddish, 1500 * scale * scale) << "the unreachable spells";
+                EXPECT_GT(bluish, 200 * scale * scale) << "the bars and the mean";
+                EXPECT_GT(contrasting, 300 * scale * scale) << "labels readable on the background";
+            }
 }
 
 } // namespace
