@@ -15,11 +15,13 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QTimeZone>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 namespace {
@@ -173,6 +175,28 @@ TEST_F(HistoryDlgTest, RangesListTheirOutagesAndBuckets) {
     EXPECT_EQ(dlg->OutageList()->topLevelItem(0)->text(2), "6 h 00 min");
 }
 
+// The year's buckets are local days: across the two daylight-saving changes of the year before
+// 2026-03-15 (the entry runs in Europe/Berlin) one day has 23 hours and one 25, and each holds
+// as many hourly polls as it has hours.
+TEST_F(HistoryDlgTest, YearChartBucketsAreLocalDays) {
+    dlg->SetRange(Range::Year);
+    std::map<qint64, int> daysOfLength; // hours -> days
+    for (const SeriesBucket& b : dlg->Chart()->Buckets()) {
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(b.startMs);
+        EXPECT_EQ(start.time(), QTime(0, 0)) << "local midnight";
+        const qint64 hours = (b.endMs - b.startMs) / kHourMs;
+        ++daysOfLength[hours];
+        // Whole days inside the year and outside the not-checked polls hold one poll an hour.
+        if (b.startMs >= now - 364 * kDayMs && b.endMs <= now - kDayMs) {
+            EXPECT_EQ(b.summary.count, hours) << start.toString().toStdString();
+        }
+    }
+    if (QTimeZone::systemTimeZoneId() != "Europe/Berlin")
+        GTEST_SKIP() << "the day lengths are checked in Europe/Berlin";
+    EXPECT_EQ(daysOfLength[23], 1);
+    EXPECT_EQ(daysOfLength[25], 1);
+}
+
 TEST_F(HistoryDlgTest, LengthAndPercentTexts) {
     const std::pair<qint64, const char*> lengths[] = {{0, "0 s"},
                                                       {59999, "59 s"},
@@ -289,14 +313,19 @@ TEST_F(HistoryDlgTest, PicturesAtBothScalesInLightAndDark) {
                 chart.setDevicePixelRatio(scale);
                 dlg->Chart()->render(&chart);
                 const QColor base = dlg->Chart()->palette().color(QPalette::Base);
+                const int baseLightness = base.lightness();
                 int reddish = 0, bluish = 0, contrasting = 0;
-                for (int y = 0; y < chart.height(); ++y)
+                for (int y = 0; y < chart.height(); ++y) {
+                    const auto* line = reinterpret_cast<const QRgb*>(chart.constScanLine(y));
                     for (int x = 0; x < chart.width(); ++x) {
-                        const QColor c = chart.pixelColor(x, y);
-                        reddish += c.red() > c.green() + 40 && c.red() > c.blue() + 40;
-                        bluish += c.blue() > c.red() + 60;
-                        contrasting += std::abs(c.lightness() - base.lightness()) > 120;
+                        const int r = qRed(line[x]), g = qGreen(line[x]), b = qBlue(line[x]);
+                        const int lightness =
+                            (std::max({r, g, b}) + std::min({r, g, b})) / 2; // as QColor's
+                        reddish += r > g + 40 && r > b + 40;
+                        bluish += b > r + 60;
+                        contrasting += std::abs(lightness - baseLightness) > 120;
                     }
+                }
                 // Each range's spells (the narrowest: 2 of 24 hours, 8 of 168 hours, 10 of 365
                 // days) over the plot's height: far more than the legend's swatch.
                 EXPECT_GT(reddish, 1500 * scale * scale) << "the unreachable spells";
