@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
@@ -272,6 +273,25 @@ TEST_F(HistoryDlgTest, ReachableByKeyboard) {
     // A mnemonic clicks the button as if pressed for a moment.
     EXPECT_TRUE(TestSupport::WaitUntil([&] { return !dlg->isVisible(); }, 5000))
         << "Close ends the window";
+}
+
+// A history that cannot be read (a folder where the file should be): the window says so and
+// shows no figures.
+TEST(HistoryDlgFaultTest, UnreadableHistoryIsSaid) {
+    const QString blocker = TestSupport::MakeTempDir("history-blocked");
+    ASSERT_TRUE(QDir().mkpath(HistoryStore::FileName(blocker)));
+    HistoryFixture clock;
+    HistoryStore store(clock.Options(blocker));
+    WarnedPrompt prompt;
+    CHistoryDlg dlg(store, {"Sales"}, nullptr, &prompt);
+    EXPECT_FALSE(dlg.StatusLabel()->isHidden());
+    const QString said = dlg.StatusLabel()->text();
+    const QString lead = "The history could not be read: ";
+    EXPECT_TRUE(said.startsWith(lead)) << said.toStdString();
+    EXPECT_GT(said.size(), lead.size() + 5) << "with its reason";
+    EXPECT_EQ(dlg.AvailabilityLabel(0)->text(), "no polls");
+    EXPECT_TRUE(dlg.Chart()->Buckets().empty());
+    EXPECT_EQ(dlg.OutageList()->topLevelItemCount(), 0);
 }
 
 QPalette DarkPalette() {
