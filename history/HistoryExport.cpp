@@ -24,15 +24,15 @@ QByteArray CsvNumber(double value) {
     return QByteArray::number(value, 'f', 3);
 }
 
-const char* OutcomeName(PollOutcome outcome) {
+const char* OutcomeName(PollResult outcome) {
     switch (outcome) {
-    case PollOutcome::Reachable:
+    case PollResult::Reachable:
         return "reachable";
-    case PollOutcome::Slow:
+    case PollResult::Slow:
         return "slow";
-    case PollOutcome::Unreachable:
+    case PollResult::Unreachable:
         return "unreachable";
-    case PollOutcome::NotChecked:
+    case PollResult::NotChecked:
         return "not checked";
     }
     return "unknown";

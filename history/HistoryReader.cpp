@@ -250,7 +250,7 @@ std::optional<std::vector<PollRecord>> HistoryReader::Polls(const QString& key, 
         PollRecord poll;
         poll.utcMs = query.Int(0);
         poll.key = key;
-        poll.outcome = static_cast<PollOutcome>(query.Int(1));
+        poll.outcome = static_cast<PollResult>(query.Int(1));
         poll.elapsedMs = query.Real(2);
         poll.reason = query.Text(3);
         polls.push_back(poll);

@@ -10,19 +10,19 @@ int HistogramBucket(double elapsedMs) {
     return static_cast<int>(it - kHistogramEdges.begin());
 }
 
-void PollSummary::Add(PollOutcome outcome, double elapsedMs) {
+void PollSummary::Add(PollResult outcome, double elapsedMs) {
     ++count;
     switch (outcome) {
-    case PollOutcome::Reachable:
+    case PollResult::Reachable:
         ++reachable;
         break;
-    case PollOutcome::Slow:
+    case PollResult::Slow:
         ++slow;
         break;
-    case PollOutcome::Unreachable:
+    case PollResult::Unreachable:
         ++unreachable;
         return;
-    case PollOutcome::NotChecked:
+    case PollResult::NotChecked:
         ++notChecked;
         return;
     }

@@ -9,7 +9,7 @@
 
 // Plain values exchanged with the history store. Times are UTC milliseconds since the epoch.
 
-enum class PollOutcome : int {
+enum class PollResult : int {
     Reachable = 1,
     Slow = 2,
     Unreachable = 3,
@@ -19,7 +19,7 @@ enum class PollOutcome : int {
 struct PollRecord {
     qint64 utcMs = 0;
     QString key; // the database's title, as its alert state section is named
-    PollOutcome outcome = PollOutcome::Reachable;
+    PollResult outcome = PollResult::Reachable;
     double elapsedMs = 0;
     QString reason; // why a poll failed; empty otherwise
 };
@@ -55,7 +55,7 @@ struct PollSummary {
     double sumMs = 0;
     std::array<qint64, kHistogramBuckets> histogram{};
 
-    void Add(PollOutcome outcome, double elapsedMs);
+    void Add(PollResult outcome, double elapsedMs);
     void Merge(const PollSummary& other);
 
     qint64 Answered() const { return reachable + slow; }

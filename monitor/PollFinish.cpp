@@ -87,6 +87,8 @@ void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outc
         shown.colour = SlotColour::Reachable;
     }
     shown.status = facts.status;
+    if (facts.status == PollStatus::Unreachable)
+        shown.failure = outcome.errorText;
     AlertStep(ticket, facts, shown);
     ShowSlotStatus(std::move(shown));
     EndPoll(slot, gen, true);
@@ -220,6 +222,10 @@ void SlotMonitor::Core::ShowSlotStatus(PollOutcome shown) {
         texts[int(SlotField::WorstAccess)] = FormatMs(stats.worst.elapsed) + ms + stats.worst.when;
     texts[int(SlotField::LastAlert)] = s.lastAlert;
     texts[int(SlotField::LastRecovery)] = s.lastRecovery;
+    // Under the slot lock, so that the tap sees polls in the order they end and never after
+    // Shutdown (which closes under it).
+    if (outcomeTap && !closed)
+        outcomeTap(shown);
     Push(std::move(shown));
 }
 

@@ -50,6 +50,7 @@ struct PollOutcome {
     QString title;
     double elapsed = 0.0; // ms; -99 when unreachable
     PollStatus status = PollStatus::Reachable;
+    QString failure; // the driver's message when unreachable
     // The tray: the animation with this tip, then the mark for the slots as they were when the
     // probe ended (none: the tip stays with the plain icon).
     QString trayTip;

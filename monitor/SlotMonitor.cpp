@@ -15,6 +15,7 @@ SlotMonitor::SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpCli
     m_core->watchdogBoundMs = options.watchdogBoundMs;
     m_core->probeOptions = options.probe;
     m_core->stateLockWaitMs = options.stateLockWaitMs;
+    m_core->outcomeTap = std::move(options.outcomeTap);
     if (options.probeClock)
         m_core->probeClock = std::move(options.probeClock);
     m_core->log = std::move(log);

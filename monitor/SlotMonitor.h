@@ -59,6 +59,9 @@ struct MonitorOptions {
     int stateLockWaitMs = 20000;
     // The clock the probe is timed with; null for the steady clock.
     std::function<std::chrono::nanoseconds()> probeClock;
+    // Sees every poll's outcome on the poll's thread, in the order polls end (the uptime
+    // history); it must not call back into the monitor.
+    std::function<void(const PollOutcome&)> outcomeTap;
 };
 
 class SlotMonitor {

@@ -91,6 +91,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     ProbeOptions probeOptions; // set at construction, read-only afterwards
     int stateLockWaitMs = 20000;
     std::function<ProbeTime()> probeClock = SteadyProbeTime;
+    std::function<void(const PollOutcome&)> outcomeTap;
 
     mutable std::mutex pollMutex;
     mutable std::condition_variable pollCv;

@@ -49,6 +49,8 @@ inline constexpr TextKey kSmtpPassword{"SMTPPassword", ""};
 inline constexpr TextKey kLastFriendFrom{"LastFriendFrom", nullptr};       // the return address
 inline constexpr TextKey kLastFriendSubject{"LastFriendSubject", nullptr}; // built-in subject
 inline constexpr TextKey kLastFriendBody{"LastFriendBody", nullptr};       // built-in text
+// Days of hourly uptime rows kept; the daily rows and the outages are kept for ever.
+inline constexpr IntKey kHistoryDays{"HistoryDays", 400};
 
 // The per-slot keys: the name followed by the slot index 0 to 3.
 inline constexpr int kSlots = 4;

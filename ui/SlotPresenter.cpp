@@ -26,7 +26,18 @@ void SlotPresenter::Show(const MonitorEvent& event) {
         m_surface.SetTrayIcon(mark->icon, mark->tip);
 }
 
-void SlotPresenter::ShowOutcome(const PollOutcome& outcome) {
+void SlotPresenter::SetAvailabilitySource(std::function<QString(const QString&)> source) {
+    m_availability = std::move(source);
+}
+
+void SlotPresenter::ShowOutcome(const PollOutcome& polled) {
+    PollOutcome outcome = polled;
+    if (m_availability) {
+        const QString line = m_availability(outcome.title);
+        m_surface.SetSlotTip(outcome.slot, line);
+        if (!line.isEmpty())
+            outcome.trayTip += u'\n' + line;
+    }
     if (m_animated) {
         // One animation at a time: this poll's tray stays as the running one leaves it.
         ShowAfterAnimation(outcome);
@@ -81,6 +92,8 @@ void SlotPresenter::ShowCleared(const SlotCleared& cleared) {
         m_surface.SetLabelColour(cleared.slot, SlotColour::Default);
         for (int field = 0; field < kSlotFieldCount; ++field)
             m_surface.SetSlotText(cleared.slot, SlotField(field), QString());
+        if (m_availability)
+            m_surface.SetSlotTip(cleared.slot, QString());
     }
     m_surface.ResetGraph(cleared.slot);
 }

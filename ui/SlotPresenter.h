@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 class MonitorSignals;
@@ -31,6 +32,8 @@ public:
     // The graph's reset and start-up configuration: no samples, legend 50 wide with five lines
     // of "n/a", drawn right to left with the legend on the right, redrawn at once.
     virtual void ResetGraph(int slot) = 0;
+    // The slot's tip (its database's availability line); a surface without tips ignores it.
+    virtual void SetSlotTip(int /*slot*/, const QString& /*tip*/) {}
 };
 
 // Turns the engine's events into what the window shows, on the UI thread, in the order they
@@ -50,6 +53,9 @@ public:
     // Has the engine hand over every event queued so far, which shows them (the engine's own
     // wake-up does the same).
     void Drain();
+    // A line about the polled database (its uptime) for the slot's tip and, under the title,
+    // the tray's tip; none unless set.
+    void SetAvailabilitySource(std::function<QString(const QString& title)> source);
     bool Animating() const { return m_animated.has_value(); }
 
 private:
@@ -67,4 +73,5 @@ private:
     QTimer m_frames;
     int m_frame = 0;
     std::optional<PollOutcome> m_animated;
+    std::function<QString(const QString&)> m_availability;
 };

@@ -19,7 +19,7 @@ namespace {
 using HistoryTime::kHourMs;
 
 PollRecord Poll(qint64 t, const QString& reason = {}) {
-    return {t, QStringLiteral("Sales"), PollOutcome::Reachable, 12.5, reason};
+    return {t, QStringLiteral("Sales"), PollResult::Reachable, 12.5, reason};
 }
 
 qint64 CountPolls(HistoryStore& store, qint64 from, qint64 to) {

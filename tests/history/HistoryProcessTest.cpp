@@ -73,7 +73,7 @@ PollRecord ChildPoll(const ChildArgs& args, int index) {
     const int n = args.first + index;
     return {kBase + qint64(n) * kMinute,
             args.key,
-            n % 7 == 0 ? PollOutcome::Unreachable : PollOutcome::Reachable,
+            n % 7 == 0 ? PollResult::Unreachable : PollResult::Reachable,
             5.0 + n % 40,
             {}};
 }
@@ -150,7 +150,7 @@ TEST(HistoryProcess, KillDuringWritesLosesOnlyThePollsInFlight) {
     EXPECT_LE(summary->count, committed + 5) << "more than one batch in flight";
     ExpectPrefix(store, child, summary->count);
 
-    store.Record({kBase - kMinute, QStringLiteral("Sales"), PollOutcome::Reachable, 1, {}});
+    store.Record({kBase - kMinute, QStringLiteral("Sales"), PollResult::Reachable, 1, {}});
     ASSERT_TRUE(store.Flush(10000));
     EXPECT_TRUE(fixture.Faults().isEmpty()) << fixture.Faults().join('\n').toStdString();
 }

@@ -91,7 +91,7 @@ TEST(HistorySummary, PercentileStaysInTheBucketOfTheTrueValue) {
         SCOPED_TRACE(c.name);
         PollSummary s;
         for (double e : c.elapsed)
-            s.Add(PollOutcome::Reachable, e);
+            s.Add(PollResult::Reachable, e);
         const double p95 = s.P95Ms();
         EXPECT_EQ(HistogramBucket(p95), HistogramBucket(c.truth)) << p95;
         EXPECT_GE(p95, s.minMs);

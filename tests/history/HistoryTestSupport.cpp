@@ -28,17 +28,17 @@ void RecordMinutes(HistoryStore& store, const QString& key, qint64 start, int co
     for (int i = 0; i < count; ++i) {
         const qint64 t = start + qint64(i) * 60000;
         const int minute = static_cast<int>((t / 60000) % 60);
-        PollRecord poll{t, key, PollOutcome::Reachable, 10.0 + minute, {}};
+        PollRecord poll{t, key, PollResult::Reachable, 10.0 + minute, {}};
         // Each hour: 50 reachable (10..59 ms), 5 slow (550..554 ms), 3 unreachable, 2 not checked.
         if (minute >= 50 && minute < 55) {
-            poll.outcome = PollOutcome::Slow;
+            poll.outcome = PollResult::Slow;
             poll.elapsedMs = 500.0 + minute;
         } else if (minute >= 55 && minute < 58) {
-            poll.outcome = PollOutcome::Unreachable;
+            poll.outcome = PollResult::Unreachable;
             poll.elapsedMs = 30000;
             poll.reason = QStringLiteral("Connection refused, \"port 5432\"");
         } else if (minute >= 58) {
-            poll.outcome = PollOutcome::NotChecked;
+            poll.outcome = PollResult::NotChecked;
             poll.elapsedMs = 0;
         }
         store.Record(poll);

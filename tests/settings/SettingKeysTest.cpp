@@ -69,7 +69,8 @@ const std::map<std::string, QString>& TodaysDefaults() {
                                                             {"lastDatabaseTitle0", ""},
                                                             {"lastDatabaseTitle1", ""},
                                                             {"lastDatabaseTitle2", ""},
-                                                            {"lastDatabaseTitle3", ""}};
+                                                            {"lastDatabaseTitle3", ""},
+                                                            {"HistoryDays", "400"}};
     return defaults;
 }
 
