@@ -1,11 +1,16 @@
 #include "app/Program.h"
 
 #include "controls/Icons.h"
+#include "history/HistoryFeed.h"
+#include "history/HistoryStore.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
 #include "monitor/PollScheduler.h"
 #include "notify/DesktopNotifier.h"
 #include "platform/MailPasswordKeyring.h"
+#include "platform/Platform.h"
+#include "settings/SettingKeys.h"
+#include "ui/HistoryAvailability.h"
 #include "ui/MonitorDlg.h"
 #include "ui/NoticeBox.h"
 
@@ -20,6 +25,23 @@ Program::Program(ProgramOptions options) {
     m_smtp = std::shared_ptr<SmtpClient>(new SmtpClient(notice.get()),
                                          [notice](SmtpClient* p) { delete p; });
     m_keyring = std::make_unique<MailPasswordKeyring>();
+
+    // Every poll is recorded off the UI thread; a file that cannot be written is told once in
+    // the error log and over the window, and the polls go on.
+    HistoryOptions history;
+    history.stateDir = options.historyFolder.isEmpty()
+                           ? CurrentPlatform().StateFolder() + QStringLiteral("/Trellion")
+                           : options.historyFolder;
+    history.historyDays = Config::Read(Config::kHistoryDays);
+    std::shared_ptr<LogWriter> log = m_log;
+    history.onFault = [notice, log](const QString& reason) {
+        log->WriteLogLine(reason, log->Settings().errorLogPath, false);
+        notice->ShowNotice(reason);
+    };
+    m_history = std::make_unique<HistoryStore>(std::move(history));
+    m_feed = std::make_unique<HistoryFeed>(*m_history);
+    m_availability = std::make_unique<HistoryAvailability>(*m_history);
+    options.engine.outcomeTap = m_feed->Tap();
 
     m_monitor = std::make_unique<SlotMonitor>(m_log, m_smtp, std::move(options.engine));
     // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
@@ -43,6 +65,8 @@ Program::Program(ProgramOptions options) {
     parts.smtp = m_smtp.get();
     parts.notice = m_notice.get();
     parts.keyring = m_keyring.get();
+    parts.history = m_history.get();
+    parts.availability = m_availability->Source();
     m_window = std::make_unique<CMonitorDlg>(parts, std::move(options.trayShell));
     CMonitorDlg* window = m_window.get();
     m_notice->SetOwner(window);
@@ -66,6 +90,9 @@ Program::~Program() {
     m_window.reset();
     m_scheduler.reset();
     m_monitor.reset();
+    m_availability.reset();
+    m_feed.reset();
+    m_history.reset();
     m_desktop.reset();
     m_keyring.reset();
 }

@@ -7,6 +7,9 @@
 #include <memory>
 
 class CMonitorDlg;
+class HistoryAvailability;
+class HistoryFeed;
+class HistoryStore;
 class CNoticeBox;
 class DesktopNotifier;
 class IDesktopNotifier;
@@ -23,11 +26,14 @@ struct ProgramOptions {
     MonitorOptions engine;
     // How long a log may stay shut before the user hears of it.
     std::chrono::milliseconds logFaultAfter = std::chrono::minutes(3);
+    // The folder of the uptime history file; empty: Trellion's folder in the user's state folder.
+    QString historyFolder;
 };
 
 // The whole monitor, built in the order its parts depend on each other and torn down in the
 // reverse: the notice box, the log writer and the mail client (which report through it), the
-// keyring, the desktop notifier, the engine and its scheduler, then the window that shows them.
+// keyring, the desktop notifier, the uptime history and the feed that records every poll in it,
+// the engine and its scheduler, then the window that shows them.
 class Program {
 public:
     explicit Program(ProgramOptions options = {});
@@ -37,6 +43,7 @@ public:
 
     CMonitorDlg& Window() const { return *m_window; }
     CNoticeBox& Notice() const { return *m_notice; }
+    HistoryStore& History() const { return *m_history; }
 
 private:
     std::shared_ptr<CNoticeBox> m_notice;
@@ -44,6 +51,10 @@ private:
     std::shared_ptr<SmtpClient> m_smtp;
     std::unique_ptr<MailPasswordKeyring> m_keyring;
     std::shared_ptr<DesktopNotifier> m_desktop;
+    // The monitor shuts down before these go: its last poll may still be recorded.
+    std::unique_ptr<HistoryStore> m_history;
+    std::unique_ptr<HistoryFeed> m_feed;
+    std::unique_ptr<HistoryAvailability> m_availability;
     std::unique_ptr<SlotMonitor> m_monitor;
     std::unique_ptr<PollScheduler> m_scheduler;
     std::unique_ptr<CMonitorDlg> m_window;

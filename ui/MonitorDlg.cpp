@@ -47,6 +47,8 @@ CMonitorDlg::CMonitorDlg(const MonitorParts& parts, std::unique_ptr<ITrayShell> 
     m_tray->UpdateIconWithTip(IconId::Program, QStringLiteral("Trellion"));
     // What the polls found reaches the slots and the tray through the presenter alone.
     m_presenter = std::make_unique<SlotPresenter>(*m_parts.monitor, *this);
+    if (m_parts.availability)
+        m_presenter->SetAvailabilitySource(m_parts.availability);
     // Started at logon, the program may come before the panel: until a tray takes the icon,
     // look again every few seconds for a while (every later tray update looks as well).
     m_tray->LookForTray(kTrayLookEveryMs, kTrayLookForMs);
@@ -117,6 +119,10 @@ void CMonitorDlg::SetSlotText(int slot, SlotField field, const QString& text) {
 
 void CMonitorDlg::SetTrayIcon(int iconResource, const QString& tip) {
     m_tray->UpdateIconWithTip(iconResource, tip);
+}
+
+void CMonitorDlg::SetSlotTip(int slot, const QString& tip) {
+    m_slots[slot].group->setToolTip(tip);
 }
 
 void CMonitorDlg::ResetGraph(int slot) {

@@ -25,6 +25,8 @@ class CStatusLabel;
 class CTrayIcon;
 class CSlotNumberBoxes;
 class CUpDown;
+class CHistoryDlg;
+class HistoryStore;
 class LogWriter;
 class MailPasswordKeyring;
 class SlotMonitor;
@@ -50,6 +52,10 @@ struct MonitorParts {
     SmtpClient* smtp = nullptr;
     CNoticeBox* notice = nullptr;
     MailPasswordKeyring* keyring = nullptr;
+    // The uptime history and each database's availability line for the tips; either may be
+    // missing.
+    HistoryStore* history = nullptr;
+    std::function<QString(const QString& title)> availability;
 };
 
 // The main window: four database slots, the menu bar, the tray icon, and the program's life
@@ -77,6 +83,7 @@ public:
     static constexpr int ID_START_HIDDEN = 32788;
     static constexpr int ID_AUTO_START = 32789;
     static constexpr int ID_TEST_EMAIL = 32790;
+    static constexpr int ID_HISTORY = 32791;
     static constexpr int ID_ALWAYS_ON_TOP = 1116;
     static constexpr int ID_HELP_CONTENTS = 57670;
     static constexpr int ID_ABOUT = 57664;
@@ -195,6 +202,7 @@ public:
     void SetSlotText(int slot, SlotField field, const QString& text) override;
     void SetTrayIcon(int iconResource, const QString& tip) override;
     void ResetGraph(int slot) override;
+    void SetSlotTip(int slot, const QString& tip) override;
     // What the scheduler asks of the window, and the slots' edit texts.
     void SetSlotCaptions(int slot, const QString& group, const QString& button);
     QString ThresholdText(int slot) const;
@@ -258,6 +266,7 @@ private:
     void OnLogSettings();
     void OnAccessLog();
     void OnErrorLog();
+    void OnHistory();
     void OnTellAFriend();
     void OnResetDatabase(int slot);
     void OnSelectDatabase(int slot);
@@ -285,6 +294,7 @@ private:
     std::unique_ptr<CDatabaseCommands> m_commands;
     std::unique_ptr<QMenu> m_trayMenu; // outlives the icon that shows it
     std::unique_ptr<CTrayIcon> m_tray;
+    QPointer<CHistoryDlg> m_historyWindow;
 
     QString m_accessLogPath;
     QString m_errorLogPath;

@@ -11,6 +11,7 @@
 #include "ui/DatabaseCommands.h"
 #include "ui/DialogCommands.h"
 #include "ui/HelpWindow.h"
+#include "ui/HistoryDlg.h"
 #include "ui/LogonStart.h"
 #include "ui/NoticeBox.h"
 #include "ui/SlotNumberBoxes.h"
@@ -38,6 +39,8 @@ void CMonitorDlg::BuildMenus() {
     QMenu* view = m_menuBar->addMenu(QStringLiteral("View"));
     m_commandActions->Add(view, QStringLiteral("Access log"), ID_ACCESS_LOG);
     m_commandActions->Add(view, QStringLiteral("Error log"), ID_ERROR_LOG);
+    view->addSeparator();
+    m_commandActions->Add(view, QStringLiteral("&History..."), ID_HISTORY);
 
     QMenu* setup = m_menuBar->addMenu(QStringLiteral("Setup"));
     m_commandActions->Add(setup, QStringLiteral("Email settings"), ID_EMAIL_SETTINGS);
@@ -71,6 +74,7 @@ QMenu* CMonitorDlg::BuildTrayMenu() {
     // hosts that open the menu on a left click (GNOME's AppIndicator) leave no other way in.
     m_trayMenu = std::make_unique<QMenu>(QStringLiteral("&Tray"));
     m_commandActions->Add(m_trayMenu.get(), QStringLiteral("&Open Trellion"), ID_OPEN);
+    m_commandActions->Add(m_trayMenu.get(), QStringLiteral("&History..."), ID_HISTORY);
     m_commandActions->Add(m_trayMenu.get(), QStringLiteral("&About Trellion..."), ID_ABOUT);
     m_trayMenu->addSeparator();
     m_commandActions->Add(m_trayMenu.get(), QStringLiteral("&Terminate Trellion"), ID_EXIT);
@@ -111,6 +115,8 @@ void CMonitorDlg::OnCommand(int id) {
         return OnAccessLog();
     case ID_ERROR_LOG:
         return OnErrorLog();
+    case ID_HISTORY:
+        return OnHistory();
     case ID_TELL_A_FRIEND:
         return OnTellAFriend();
     default:
@@ -229,6 +235,21 @@ void CMonitorDlg::OnAccessLog() {
 }
 void CMonitorDlg::OnErrorLog() {
     ShowErrorLog(this, *m_parts.log);
+}
+void CMonitorDlg::OnHistory() {
+    if (!m_parts.history)
+        return;
+    // One window at a time, brought forward when asked for again.
+    if (!m_historyWindow) {
+        QStringList titles;
+        for (int i = 0; i < 4; ++i)
+            titles << m_parts.monitor->Title(i);
+        m_historyWindow = new CHistoryDlg(*m_parts.history, titles, this);
+        m_historyWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
 }
 void CMonitorDlg::OnTellAFriend() {
     RunTellFriend(this, m_parts.monitor->Email(), *m_parts.smtp);

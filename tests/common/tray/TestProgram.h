@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Program.h"
+#include "tests/common/TestSupport.h"
 #include "tests/common/tray/RecordingTrayShell.h"
 #include "ui/MonitorDlg.h"
 
@@ -15,6 +16,9 @@ public:
         std::unique_ptr<ITrayShell> shell = std::make_unique<CRecordingTrayShell>(),
         ProgramOptions options = {}) {
         options.trayShell = std::move(shell);
+        // Each program its own history, never the user's.
+        if (options.historyFolder.isEmpty())
+            options.historyFolder = TestSupport::MakeTempDir(QStringLiteral("history"));
         m_program = std::make_unique<Program>(std::move(options));
     }
 

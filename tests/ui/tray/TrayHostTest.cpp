@@ -4,6 +4,7 @@
 #include "app/Program.h"
 #include "settings/SettingsStore.h"
 #include "tests/common/TestSupport.h"
+#include "ui/HistoryDlg.h"
 #include "ui/MonitorDlg.h"
 
 #include <QCoreApplication>
@@ -147,7 +148,7 @@ TEST(StatusNotifierHostTest, TheItemRegistersTheHostReadsItsMenuAndItsClicksRunT
     const QString itemPath = entry.contains(u'/') ? u'/' + entry.section(u'/', 1)
                                                   : QStringLiteral("/StatusNotifierItem");
 
-    // The menu the host reads over DBusMenu: the tray's three commands, "Open" first.
+    // The menu the host reads over DBusMenu: the tray's four commands, "Open" first.
     const auto menuPath =
         host.Property(service, itemPath, kItem, QStringLiteral("Menu")).value<QDBusObjectPath>();
     ASSERT_FALSE(menuPath.path().isEmpty()) << "the item exports no menu";
@@ -156,9 +157,9 @@ TEST(StatusNotifierHostTest, TheItemRegistersTheHostReadsItsMenuAndItsClicksRunT
     ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
     ASSERT_EQ(layout.arguments().size(), 2);
     const MenuItem menu = ReadLayout(layout.arguments().at(1).value<QDBusArgument>());
-    EXPECT_EQ(Labels(menu),
-              (QStringList{"_Open Trellion", "_About Trellion...", "-", "_Terminate Trellion"}));
-    ASSERT_EQ(menu.children.size(), 4U);
+    EXPECT_EQ(Labels(menu), (QStringList{"_Open Trellion", "_History...", "_About Trellion...", "-",
+                                         "_Terminate Trellion"}));
+    ASSERT_EQ(menu.children.size(), 5U);
 
     // The host's click on "Open Trellion" opens the window.
     const auto click = [&](const MenuItem& item) {
@@ -175,9 +176,18 @@ TEST(StatusNotifierHostTest, TheItemRegistersTheHostReadsItsMenuAndItsClicksRunT
               QDBusMessage::ReplyMessage);
     EXPECT_TRUE(TestSupport::WaitUntil([&] { return window.isVisible(); }, 10000));
 
+    // "History..." opens the uptime history over it.
+    EXPECT_EQ(click(menu.children[1]).type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(TestSupport::WaitUntil(
+        [&] {
+            const auto* history = window.findChild<CHistoryDlg*>();
+            return history && history->isVisible();
+        },
+        10000));
+
     // "Terminate Trellion" ends the program.
     EXPECT_FALSE(window.HasEnded());
-    EXPECT_EQ(click(menu.children[3]).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(click(menu.children[4]).type(), QDBusMessage::ReplyMessage);
     EXPECT_TRUE(TestSupport::WaitUntil([&] { return window.HasEnded(); }, 10000));
 }
 

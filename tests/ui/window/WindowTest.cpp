@@ -17,11 +17,13 @@
 #include "ui/DataSourceChooserDlg.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/LogonStart.h"
+#include "ui/HistoryDlg.h"
 #include "ui/MonitorDlg.h"
 #include "ui/NoticeBox.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -112,6 +114,22 @@ TEST(WindowInitTest, EveryStoredKeyIsRestoredTheDatabasesArePolledAndDelTakesThe
     ASSERT_TRUE(WaitUntil([&] { return w->Monitor().Probe(2)->GetStatus() == 3; }, 60000));
     EXPECT_GT(silent.AcceptedCount(), 0);
     EXPECT_EQ(ReadInt("Warn0"), 321) << "the box is read at the tick";
+    // Every poll is recorded: the History window (View menu) offers the slots' databases, and
+    // the one that never answered was available for none of the last day.
+    w->Action(CMonitorDlg::ID_HISTORY)->trigger();
+    auto* history = w->findChild<CHistoryDlg*>();
+    ASSERT_NE(history, nullptr);
+    EXPECT_TRUE(history->isVisible());
+    QStringList offered;
+    for (int i = 0; i < history->DatabaseBox()->count(); ++i)
+        offered << history->DatabaseBox()->itemText(i);
+    EXPECT_EQ(offered, QStringList({"Inventory", "Orders"}));
+    history->DatabaseBox()->setCurrentIndex(1);
+    EXPECT_TRUE(WaitUntil([&] {
+        history->Reload();
+        return history->Availability(0) == std::optional<double>(0.0);
+    }));
+    history->close();
     // Del of the only unreachable database takes the red mark off the tray at once.
     const auto icon = [&] { return shell->Shown(CTrayIcon::kTrayMenu); };
     ASSERT_TRUE(WaitUntil([&] { return icon().iconNumber == 138; }));
@@ -225,8 +243,8 @@ TEST(WindowCommandTest, TheTrayMenuAndTheSlotButtonsRunTheWindowsCommands) {
         items << (action->isSeparator()
                       ? QStringLiteral("-")
                       : action->text() + "=" + action->property("controlId").toString());
-    EXPECT_EQ(items.join(u'|'),
-              "&Open Trellion=32772|&About Trellion...=57664|-|&Terminate Trellion=32773");
+    EXPECT_EQ(items.join(u'|'), "&Open Trellion=32772|&History...=32791|&About Trellion...=57664|-|"
+                                "&Terminate Trellion=32773");
     EXPECT_EQ(menu->defaultAction(), menu->actions().first());
 
     // A slot button and its action are one command: enabled together, a click triggers it.
