@@ -77,6 +77,7 @@ void SlotPresenter::ShowAfterAnimation(const PollOutcome& o) {
     for (int field = 0; field < kSlotFieldCount; ++field)
         if (const std::optional<QString>& text = o.texts[field])
             m_surface.SetSlotText(o.slot, SlotField(field), *text);
+    m_surface.SetSlotToolTip(o.slot, o.toolTip);
 }
 
 void SlotPresenter::ShowCleared(const SlotCleared& cleared) {
@@ -84,6 +85,7 @@ void SlotPresenter::ShowCleared(const SlotCleared& cleared) {
         m_surface.SetLabelColour(cleared.slot, SlotColour::Default);
         for (int field = 0; field < kSlotFieldCount; ++field)
             m_surface.SetSlotText(cleared.slot, SlotField(field), QString());
+        m_surface.SetSlotToolTip(cleared.slot, QString());
     }
     m_surface.ResetGraph(cleared.slot);
 }

@@ -26,6 +26,9 @@ public:
     // The value that fills the full bar height.
     virtual void SetGraphScale(int slot, double scale) = 0;
     virtual void SetSlotText(int slot, SlotField field, const QString& text) = 0;
+    // The slot's tip: a health query's connect and query times and its verdict; empty without
+    // one. A surface without tips ignores it.
+    virtual void SetSlotToolTip(int /*slot*/, const QString& /*tip*/) {}
     // The tray's icon (resource 128, 131..134, 138 or 142) and tip.
     virtual void SetTrayIcon(int iconResource, const QString& tip) = 0;
     // The graph's reset and start-up configuration: no samples, legend 50 wide with five lines

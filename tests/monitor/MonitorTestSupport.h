@@ -45,6 +45,7 @@ public:
         Add("tray", -1, -1, double(icon), 0, tip);
     }
     void ResetGraph(int slot) override { Add("resetGraph", slot); }
+    void SetSlotToolTip(int slot, const QString& tip) override { Add("tip", slot, -1, 0, 0, tip); }
     // Records what the scheduler asks of the window ("captions", "hide", "prompt").
     void Watch(PollScheduler& scheduler) {
         QObject::connect(&scheduler, &PollScheduler::CaptionsChanged,
