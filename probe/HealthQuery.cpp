@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace HealthQueryRunner {
@@ -58,39 +60,74 @@ void MakeReadOnly(const Odbc::Connection& dbc) {
         Exec(stmt, statement);
 }
 
-// Cancels a statement from its own thread once its time-out and a grace have passed, for
-// drivers that ignore the statement time-out. Stopped (and joined) before the statement goes.
-class Canceller {
+// Cancels statements past their time-out and a grace, for drivers that ignore the statement
+// time-out: one thread for the whole program, woken only when a nearer deadline comes, so that a
+// query costs a lock and a map entry. Never destroyed: a poll the watchdog gave up may still
+// disarm its statement while the program ends.
+class CancelClock {
 public:
-    Canceller(SQLHSTMT stmt, std::chrono::milliseconds after)
-        : m_thread([this, stmt, after] {
-              std::unique_lock lock(m_mutex);
-              if (!m_cv.wait_for(lock, after, [this] { return m_done; })) {
-                  m_cancelled = true;
-                  SQLCancel(stmt);
-              }
-          }) {}
-    ~Canceller() { Stop(); }
-    Canceller(const Canceller&) = delete;
-    Canceller& operator=(const Canceller&) = delete;
+    static CancelClock& Instance() {
+        static CancelClock* const clock = new CancelClock;
+        return *clock;
+    }
 
-    // True when the statement was cancelled.
-    bool Stop() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_cv.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_cancelled;
+    quint64 Arm(SQLHSTMT stmt, SteadyClock::time_point deadline) {
+        std::lock_guard lock(m_mutex);
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { Loop(); });
+        const quint64 id = m_next++;
+        m_armed.emplace(id, Armed{stmt, deadline});
+        if (deadline < m_wake)
+            m_cv.notify_all();
+        return id;
+    }
+
+    // True when the statement was cancelled. Afterwards the clock never touches it again.
+    bool Disarm(quint64 id) {
+        std::lock_guard lock(m_mutex);
+        if (m_armed.erase(id) > 0)
+            return false;
+        m_cancelled.erase(id);
+        return true;
     }
 
 private:
+    struct Armed {
+        SQLHSTMT stmt;
+        SteadyClock::time_point deadline;
+    };
+
+    CancelClock() = default;
+
+    void Loop() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            const SteadyClock::time_point now = SteadyClock::now();
+            m_wake = SteadyClock::time_point::max();
+            for (auto it = m_armed.begin(); it != m_armed.end();) {
+                if (it->second.deadline <= now) {
+                    // Under the lock: the statement cannot be disarmed and freed meanwhile.
+                    SQLCancel(it->second.stmt);
+                    m_cancelled.insert(it->first);
+                    it = m_armed.erase(it);
+                } else {
+                    m_wake = std::min(m_wake, it->second.deadline);
+                    ++it;
+                }
+            }
+            if (m_wake == SteadyClock::time_point::max())
+                m_cv.wait(lock);
+            else
+                m_cv.wait_until(lock, m_wake);
+        }
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    bool m_done = false;
-    bool m_cancelled = false;
+    std::map<quint64, Armed> m_armed;
+    std::set<quint64> m_cancelled;
+    quint64 m_next = 1;
+    SteadyClock::time_point m_wake = SteadyClock::time_point::max();
     std::thread m_thread;
 };
 
@@ -144,8 +181,9 @@ HealthRun Run(const Odbc::Connection& dbc, const QString& sql, int timeoutSecond
             // One row is read; a driver that buffers the whole result is told to keep one.
             SQLSetStmtAttr(stmt.Get(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(SQLULEN{1}),
                            0);
-            Canceller canceller(stmt.Get(),
-                                std::chrono::milliseconds(seconds * 1000 + kCancelGraceMs));
+            CancelClock& cancels = CancelClock::Instance();
+            const quint64 armed = cancels.Arm(
+                stmt.Get(), start + std::chrono::milliseconds(seconds * 1000 + kCancelGraceMs));
             bool ok = Exec(stmt, sql.toUtf8());
             if (ok) {
                 SQLSMALLINT columns = 0;
@@ -156,7 +194,7 @@ HealthRun Run(const Odbc::Connection& dbc, const QString& sql, int timeoutSecond
             }
             if (!ok)
                 run.error = stmt.FirstDiagnostic(kMaxMessageChars).value_or(QString());
-            run.timedOut = canceller.Stop();
+            run.timedOut = cancels.Disarm(armed);
             run.executed = ok && !run.timedOut;
             SQLFreeStmt(stmt.Get(), SQL_CLOSE);
         }
