@@ -17,10 +17,10 @@ bool WordChar(QChar c) {
     return c.isLetterOrNumber() || c == u'_' || c == u'$';
 }
 
-// Skips a quoted run starting at text[i] (the opening quote); a doubled quote stays inside.
-// Returns the index after the closing quote, or -1 when it never closes.
-qsizetype SkipQuoted(const QString& text, qsizetype i, QChar close) {
-    const bool backslashes = close == u'\'';
+// Skips a quoted run starting at text[i] (the opening quote); a doubled quote stays inside, and
+// so does one after a backslash when backslashes escape. Returns the index after the closing
+// quote, or -1 when it never closes.
+qsizetype SkipQuoted(const QString& text, qsizetype i, QChar close, bool backslashes) {
     for (++i; i < text.size(); ++i) {
         if (backslashes && text[i] == u'\\') {
             ++i;
@@ -47,7 +47,9 @@ qsizetype SkipDollarQuoted(const QString& text, qsizetype i) {
     return close < 0 ? -1 : close + tag.size();
 }
 
-Scan ScanStatement(const QString& text) {
+// Whether a backslash escapes a quote depends on the server and its settings (MySQL: yes;
+// PostgreSQL: only in E'...'), so a statement is scanned both ways.
+Scan ScanStatement(const QString& text, bool backslashes) {
     Scan scan;
     bool ended = false; // a ';' was seen
     for (qsizetype i = 0; i < text.size();) {
@@ -78,9 +80,9 @@ Scan ScanStatement(const QString& text) {
         if (c == u';') {
             ended = true;
         } else if (c == u'\'' || c == u'"' || c == u'`') {
-            next = SkipQuoted(text, i, c);
+            next = SkipQuoted(text, i, c, backslashes && c == u'\'');
         } else if (c == u'[') {
-            next = SkipQuoted(text, i, u']');
+            next = SkipQuoted(text, i, u']', false);
         } else if (c == u'$') {
             next = SkipDollarQuoted(text, i);
             if (next == i)
@@ -117,10 +119,7 @@ const QStringList kWriting = {
     QStringLiteral("ANALYZE"),  QStringLiteral("ANALYSE"), QStringLiteral("VACUUM"),
     QStringLiteral("COPY"),     QStringLiteral("LOCK")};
 
-} // namespace
-
-std::optional<QString> HealthQuery::Refusal(const QString& sql) {
-    const Scan scan = ScanStatement(sql);
+std::optional<QString> RefusalOf(const Scan& scan) {
     if (scan.unterminated)
         return QStringLiteral("The health query has a quote or comment that is never closed.");
     if (scan.secondStatement)
@@ -140,4 +139,12 @@ std::optional<QString> HealthQuery::Refusal(const QString& sql) {
             return QStringLiteral("A health query must only read; this one contains %1.").arg(word);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> HealthQuery::Refusal(const QString& sql) {
+    if (std::optional<QString> refusal = RefusalOf(ScanStatement(sql, true)))
+        return refusal;
+    return RefusalOf(ScanStatement(sql, false));
 }

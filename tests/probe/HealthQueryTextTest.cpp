@@ -33,6 +33,7 @@ TEST(HealthQueryTextTest, ReadingStatementsPass) {
         "SELECT @@read_only",
         "SELECT count(*) FROM t WHERE state = 'idle'",
         "(SELECT 1)",
+        "SELECT 'C:\\temp' AS folder",
     };
     for (const char* sql : reading) {
         SCOPED_TRACE(sql);
@@ -69,6 +70,10 @@ TEST(HealthQueryTextTest, StatementsThatWriteAreRefusedWithASentence) {
         {"SELECT 1; /* x */ SELECT 2", "The health query must be a single statement."},
         {"PRAGMA journal_mode = WAL", "A PRAGMA with \"=\" sets a value"},
         {"SELECT 'unclosed", "a quote or comment that is never closed."},
+        // Read as PostgreSQL reads it, the backslash ends the text and a DELETE follows.
+        {"SELECT 'a\\' ; DELETE FROM t; --'", "The health query must be a single statement."},
+        // Read as MySQL reads it, the quote is escaped and the text goes on to a DELETE.
+        {"SELECT 'a\\'' ; DELETE FROM t; -- '", "The health query must be a single statement."},
         {"SELECT 1 /* unclosed", "a quote or comment that is never closed."},
         {"SELECT $tag$ unclosed", "a quote or comment that is never closed."},
     };
