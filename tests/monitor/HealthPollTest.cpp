@@ -127,6 +127,17 @@ TEST_F(HealthPollTest, AQueryPastItsTimeOutEndsThePollWithinItsBound) {
                                             "failed: no answer within 1 s)"});
 }
 
+// The watchdog's bound grows by the query's time-out: the query's own reason comes, not the
+// watchdog's.
+TEST_F(HealthPollTest, TheWatchdogWaitsForTheQuerysTimeOut) {
+    rig.options.watchdogBoundMs = 500;
+    rig.Restart();
+    SetQuery("SELECT pg_sleep(60)", "", 2);
+    rig.monitor->PollSlot(0);
+    EXPECT_TRUE(Mail(1).Body().trimmed().endsWith("\n\nHealth query failed: no answer within 2 s"))
+        << Str(Mail(1).Body());
+}
+
 TEST_F(HealthPollTest, WithoutAQueryThePollWritesWhatItAlwaysWrote) {
     SetQuery("", "0:10"); // an expectation alone is no query
     rig.monitor->PollSlot(0);
