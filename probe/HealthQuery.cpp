@@ -2,7 +2,9 @@
 
 #include "probe/OdbcHandles.h"
 
+#include <QList>
 #include <algorithm>
+
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -35,29 +37,40 @@ void SetConnect(const Odbc::Connection& dbc, SQLINTEGER attribute, SQLULEN value
     SQLSetConnectAttr(dbc.Get(), attribute, reinterpret_cast<SQLPOINTER>(value), 0);
 }
 
-// Drivers that do not take SQL_ATTR_ACCESS_MODE (psqlodbc and MariaDB's accept it and go on
-// writing) get the server's own read-only transaction; SQLite refuses writes for the rest of
-// the connection, which ends with the probe.
-// psqlodbc also reads a result whole unless told to use a cursor, whatever the row limit.
-void MakeReadOnly(const Odbc::Connection& dbc) {
+// The session a health query runs in, set up for the server behind the connection:
+// - read-only: drivers that do not take SQL_ATTR_ACCESS_MODE (psqlodbc's and MariaDB's accept it
+//   and go on writing) get the server's own read-only transaction; SQLite refuses writes for the
+//   rest of the connection, which ends with the probe;
+// - one row: psqlodbc reads a result whole unless told to use a cursor, whatever the row limit;
+// - the time-out kept by the server: MariaDB's driver ignores the statement time-out, and its
+//   SQLCancel from another thread unlocks a mutex it does not hold, so the cancel stays the last
+//   resort.
+void PrepareSession(const Odbc::Connection& dbc, int timeoutSeconds) {
     SetConnect(dbc, SQL_ATTR_ACCESS_MODE, SQL_MODE_READ_ONLY);
     const QString dbms = dbc.Info(SQL_DBMS_NAME);
-    const bool postgres = dbms.contains(QLatin1String("PostgreSQL"), Qt::CaseInsensitive);
-    if (postgres) {
+    const auto is = [&dbms](const char* name) {
+        return dbms.contains(QLatin1String(name), Qt::CaseInsensitive);
+    };
+    QList<QByteArray> statements;
+    if (is("PostgreSQL")) {
         SetConnect(dbc, kPgUseDeclareFetch, 1);
         SetConnect(dbc, kPgFetchRows, 1);
+        statements << "SET TRANSACTION READ ONLY";
+    } else if (is("MariaDB")) {
+        statements << "SET SESSION max_statement_time = " + QByteArray::number(timeoutSeconds)
+                   << "SET TRANSACTION READ ONLY";
+    } else if (is("MySQL")) {
+        statements << "SET SESSION max_execution_time = " +
+                          QByteArray::number(qint64(timeoutSeconds) * 1000)
+                   << "SET TRANSACTION READ ONLY";
+    } else if (is("SQLite")) {
+        statements << "PRAGMA query_only = 1";
     }
-    QByteArray statement;
-    if (postgres || dbms.contains(QLatin1String("MySQL"), Qt::CaseInsensitive) ||
-        dbms.contains(QLatin1String("MariaDB"), Qt::CaseInsensitive))
-        statement = "SET TRANSACTION READ ONLY";
-    else if (dbms.contains(QLatin1String("SQLite"), Qt::CaseInsensitive))
-        statement = "PRAGMA query_only = 1";
-    if (statement.isEmpty())
-        return;
-    const Odbc::Statement stmt(dbc);
-    if (stmt.IsValid())
-        Exec(stmt, statement);
+    for (const QByteArray& statement : statements) {
+        const Odbc::Statement stmt(dbc);
+        if (stmt.IsValid())
+            Exec(stmt, statement);
+    }
 }
 
 // Cancels statements past their time-out and a grace, for drivers that ignore the statement
@@ -168,8 +181,8 @@ HealthRun Run(const Odbc::Connection& dbc, const QString& sql, int timeoutSecond
         run.error = QStringLiteral("the driver cannot turn autocommit off");
         return run;
     }
-    MakeReadOnly(dbc);
     const int seconds = std::max(timeoutSeconds, 1);
+    PrepareSession(dbc, seconds);
     const SteadyClock::time_point start = SteadyClock::now();
     {
         Odbc::Statement stmt(dbc);
