@@ -31,7 +31,7 @@ struct HealthQuery {
 // One run of a health query on an open connection.
 struct HealthRun {
     bool executed = false; // the statement ran and its first row (if any) was read
-    bool timedOut = false; // cancelled at its time-out
+    bool timedOut = false; // ended by its time-out (the driver's, the server's or the cancel)
     HealthValue value;
     QString error; // the driver's message, or the time-out, when not executed
 };
