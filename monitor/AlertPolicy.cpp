@@ -9,10 +9,21 @@ QString Ms(double elapsed) {
     return FormatMs(elapsed) + QStringLiteral("ms");
 }
 
-// The desktop hears of an outage once, at its first poll, whatever becomes of the mail.
+// The time of a poll with a health query: the total, then its two parts.
+QString Times(const PollFacts& f) {
+    if (!f.queryMs)
+        return Ms(f.elapsedMs);
+    return Ms(f.elapsedMs) + QStringLiteral(" (connect ") + Ms(f.elapsedMs - *f.queryMs) +
+           QStringLiteral(", query ") + Ms(*f.queryMs) + u')';
+}
+
+// The desktop hears of an outage once, at its first poll, whatever becomes of the mail. A failed
+// health query names its reason in the error log and the notification too: the database
+// answered, so "unreachable" alone would mislead.
 void Unreachable(const AlertState& state, const PollFacts& f, AlertDecision& d) {
+    const QString why = f.healthFailed ? QStringLiteral(" (") + f.errorText + u')' : QString();
     d.effects << LogEffect{LogEffect::Log::Error,
-                           QStringLiteral("Database unreachable: ") + f.title};
+                           QStringLiteral("Database unreachable: ") + f.title + why};
     const QString subject = QStringLiteral("Alert - ") + f.title;
     const QString body =
         QStringLiteral("Database unreachable") + f.stamp + QStringLiteral("\n\n") + f.errorText;
@@ -20,7 +31,7 @@ void Unreachable(const AlertState& state, const PollFacts& f, AlertDecision& d) 
     if (!state.Down()) {
         next.down = 1;
         if (f.desktopNotify)
-            d.effects << DesktopEffect{subject, body.section(u'\n', 0, 0),
+            d.effects << DesktopEffect{subject, body.section(u'\n', 0, 0) + why,
                                        DesktopEffect::Urgency::Critical};
     }
     if (state.Warned())
@@ -47,7 +58,7 @@ void Unreachable(const AlertState& state, const PollFacts& f, AlertDecision& d) 
 }
 
 void Slow(const PollFacts& f, AlertDecision& d) {
-    const QString line = QStringLiteral("WARNING ") + f.title + u' ' + Ms(f.elapsedMs);
+    const QString line = QStringLiteral("WARNING ") + f.title + u' ' + Times(f);
     d.effects << LogEffect{LogEffect::Log::Access, line} << LogEffect{LogEffect::Log::Error, line};
     const QString subject = QStringLiteral("Warning - ") + f.title;
     const QString body =
@@ -110,8 +121,8 @@ AlertDecision Decide(const AlertState& state, const PollFacts& facts) {
         Recovery(state, facts, d);
         break;
     case PollStatus::Reachable:
-        d.effects << LogEffect{LogEffect::Log::Access, QStringLiteral("SUCCESS ") + facts.title +
-                                                           u' ' + Ms(facts.elapsedMs)};
+        d.effects << LogEffect{LogEffect::Log::Access,
+                               QStringLiteral("SUCCESS ") + facts.title + u' ' + Times(facts)};
         Recovery(state, facts, d);
         break;
     }

@@ -38,8 +38,11 @@ struct PollFacts {
     QString title;
     PollStatus status = PollStatus::Reachable;
     double elapsedMs = 0.0; // meaningful when reachable or slow
-    QString errorText;      // the driver's message when unreachable
-    QString stamp;          // " on %m/%d/%Y at %H:%M:%S" of the poll
+    QString errorText;      // the driver's message, or the health query's reason, when unreachable
+    // When a health query ran: its part of elapsedMs, shown apart in the access log line.
+    std::optional<double> queryMs;
+    bool healthFailed = false; // unreachable because the health query failed (errorText says why)
+    QString stamp;             // " on %m/%d/%Y at %H:%M:%S" of the poll
     bool emailSetUp = false;
     bool desktopNotify = true;
 };

@@ -1,6 +1,7 @@
 #include "monitor/SlotMonitorCore.h"
 
 #include "platform/Platform.h"
+#include "settings/SettingKeys.h"
 
 using namespace SlotMonitorDetail;
 
@@ -12,6 +13,28 @@ void LowerThreadPriority() {
 
 } // namespace SlotMonitorDetail
 
+namespace {
+
+HealthQuery ReadHealthQuery(const QString& title) {
+    HealthQuery query;
+    query.sql = Config::Read(title, Config::kHealthQuery);
+    if (!query.IsSet())
+        return query;
+    query.expect = Config::Read(title, Config::kHealthExpect);
+    // A hand-edited time-out below a second would fail every poll; past an hour it is a typo.
+    const int seconds = Config::Read(title, Config::kHealthTimeout);
+    constexpr int kMaxTimeoutSeconds = 3600;
+    query.timeoutSeconds =
+        seconds < 1 ? HealthQuery::kDefaultTimeoutSeconds : std::min(seconds, kMaxTimeoutSeconds);
+    return query;
+}
+
+int HealthBoundMs(const HealthQuery& query) {
+    return query.IsSet() ? query.timeoutSeconds * 1000 + HealthQueryRunner::kCancelGraceMs : 0;
+}
+
+} // namespace
+
 std::shared_ptr<std::mutex> SlotMonitor::Core::StateLock(const QString& title) {
     std::lock_guard lock(stateLocksMutex);
     std::shared_ptr<std::mutex>& m = stateLocks[title];
@@ -21,7 +44,8 @@ std::shared_ptr<std::mutex> SlotMonitor::Core::StateLock(const QString& title) {
 }
 
 void SlotMonitor::Core::Watch(const std::shared_ptr<PollTicket>& ticket) {
-    ticket->deadline = Clock::now() + std::chrono::milliseconds(BoundMs());
+    ticket->deadline =
+        Clock::now() + std::chrono::milliseconds(BoundMs() + HealthBoundMs(ticket->health));
     std::lock_guard lock(watchMutex);
     if (watchStop)
         return;
@@ -77,19 +101,20 @@ void SlotMonitor::Core::GiveUp(const std::shared_ptr<PollTicket>& ticket) {
         std::lock_guard lock(pollMutex);
         ++hungCalls;
     }
-    const int seconds = (BoundMs() + 999) / 1000;
-    const QString error = QStringLiteral("No answer from the database within %1 s").arg(seconds);
+    const int seconds = (BoundMs() + HealthBoundMs(ticket->health) + 999) / 1000;
+    Outcome given;
+    given.errorText = QStringLiteral("No answer from the database within %1 s").arg(seconds);
     auto self = shared_from_this();
     try {
-        std::thread([self, ticket, error] {
+        std::thread([self, ticket, given] {
             LowerThreadPriority();
             self->ReplaceHungProbe(*ticket);
-            self->FinishPoll(*ticket, Outcome{kFailed, error});
+            self->FinishPoll(*ticket, given);
         }).detach();
     } catch (const std::system_error&) {
         // No thread to be had: finish here rather than leave the slot stopped.
         ReplaceHungProbe(*ticket);
-        FinishPoll(*ticket, Outcome{kFailed, error});
+        FinishPoll(*ticket, given);
     }
 }
 
@@ -114,14 +139,34 @@ std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot) {
     return ticket;
 }
 
+void SlotMonitor::Core::CheckHealth(CDatabaseProbe& probe, const HealthQuery& query, ProbeTime t0,
+                                    Outcome& outcome) {
+    const ProbeTime q0 = probeClock();
+    const HealthVerdict verdict = probe.CheckHealth(query);
+    const ProbeTime q1 = probeClock();
+    probe.Disconnect();
+    outcome.queryMs = ElapsedMs(q0, q1);
+    outcome.healthValue = verdict.shownValue;
+    if (verdict.passed) {
+        outcome.elapsed = ElapsedMs(t0, probeClock());
+    } else {
+        outcome.healthFailed = true;
+        outcome.errorText = verdict.reason;
+    }
+}
+
 std::optional<Outcome> SlotMonitor::Core::TimedProbe(const std::shared_ptr<PollTicket>& ticket) {
     Watch(ticket);
     CDatabaseProbe& probe = *ticket->probe;
     Outcome outcome;
     const ProbeTime t0 = probeClock();
     if (probe.Connect(probe.ConnectionString(), &outcome.errorText)) {
-        probe.Disconnect();
-        outcome.elapsed = ElapsedMs(t0, probeClock());
+        if (ticket->health.IsSet()) {
+            CheckHealth(probe, ticket->health, t0, outcome);
+        } else {
+            probe.Disconnect();
+            outcome.elapsed = ElapsedMs(t0, probeClock());
+        }
     }
     int expected = PollTicket::Probing;
     if (!ticket->state.compare_exchange_strong(expected, PollTicket::Probed)) {
@@ -158,6 +203,8 @@ void SlotMonitor::Core::RunPoll(int slot) {
         EndPoll(slot, ticket->generation, false);
         return;
     }
+    // Read afresh each poll, like the alert state: the dialog's OK counts from the next poll.
+    ticket->health = ReadHealthQuery(ticket->title);
     std::optional<Outcome> outcome = TimedProbe(ticket);
     if (!outcome)
         return; // the watchdog finished this poll

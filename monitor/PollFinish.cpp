@@ -44,6 +44,21 @@ void SlotMonitor::Core::Desktop(const QString& subject, const QString& body,
                      subject.section(QStringLiteral(" - "), 1));
 }
 
+namespace {
+
+QString HealthToolTip(const Outcome& outcome) {
+    if (!outcome.queryMs)
+        return QString();
+    if (outcome.healthFailed)
+        return outcome.errorText;
+    const QString ms = QStringLiteral("ms");
+    return QStringLiteral("Connect ") + FormatMs(outcome.elapsed - *outcome.queryMs) + ms +
+           QStringLiteral(", query ") + FormatMs(*outcome.queryMs) + ms +
+           QStringLiteral("\nHealth query passed: ") + outcome.healthValue;
+}
+
+} // namespace
+
 void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outcome) {
     const int slot = ticket.slot;
     const quint64 gen = ticket.generation;
@@ -75,7 +90,15 @@ void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outc
     facts.title = ticket.title;
     facts.elapsedMs = elapsed;
     facts.errorText = outcome.errorText;
+    facts.healthFailed = outcome.healthFailed;
+    if (!outcome.healthFailed)
+        facts.queryMs = outcome.queryMs;
     facts.stamp = TimeStamp();
+    shown.queryMs = facts.queryMs;
+    shown.healthValue = outcome.healthValue;
+    if (outcome.healthFailed)
+        shown.healthReason = outcome.errorText;
+    shown.toolTip = HealthToolTip(outcome);
     if (elapsed < 0) {
         facts.status = PollStatus::Unreachable;
         shown.colour = SlotColour::Unreachable;

@@ -61,6 +61,13 @@ struct PollOutcome {
     int colour = SlotColour::Default;
     QStringList legend;
     double scale = 0.0;
+    // The health query, when one ran: its part of elapsed (passed only), the value it found
+    // made safe to show, and why it failed; toolTip is the slot's tip with these (empty without
+    // a query).
+    std::optional<double> queryMs;
+    QString healthValue;
+    QString healthReason;
+    QString toolTip;
     // The five texts; a field without a value keeps what it shows.
     std::array<std::optional<QString>, kSlotFieldCount> texts;
     // What the alert rules decided, and how the mails among them went.

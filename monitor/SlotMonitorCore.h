@@ -41,7 +41,11 @@ void LowerThreadPriority();
 
 struct Outcome {
     double elapsed = kFailed;
-    QString errorText;
+    QString errorText; // the driver's message, or the failed health query's reason
+    // Set when a health query ran: its part of elapsed, and what it found.
+    std::optional<double> queryMs;
+    QString healthValue;
+    bool healthFailed = false;
 };
 
 // One poll's claim on the slot. The watchdog and the probing thread race for it: whoever moves
@@ -55,6 +59,9 @@ struct PollTicket {
     QString title;
     QString connectionString;
     int threshold = 0;
+    // The database's health query as its section held it when the poll began; its time-out
+    // (and the cancel's grace) lengthens the watchdog's bound.
+    HealthQuery health;
     Clock::time_point deadline;
     std::atomic<int> state{Probing};
 };
@@ -177,8 +184,14 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     // --- the poll ---
     std::shared_ptr<PollTicket> MakeTicket(int slot);
 
-    // Connect and Disconnect, timed. Nothing when the watchdog gave the call up meanwhile.
+    // Connect, the health query if there is one, and Disconnect, timed. Nothing when the
+    // watchdog gave the call up meanwhile.
     std::optional<Outcome> TimedProbe(const std::shared_ptr<PollTicket>& ticket);
+
+    // The health query on the probe's open connection, then Disconnect; the query's time goes
+    // into the outcome apart, the total (from t0) only when it passed.
+    void CheckHealth(CDatabaseProbe& probe, const HealthQuery& query, ProbeTime t0,
+                     Outcome& outcome);
 
     // Steps of the timed probe after the probe itself: history, scale, status, tray.
     double ProbeTail(const PollTicket& ticket, double elapsed);

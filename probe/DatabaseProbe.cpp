@@ -230,6 +230,12 @@ bool CDatabaseProbe::ConnectsWith(const Handles& handles, const QString& connect
                                           nullptr);
 }
 
+HealthVerdict CDatabaseProbe::CheckHealth(const HealthQuery& query) {
+    if (!m_handles)
+        return {false, QString(), QStringLiteral("Health query failed: not connected")};
+    return HealthQueryRunner::Check(m_handles->dbc, query);
+}
+
 bool CDatabaseProbe::Disconnect() {
     // SQLDisconnect, then the connection handle, then the environment.
     m_handles.reset();

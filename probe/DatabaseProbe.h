@@ -1,5 +1,6 @@
 #pragma once
 
+#include "probe/HealthQuery.h"
 #include "probe/ProbeOptions.h"
 
 #include <QString>
@@ -43,6 +44,9 @@ public:
     // already says so: a database file that has gone is unreachable, never made anew; and the
     // file is read once, so one that is no SQLite database fails with the driver's reason.
     bool Connect(const QString& connectionString, QString* errorText);
+    // The health query on the connection the last successful Connect left open; fails with a
+    // reason when there is none. Nothing it does is committed.
+    HealthVerdict CheckHealth(const HealthQuery& query);
     // Always true; frees the handles of the last successful Connect.
     bool Disconnect();
 

@@ -57,6 +57,23 @@ bool Write(const TextKey& key, const QString& value) {
     return SettingsStore::WriteString(Section(), QLatin1String(key.name), value);
 }
 
+QString Read(const QString& section, const TextKey& key) {
+    return SettingsStore::ReadString(section, QLatin1String(key.name),
+                                     QString::fromUtf8(key.defaultValue));
+}
+
+int Read(const QString& section, const IntKey& key) {
+    return SettingsStore::ReadInt(section, QLatin1String(key.name), key.defaultValue);
+}
+
+bool Write(const QString& section, const TextKey& key, const QString& value) {
+    return SettingsStore::WriteString(section, QLatin1String(key.name), value);
+}
+
+bool Write(const QString& section, const IntKey& key, int value) {
+    return SettingsStore::WriteInt(section, QLatin1String(key.name), value);
+}
+
 const std::vector<KeyInfo>& AllKeys() {
     static const std::vector<KeyInfo> table = [] {
         std::vector<KeyInfo> rows = {

@@ -79,7 +79,17 @@ bool Write(const IntKey& key, int value);
 bool Write(const FlagKey& key, bool on);
 bool Write(const TextKey& key, const QString& value);
 
-// One row of the table of every key.
+// The health-query keys of a database's own section (the section named by its title, beside
+// "Warned"): read and written with that section's name.
+inline constexpr TextKey kHealthQuery{"HealthQuery", ""};
+inline constexpr TextKey kHealthExpect{"HealthExpect", ""};
+inline constexpr IntKey kHealthTimeout{"HealthTimeout", 10};
+QString Read(const QString& section, const TextKey& key);
+int Read(const QString& section, const IntKey& key);
+bool Write(const QString& section, const TextKey& key, const QString& value);
+bool Write(const QString& section, const IntKey& key, int value);
+
+// One row of the table of every key of the section "Settings".
 enum class Type { Int, Flag, Text };
 struct KeyInfo {
     const char* name;

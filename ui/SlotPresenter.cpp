@@ -34,9 +34,11 @@ void SlotPresenter::ShowOutcome(const PollOutcome& polled) {
     PollOutcome outcome = polled;
     if (m_availability) {
         const QString line = m_availability(outcome.title);
-        m_surface.SetSlotTip(outcome.slot, line);
-        if (!line.isEmpty())
+        if (!line.isEmpty()) {
             outcome.trayTip += u'\n' + line;
+            outcome.toolTip +=
+                (outcome.toolTip.isEmpty() ? QString() : QStringLiteral("\n")) + line;
+        }
     }
     if (m_animated) {
         // One animation at a time: this poll's tray stays as the running one leaves it.
@@ -85,6 +87,7 @@ void SlotPresenter::ShowAfterAnimation(const PollOutcome& o) {
     for (int field = 0; field < kSlotFieldCount; ++field)
         if (const std::optional<QString>& text = o.texts[field])
             m_surface.SetSlotText(o.slot, SlotField(field), *text);
+    m_surface.SetSlotTip(o.slot, o.toolTip);
 }
 
 void SlotPresenter::ShowCleared(const SlotCleared& cleared) {
@@ -92,8 +95,7 @@ void SlotPresenter::ShowCleared(const SlotCleared& cleared) {
         m_surface.SetLabelColour(cleared.slot, SlotColour::Default);
         for (int field = 0; field < kSlotFieldCount; ++field)
             m_surface.SetSlotText(cleared.slot, SlotField(field), QString());
-        if (m_availability)
-            m_surface.SetSlotTip(cleared.slot, QString());
+        m_surface.SetSlotTip(cleared.slot, QString());
     }
     m_surface.ResetGraph(cleared.slot);
 }

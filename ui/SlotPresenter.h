@@ -32,7 +32,8 @@ public:
     // The graph's reset and start-up configuration: no samples, legend 50 wide with five lines
     // of "n/a", drawn right to left with the legend on the right, redrawn at once.
     virtual void ResetGraph(int slot) = 0;
-    // The slot's tip (its database's availability line); a surface without tips ignores it.
+    // The slot's tip: a health query's connect and query times and its verdict, then the
+    // database's availability line, each when there is one. A surface without tips ignores it.
     virtual void SetSlotTip(int /*slot*/, const QString& /*tip*/) {}
 };
 

@@ -277,4 +277,53 @@ TEST(AlertPolicyTest, TwoSlotsOfOneTitleAlertAndRecoverOnce) {
     EXPECT_FALSE(shared.Warned());
 }
 
+// A poll with a health query: its times apart in the access line, and a failed query's reason
+// in the error line and the notification as well as in the mail; the driver's message of a
+// failed connect stays in the mail alone.
+TEST(AlertPolicyTest, AHealthQueryShowsItsTimesAndItsReason) {
+    const QString reason = QStringLiteral("Health query failed: expected 0:10, got 37");
+    PollFacts failed = Poll(PollStatus::Unreachable);
+    failed.healthFailed = true;
+    failed.errorText = reason;
+    PollFacts passed = Poll(PollStatus::Reachable, true, 12.5);
+    passed.queryMs = 2.25;
+    PollFacts slow = Poll(PollStatus::Slow, true, 20000);
+    slow.queryMs = 19000;
+    const struct {
+        const char* what;
+        PollFacts facts;
+        std::vector<std::string> effects;
+    } cases[] = {
+        {"failed query",
+         failed,
+         {"error: Database unreachable: sales (" + reason.toStdString() + ")",
+          "desktop!: Alert - sales / Database unreachable" + kStamp.toStdString() + " (" +
+              reason.toStdString() + ")",
+          "mail to alert: Alert - sales"}},
+        {"failed connect",
+         Poll(PollStatus::Unreachable),
+         {"error: Database unreachable: sales",
+          "desktop!: Alert - sales / Database unreachable" + kStamp.toStdString(),
+          "mail to alert: Alert - sales"}},
+        {"passed query", passed, {"access: SUCCESS sales 12.5ms (connect 10.25ms, query 2.25ms)"}},
+        {"slow query",
+         slow,
+         {"access: WARNING sales 20000ms (connect 1000ms, query 19000ms)",
+          "error: WARNING sales 20000ms (connect 1000ms, query 19000ms)",
+          "desktop: Warning - sales / Slow response from database (20000ms)" + kStamp.toStdString(),
+          "mail to alert: Warning - sales"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const AlertDecision d = AlertPolicy::Decide(Stored(), c.facts);
+        EXPECT_EQ(Effects(d), c.effects);
+        for (const AlertEffect& e : d.effects) {
+            const auto* mail = std::get_if<MailEffect>(&e);
+            if (mail && mail->kind == MailEffect::Kind::Alert) {
+                EXPECT_TRUE(mail->body.endsWith("\n\n" + c.facts.errorText));
+            }
+        }
+    }
+}
+
 } // namespace

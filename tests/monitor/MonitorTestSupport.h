@@ -13,6 +13,7 @@
 #include "ui/SlotPresenter.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // A window stand-in that keeps every call the presenter and the scheduler make, in order. The
 // engine's events are taken (on the calling thread) before the calls are read.
@@ -46,6 +48,11 @@ public:
         Add("tray", -1, -1, double(icon), 0, tip);
     }
     void ResetGraph(int slot) override { Add("resetGraph", slot); }
+    // Tips are kept apart from the calls: the recorded call sequences predate them.
+    void SetSlotTip(int slot, const QString& tip) override {
+        std::lock_guard lock(m_mutex);
+        m_tips[slot] = tip;
+    }
     // Records what the scheduler asks of the window ("captions", "hide", "prompt").
     void Watch(PollScheduler& scheduler) {
         QObject::connect(&scheduler, &PollScheduler::CaptionsChanged,
@@ -74,6 +81,13 @@ public:
     QString Text(int slot, SlotField f) const { return Last("text", slot, int(f)).text; }
     int LastColour(int slot) const { return int(Last("colour", slot).value); }
     QStringList Legend(int slot) const { return Last("legend", slot).texts; }
+    // The slot's last tip; nothing when none was set.
+    std::optional<QString> Tip(int slot) const {
+        if (presenter)
+            presenter->Drain();
+        std::lock_guard lock(m_mutex);
+        return m_tips.contains(slot) ? std::optional<QString>(m_tips.value(slot)) : std::nullopt;
+    }
 
     // Shows the engine's events here; set by the rig.
     SlotPresenter* presenter = nullptr;
@@ -86,6 +100,7 @@ private:
     }
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
+    QMap<int, QString> m_tips;
 };
 
 // Holds every probe's Connect (through the probe's test hook) until opened; counts the calls
