@@ -41,10 +41,11 @@ class LogWriter;
 // lock of the store, so each alert and recovery goes out once; a copy that finds it sent shows
 // the texts the store holds.
 //
-// A poll whose Connect or Disconnect does not return within the login time-out plus 5 s is
-// given up: it ends as unreachable with "No answer from the database within N s", the hung
-// call keeps its probe on its own thread, and the slot goes on with a fresh probe for the same
-// connection string and title.
+// A poll whose Connect or Disconnect does not return within the login time-out plus 5 s (plus
+// the health query's time-out and a second of grace, when the database has one) is given up: it
+// ends as unreachable with "No answer from the database within N s", the hung call keeps its probe
+// on its own thread, and the slot goes on with a fresh probe for the same connection string and
+// title.
 
 // Time units and bounds of the engine, fixed at its construction (tests shorten them).
 struct MonitorOptions {
@@ -52,7 +53,8 @@ struct MonitorOptions {
     int earlyMs = 1000;   // taken off the interval after a probe
     // What every probe of the engine is given; its login time-out bounds the watchdog.
     ProbeOptions probe;
-    // The watchdog's bound; 0 for the login time-out plus 5 s.
+    // The watchdog's bound; 0 for the login time-out plus 5 s (plus a health query's time-out
+    // and a second, per poll).
     int watchdogBoundMs = 0;
     // How long a poll waits for another running copy of the program to finish its alert step
     // on the same database (a mail to a slow server takes a while) before it goes on alone.

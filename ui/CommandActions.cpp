@@ -24,6 +24,12 @@ QAction* CCommandActions::Add(QMenu* menu, const QString& text, int id, bool che
     return action;
 }
 
+QAction* CCommandActions::Add(QWidget* widget, const QString& text, int id) {
+    QAction* action = Make(text, id, false);
+    widget->addAction(action);
+    return action;
+}
+
 QAction* CCommandActions::Bind(QAbstractButton* button, int id) {
     QAction* action = Action(id);
     if (!action)

@@ -88,6 +88,7 @@ public:
     static constexpr int ID_HELP_CONTENTS = 57670;
     static constexpr int ID_ABOUT = 57664;
     static constexpr std::array<int, 4> ID_RESET_DATABASE = {32781, 32784, 32785, 32786};
+    static constexpr std::array<int, 4> ID_HEALTH_CHECK = {32792, 32793, 32794, 32795};
 
     // Control ids of the four slots.
     static constexpr std::array<int, 4> IDC_GROUP = {1040, 1041, 1042, 1043};
@@ -269,6 +270,7 @@ private:
     void OnHistory();
     void OnTellAFriend();
     void OnResetDatabase(int slot);
+    void OnHealthCheck(int slot);
     void OnSelectDatabase(int slot);
     void OnDeleteDatabase(int slot);
     void OnPollButton(int slot);

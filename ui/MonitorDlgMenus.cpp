@@ -6,10 +6,12 @@
 #include "mail/SmtpClient.h"
 #include "monitor/SlotMonitor.h"
 #include "platform/ProductInfo.h"
+#include "probe/DatabaseProbe.h"
 #include "settings/SettingKeys.h"
 #include "ui/CommandActions.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/DialogCommands.h"
+#include "ui/HealthCheckDlg.h"
 #include "ui/HelpWindow.h"
 #include "ui/HistoryDlg.h"
 #include "ui/LogonStart.h"
@@ -58,6 +60,11 @@ void CMonitorDlg::BuildMenus() {
     for (int i = 0; i < 4; ++i)
         m_commandActions->Add(setup, QStringLiteral("Reset Database %1").arg(i + 1),
                               ID_RESET_DATABASE[i]);
+    QMenu* health = setup->addMenu(QStringLiteral("Health Check..."));
+    health->setObjectName(QStringLiteral("healthCheckMenu"));
+    for (int i = 0; i < 4; ++i)
+        m_commandActions->Add(health, QStringLiteral("Database %1...").arg(i + 1),
+                              ID_HEALTH_CHECK[i]);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("Help"));
     m_commandActions->Add(help, QStringLiteral("Contents"), ID_HELP_CONTENTS);
@@ -123,6 +130,8 @@ void CMonitorDlg::OnCommand(int id) {
         break;
     }
     for (int i = 0; i < 4; ++i) {
+        if (id == ID_HEALTH_CHECK[i])
+            return OnHealthCheck(i);
         if (id == ID_RESET_DATABASE[i])
             return OnResetDatabase(i);
         if (id == IDC_SELECT[i])
@@ -236,6 +245,17 @@ void CMonitorDlg::OnAccessLog() {
 void CMonitorDlg::OnErrorLog() {
     ShowErrorLog(this, *m_parts.log);
 }
+void CMonitorDlg::OnHealthCheck(int slot) {
+    const std::shared_ptr<CDatabaseProbe> probe = m_parts.monitor->Probe(slot);
+    if (!probe)
+        return;
+    // The keys live in the database's own section, beside its alert state; the next poll reads
+    // them.
+    CHealthCheckDlg dialog(probe->Title(), probe->ConnectionString(),
+                           m_parts.monitor->OptionsForProbes(), this);
+    dialog.exec();
+}
+
 void CMonitorDlg::OnHistory() {
     if (!m_parts.history)
         return;

@@ -93,6 +93,10 @@ void CMonitorDlg::BuildSlots() {
             std::max(s.select->sizeHint().width(),
                      fontMetrics().horizontalAdvance(QStringLiteral("Polling interval")));
         s.select->setFixedWidth(column);
+        // Its right-click menu holds what belongs to the database it selected.
+        s.select->setContextMenuPolicy(Qt::ActionsContextMenu);
+        m_commandActions->Add(static_cast<QWidget*>(s.select), QStringLiteral("Health Check..."),
+                              ID_HEALTH_CHECK[i]);
         s.poll->setFixedWidth((column - 2) / 2);
         s.del->setFixedWidth((column - 2) / 2);
         commands->addWidget(s.select, 0, 0, 1, 4);
@@ -152,6 +156,7 @@ void CMonitorDlg::BuildSlots() {
         m_commandActions->Bind(s.select, IDC_SELECT[i]);
         m_commandActions->Bind(s.poll, IDC_POLL[i])->setEnabled(false);
         m_commandActions->Bind(s.del, IDC_DEL[i])->setEnabled(false);
+        m_commandActions->SetEnabled(ID_HEALTH_CHECK[i], false);
         connect(s.spin, &CUpDown::deltaPos, this, [this, i](int delta) { OnSpin(i, delta); });
     }
 }
@@ -184,6 +189,7 @@ void CMonitorDlg::EnableSlotCommands(int slot) {
     const bool configured = m_parts.monitor->IsConfigured(slot);
     m_commandActions->SetEnabled(IDC_POLL[slot], configured);
     m_commandActions->SetEnabled(IDC_DEL[slot], configured);
+    m_commandActions->SetEnabled(ID_HEALTH_CHECK[slot], configured);
 }
 
 bool CMonitorDlg::SlotHasProbe(int slot) const {

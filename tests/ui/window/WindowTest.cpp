@@ -16,8 +16,8 @@
 #include "tests/ui/window/WindowTestSupport.h"
 #include "ui/DataSourceChooserDlg.h"
 #include "ui/DatabaseCommands.h"
-#include "ui/LogonStart.h"
 #include "ui/HistoryDlg.h"
+#include "ui/LogonStart.h"
 #include "ui/MonitorDlg.h"
 #include "ui/NoticeBox.h"
 
@@ -268,6 +268,29 @@ TEST(WindowCommandTest, TheTrayMenuAndTheSlotButtonsRunTheWindowsCommands) {
                       Qt::LeftButton);
     EXPECT_EQ(triggered.count(), 1);
     EXPECT_EQ(selected, 2) << "the click ran Select Database";
+    // The selected database's Select button offers its health check on a right click, as the
+    // Setup menu does; an empty slot's does not.
+    QWidget* select = w->Control(CMonitorDlg::IDC_SELECT[2]);
+    ASSERT_EQ(select->contextMenuPolicy(), Qt::ActionsContextMenu);
+    ASSERT_EQ(select->actions().size(), 1);
+    QAction* health = select->actions().first();
+    EXPECT_EQ(health->text() + "=" + health->property("controlId").toString(),
+              "Health Check...=32794");
+    EXPECT_TRUE(health->isEnabled());
+    EXPECT_FALSE(w->Control(CMonitorDlg::IDC_SELECT[3])->actions().first()->isEnabled());
+    EXPECT_FALSE(w->Action(CMonitorDlg::ID_HEALTH_CHECK[3])->isEnabled());
+    QString opened;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            opened = dialog->windowTitle();
+            dialog->reject();
+        }
+    });
+    closer.start(20);
+    health->trigger();
+    closer.stop();
+    EXPECT_EQ(opened, "Health Check - x");
     w->Action(CMonitorDlg::IDC_DEL[3])->setEnabled(true);
     EXPECT_TRUE(w->Control(CMonitorDlg::IDC_DEL[3])->isEnabled());
 
