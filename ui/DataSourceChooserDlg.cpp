@@ -63,7 +63,7 @@ public:
     }
 };
 
-const char* const kCaption = "Trellion";
+const char* const kChooserCaption = "Trellion";
 
 } // namespace
 
@@ -169,7 +169,7 @@ CDataSourceChooserDlg::CDataSourceChooserDlg(QWidget* parent)
     resize(520, 380);
 
     m_warn = [this](const QString& text) {
-        QMessageBox::warning(this, QString::fromLatin1(kCaption), text);
+        QMessageBox::warning(this, QString::fromLatin1(kChooserCaption), text);
     };
 
     Refresh();

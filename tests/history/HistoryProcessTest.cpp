@@ -19,7 +19,7 @@ namespace {
 
 using HistoryTime::kDayMs;
 
-constexpr qint64 kMinute = 60000;
+constexpr qint64 kOneMinute = 60000;
 const qint64 kBase = Utc(2026, 3, 1);
 
 struct ChildArgs {
@@ -71,7 +71,7 @@ qint64 Committed(const QString& progressPath) {
 
 PollRecord ChildPoll(const ChildArgs& args, int index) {
     const int n = args.first + index;
-    return {kBase + qint64(n) * kMinute,
+    return {kBase + qint64(n) * kOneMinute,
             args.key,
             n % 7 == 0 ? PollResult::Unreachable : PollResult::Reachable,
             5.0 + n % 40,
@@ -108,7 +108,7 @@ TEST(HistoryChild, Writer) {
 
 // The raw polls of key as a gap-free run from its first index; the hourly roll-ups agree.
 void ExpectPrefix(HistoryStore& store, const ChildArgs& args, qint64 count) {
-    const qint64 from = kBase + qint64(args.first) * kMinute;
+    const qint64 from = kBase + qint64(args.first) * kOneMinute;
     const QList<QByteArray> lines = ExportedPolls(store, args.key, from, from + 400 * kDayMs);
     ASSERT_EQ(lines.size(), count);
     for (qint64 i = 0; i < count; ++i) {
@@ -123,7 +123,7 @@ void ExpectPrefix(HistoryStore& store, const ChildArgs& args, qint64 count) {
     ASSERT_TRUE(summary.has_value());
     EXPECT_EQ(summary->count, count);
     const auto hourly = store.Summary(
-        args.key, from, HistoryTime::FloorTo(from + count * kMinute, HistoryTime::kHourMs));
+        args.key, from, HistoryTime::FloorTo(from + count * kOneMinute, HistoryTime::kHourMs));
     ASSERT_TRUE(hourly.has_value());
     EXPECT_EQ(hourly->count, HistoryTime::FloorTo(count, 60));
 }
@@ -150,7 +150,7 @@ TEST(HistoryProcess, KillDuringWritesLosesOnlyThePollsInFlight) {
     EXPECT_LE(summary->count, committed + 5) << "more than one batch in flight";
     ExpectPrefix(store, child, summary->count);
 
-    store.Record({kBase - kMinute, QStringLiteral("Sales"), PollResult::Reachable, 1, {}});
+    store.Record({kBase - kOneMinute, QStringLiteral("Sales"), PollResult::Reachable, 1, {}});
     ASSERT_TRUE(store.Flush(10000));
     EXPECT_TRUE(fixture.Faults().isEmpty()) << fixture.Faults().join('\n').toStdString();
 }

@@ -14,7 +14,7 @@ namespace {
 
 using Kind = HealthExpect::Kind;
 
-std::string Str(const QString& text) {
+std::string ExpectText(const QString& text) {
     return text.toStdString();
 }
 
@@ -42,10 +42,10 @@ TEST(HealthExpectTest, TheKindATextStates) {
         {"-5:", Kind::Range, "-5:"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Str(c.text));
+        SCOPED_TRACE(ExpectText(c.text));
         QString error;
         const auto expect = HealthExpect::Parse(c.text, &error);
-        ASSERT_TRUE(expect) << Str(error);
+        ASSERT_TRUE(expect) << ExpectText(error);
         EXPECT_EQ(expect->GetKind(), c.kind);
         EXPECT_EQ(expect->Text(), c.shownAs);
         EXPECT_EQ(expect->Range().has_value(), c.kind == Kind::Range);
@@ -70,10 +70,10 @@ TEST(HealthExpectTest, MalformedExpectationsAreRefusedWithASentence) {
          "The pattern is longer than 512 characters."},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Str(c.text.left(40)));
+        SCOPED_TRACE(ExpectText(c.text.left(40)));
         QString error;
         EXPECT_FALSE(HealthExpect::Parse(c.text, &error));
-        EXPECT_TRUE(error.contains(QString::fromUtf8(c.reason))) << Str(error);
+        EXPECT_TRUE(error.contains(QString::fromUtf8(c.reason))) << ExpectText(error);
     }
     // The longest pattern allowed still compiles.
     const QString longest = "~" + QString(HealthExpect::kMaxPatternLength, u'a');
@@ -160,10 +160,10 @@ TEST(HealthExpectTest, VerdictsAndReasons) {
         {"~.*", HealthValue::NoRow(), "", "Health query failed: no row"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Str(c.expect) + " on " + Str(ShownText::Quoted(c.value.bytes)));
+        SCOPED_TRACE(ExpectText(c.expect) + " on " + ExpectText(ShownText::Quoted(c.value.bytes)));
         QString error;
         const auto expect = HealthExpect::Parse(c.expect, &error);
-        ASSERT_TRUE(expect) << Str(error);
+        ASSERT_TRUE(expect) << ExpectText(error);
         const HealthExpect::Verdict verdict = expect->Evaluate(c.value);
         EXPECT_EQ(verdict.passed, c.reason.isEmpty());
         EXPECT_EQ(verdict.reason, c.reason);
@@ -217,8 +217,8 @@ TEST(HealthExpectTest, ValuesAreShownOnOneSafeLine) {
     const auto expect = HealthExpect::Parse("=x", nullptr);
     ASSERT_TRUE(expect);
     const QString reason = expect->Evaluate(HealthValue::Text(noise)).reason;
-    EXPECT_LE(reason.size(), 140) << Str(reason);
-    EXPECT_TRUE(reason.endsWith("... (100000 bytes)")) << Str(reason);
+    EXPECT_LE(reason.size(), 140) << ExpectText(reason);
+    EXPECT_TRUE(reason.endsWith("... (100000 bytes)")) << ExpectText(reason);
     for (const char32_t cp : reason.toUcs4())
         EXPECT_TRUE(QChar::isPrint(cp)) << "U+" << std::hex << uint(cp);
 }
