@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_UNITY_BUILD=ON -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTRELLION_FUZZ=ON -DTRELLION_WERROR=ON -DTRELLION_SANITIZE=OFF -DTRELLION_TSAN=OFF \
     -DTRELLION_TESTS=OFF -DTRELLION_BENCH=OFF >/dev/null
 targets=()

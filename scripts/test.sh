@@ -32,7 +32,8 @@ if [ "${TRELLION_SKIP_SANITIZERS:-0}" != 1 ]; then
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp
-    run_suite build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
+    run_suite build-asan -G Ninja -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
         -DTRELLION_SANITIZE=ON -DTRELLION_TESTS=ON -DTRELLION_BENCH=OFF
     phase "AddressSanitizer"
 fi
@@ -40,7 +41,7 @@ fi
 # The engine's suites (ctest label "engine") under ThreadSanitizer; only those targets are built.
 if [ "${TRELLION_SKIP_SANITIZERS:-0}" != 1 ]; then
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/scripts/tsan.supp"
-    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DTRELLION_WERROR=ON \
         -DTRELLION_SANITIZE=OFF -DTRELLION_TSAN=ON -DTRELLION_TESTS=ON -DTRELLION_BENCH=OFF >/dev/null
     mapfile -t engine < <(ctest --test-dir build-tsan -N -L engine | sed -n 's/^ *Test *#[0-9]*: //p')
