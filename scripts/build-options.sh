@@ -2,8 +2,7 @@
 # One folder with Debian's optimisation and hardening flags and the /usr prefix, so the program
 # the tests run is the one that is packaged, and it is compiled once. Debug information is line
 # tables only (-g1): enough for backtraces, and the package is stripped anyway. Sources are
-# compiled in batches (unity builds): the Qt headers are read a fraction as often, which more
-# than halves a build from scratch on two cores.
+# compiled in batches (unity builds), so the Qt headers are parsed once a batch, not once a file.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 build_options=(-G Ninja -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr
     "-DCMAKE_CXX_FLAGS=$CPPFLAGS $CXXFLAGS -g1" "-DCMAKE_EXE_LINKER_FLAGS=$LDFLAGS")
