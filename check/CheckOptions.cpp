@@ -2,6 +2,7 @@
 
 #include "platform/ProductInfo.h"
 #include "probe/ConnectionStrings.h"
+#include "probe/HealthQuery.h"
 
 #include <functional>
 
@@ -76,7 +77,13 @@ const std::vector<OptionDef>& OptionDefs() {
              return SetSeconds(&o.loginTimeoutSeconds, "--login-timeout", v);
          }},
         {0, "query", true,
-         [](Options& o, const QString& v) { return SetText(&o.query, "--query", v); }},
+         [](Options& o, const QString& v) {
+             // The query runs with a rollback whatever it is; what plainly writes is refused
+             // before anything connects.
+             if (const std::optional<QString> why = HealthQuery::Refusal(v))
+                 return QStringLiteral("--query: %1").arg(*why);
+             return SetText(&o.query, "--query", v);
+         }},
         {0, "expect", true,
          [](Options& o, const QString& v) {
              QString why;

@@ -1,14 +1,21 @@
 #include "check/HealthQuerySeam.h"
 
+#include "probe/DatabaseProbe.h"
+
 namespace Check {
 
-std::optional<HealthValue> RunHealthQuery(CDatabaseProbe&, const QString&, int, QString* error) {
-    *error = QStringLiteral("health queries cannot be run by this build yet");
-    return std::nullopt;
+std::optional<HealthValue> RunHealthQuery(CDatabaseProbe& probe, const QString& sql,
+                                          int timeoutSeconds, QString* error) {
+    HealthRun run = probe.RunQuery(sql, timeoutSeconds);
+    if (!run.executed) {
+        *error = run.error;
+        return std::nullopt;
+    }
+    return std::move(run.value);
 }
 
 bool HealthQueryAvailable() {
-    return false;
+    return true;
 }
 
 } // namespace Check

@@ -236,6 +236,15 @@ HealthVerdict CDatabaseProbe::CheckHealth(const HealthQuery& query) {
     return HealthQueryRunner::Check(m_handles->dbc, query);
 }
 
+HealthRun CDatabaseProbe::RunQuery(const QString& sql, int timeoutSeconds) {
+    if (!m_handles) {
+        HealthRun run;
+        run.error = QStringLiteral("not connected");
+        return run;
+    }
+    return HealthQueryRunner::Run(m_handles->dbc, sql, timeoutSeconds);
+}
+
 bool CDatabaseProbe::Disconnect() {
     // SQLDisconnect, then the connection handle, then the environment.
     m_handles.reset();

@@ -47,6 +47,9 @@ public:
     // The health query on the connection the last successful Connect left open; fails with a
     // reason when there is none. Nothing it does is committed.
     HealthVerdict CheckHealth(const HealthQuery& query);
+    // The query's run alone, for callers that judge the value themselves; not executed with a
+    // reason when there is no connection.
+    HealthRun RunQuery(const QString& sql, int timeoutSeconds);
     // Always true; frees the handles of the last successful Connect.
     bool Disconnect();
 

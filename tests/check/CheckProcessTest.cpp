@@ -4,6 +4,7 @@
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -130,6 +131,43 @@ TEST_F(CheckAgainstPostgres, StatesFollowTheDatabaseAndTheThresholds) {
         EXPECT_TRUE(run.out.contains("Connection refused")) << run.out.toStdString();
         ExpectOneLine(run, "stopped");
     }
+}
+
+// A health query decides with the probe: a value inside the expectation is OK with the query's
+// own time in the perfdata; one outside it, or a query that outlives its time-out, is CRITICAL
+// with the reason; a writing statement is refused before anything connects, and whatever the
+// query did is rolled back.
+TEST_F(CheckAgainstPostgres, HealthQueryDecidesTheState) {
+    const QString password = s_server->Password();
+    Finished run = CheckWithEnvPassword(
+        {"--query", "select count(*) from pg_database", "--expect", "1:"}, password);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_TRUE(run.out.startsWith("ODBC OK - " + Title() + " answered in "));
+    EXPECT_TRUE(run.out.contains(QRegularExpression(R"( query=\d+(\.\d+)?s;;;0\n$)")))
+        << run.out.toStdString();
+
+    run = CheckWithEnvPassword({"--query", "select 37", "--expect", "0:10"}, password);
+    EXPECT_EQ(run.exitCode, 2) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Health query failed: expected 0:10, got 37"))
+        << run.out.toStdString();
+    ExpectOneLine(run, "outside the expectation");
+
+    QElapsedTimer clock;
+    clock.start();
+    run =
+        CheckWithEnvPassword({"--query", "select pg_sleep(30)", "--login-timeout", "2"}, password);
+    EXPECT_EQ(run.exitCode, 2) << run.out.toStdString();
+    EXPECT_LT(clock.elapsed(), 9000) << "the statement is cut at its time-out, not the plugin's";
+
+    run = Check({"--connection-string", StringWithoutPassword(), "--query",
+                 "update pg_database set datallowconn = false"});
+    EXPECT_EQ(run.exitCode, 3) << run.out.toStdString();
+    EXPECT_TRUE(run.out.startsWith("ODBC UNKNOWN - --query: ")) << run.out.toStdString();
+
+    // A write the words do not show (inside a function) runs, and is rolled back.
+    run = CheckWithEnvPassword({"--query", "select pg_catalog.set_config('x.y', 'z', false)"},
+                               password);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
 }
 
 TEST_F(CheckAgainstPostgres, PasswordSources) {
