@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <climits>
 #include <mutex>
 
 namespace AlertSettings {
@@ -24,10 +25,16 @@ bool FirstTime(const QString& problem) {
 }
 
 int Value(const Range& range, QStringList& problems) {
-    const QString text = SettingsStore::ReadString(QString::fromLatin1(SettingsStore::kSettings),
-                                                   QLatin1String(range.key->name), kAbsent);
-    if (text == kAbsent)
-        return range.key->defaultValue;
+    const QString section = QString::fromLatin1(SettingsStore::kSettings);
+    const QString key = QLatin1String(range.key->name);
+    // A value this process wrote as a number reads back only as one; a hand-edited one as text.
+    QString text = SettingsStore::ReadString(section, key, kAbsent);
+    if (text == kAbsent) {
+        const int number = SettingsStore::ReadInt(section, key, INT_MIN);
+        if (number == INT_MIN)
+            return range.key->defaultValue;
+        text = QString::number(number);
+    }
     if (Check(range, text).isEmpty())
         return text.trimmed().toInt();
     const QString problem =

@@ -39,6 +39,17 @@ TEST_F(AlertSettingsTest, StoredValuesInRangeAreTakenInMilliseconds) {
     EXPECT_TRUE(loaded.problems.isEmpty());
 }
 
+TEST_F(AlertSettingsTest, ValuesWrittenAsNumbersReadBack) {
+    Config::Write(Config::kConfirmPolls, 4);
+    Config::Write(Config::kRemindMinutes, 99999);
+    const AlertSettings::Loaded loaded = AlertSettings::Read();
+    EXPECT_EQ(loaded.rules.confirmPolls, 4);
+    EXPECT_EQ(loaded.rules.remindMs, 0);
+    EXPECT_EQ(loaded.problems,
+              QStringList{"Setting RemindMinutes=99999 is not a whole number from 0 to 10080; "
+                          "using 0"});
+}
+
 TEST_F(AlertSettingsTest, HandEditedValuesFallBackAndAreToldOfOnce) {
     Store("ConfirmPolls", "11");
     Store("ConfirmSeconds", "2");
