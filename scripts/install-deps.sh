@@ -27,6 +27,7 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev      # libFuzzer targets (scripts/fuzz.sh)
   locales             # the slot display's number test builds a de_DE locale (decimal comma)
   libsqlite3-dev      # the uptime history store
+  python3-dbusmock    # logind and NetworkManager stand-ins on a private system bus (sleep/offline tests)
 )
 
 missing=()
