@@ -111,6 +111,8 @@ std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot) {
     ticket->title = s.title;
     ticket->connectionString = s.connectionString;
     ticket->threshold = s.warningThreshold;
+    if (computer)
+        ticket->sleptAtStart = computer->sleptClock();
     return ticket;
 }
 

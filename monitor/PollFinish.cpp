@@ -60,6 +60,13 @@ void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outc
         EndPoll(slot, gen, true);
         return;
     }
+    const QString why = NotCheckedReason(Circumstances(
+        computer.get(), ticket.sleptAtStart, outcome.elapsed < 0, ticket.connectionString));
+    if (!why.isEmpty()) {
+        ShowNotChecked(ticket, why);
+        EndPoll(slot, gen, true);
+        return;
+    }
     PollOutcome shown;
     shown.slot = slot;
     shown.generation = gen;

@@ -46,6 +46,8 @@ class LogWriter;
 // call keeps its probe on its own thread, and the slot goes on with a fresh probe for the same
 // connection string and title.
 
+struct ComputerState;
+
 // Time units and bounds of the engine, fixed at its construction (tests shorten them).
 struct MonitorOptions {
     int minuteMs = 60000; // one minute of interval
@@ -59,6 +61,8 @@ struct MonitorOptions {
     int stateLockWaitMs = 20000;
     // The clock the probe is timed with; null for the steady clock.
     std::function<std::chrono::nanoseconds()> probeClock;
+    // Whether the computer slept or is offline; null: every poll counts, as before.
+    std::shared_ptr<ComputerState> computer;
 };
 
 class SlotMonitor {
