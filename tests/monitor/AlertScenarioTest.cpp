@@ -87,8 +87,8 @@ TEST(AlertScenarioTest, BlipsASleepAndAnOfflineSpellMailNothingRealOutagesMailOn
     QStringList subjects;
     for (const SmtpSink::Message& mail : sink.Messages())
         subjects << mail.Subject();
-    EXPECT_EQ(subjects, (QStringList{"Alert - Sales", "Recovery - Sales", "Alert - Sales",
-                                     "Recovery - Sales"}));
+    EXPECT_EQ(subjects.join(" | "),
+              "Alert - Sales | Recovery - Sales | Alert - Sales | Recovery - Sales");
     EXPECT_TRUE(sink.Messages()[0].Body().contains("(3 failed polls in a row)."));
     EXPECT_TRUE(sink.Messages()[1].Body().contains("\n\nThe outage lasted "));
     // Every failure that counted is logged: three blips and eight outage polls.

@@ -81,6 +81,22 @@ TEST_F(ConfirmPollTest, ABlipMailsNothingAndAnOutageIsAlertedAtItsThirdPoll) {
     EXPECT_EQ(SettingsStore::ReadInt(kTitle, "Warned", -1), 0);
 }
 
+// The count of failures and the outage's start are kept in the database's section, so a restart
+// in the middle of the confirming polls (or a sleep that ends the program) loses nothing.
+TEST_F(ConfirmPollTest, AnUnconfirmedOutageSurvivesARestart) {
+    Config::Write(Config::kConfirmPolls, 3);
+    Poll(false);
+    Poll(false);
+    EXPECT_EQ(SettingsStore::ReadInt(kTitle, "failedPolls", -1), 2);
+    rig.Restart();
+    rig.SetUpEmail(sink.Port());
+    Poll(false);
+    ASSERT_TRUE(sink.WaitForMessages(1, 15000));
+    EXPECT_EQ(sink.Messages()[0].Subject(), "Alert - " + kTitle);
+    EXPECT_TRUE(sink.Messages()[0].Body().contains("(3 failed polls in a row)."));
+    EXPECT_EQ(SettingsStore::ReadInt(kTitle, "failedPolls", -1), 0);
+}
+
 TEST_F(ConfirmPollTest, UnderTheDefaultsTheFirstFailureAlertsAndTheIntervalStays) {
     const qint64 interval = 5 * 4000 - rig.options.earlyMs;
     EXPECT_EQ(Poll(false), interval);
