@@ -20,7 +20,7 @@ sockaddr_in Loopback(int port) {
 
 bool WriteAll(int fd, const char* data, ssize_t size) {
     while (size > 0) {
-        const ssize_t n = write(fd, data, size_t(size));
+        const ssize_t n = send(fd, data, size_t(size), MSG_NOSIGNAL); // a closed peer is no signal
         if (n <= 0)
             return false;
         data += n;
