@@ -29,6 +29,12 @@ void ComputerWatch::Watch(SleepWatcher* sleep, NetworkWatcher* network) {
     }
 }
 
+void ComputerWatch::WatchThisComputer() {
+    auto* sleep = new SleepWatcher(&SleepWatcher::SystemSleptMs, 2000, this);
+    sleep->WatchLogind();
+    Watch(sleep, new NetworkWatcher(this));
+}
+
 void ComputerWatch::OnGoingToSleep() {
     m_state->sleeping = true;
 }

@@ -24,6 +24,9 @@ public:
                   QObject* parent = nullptr);
     // Follows the watchers; either may be null.
     void Watch(SleepWatcher* sleep, NetworkWatcher* network);
+    // Makes this computer's watchers (logind where there is a system bus, the boot clock, and
+    // NetworkManager where there is one), kept with this object, and follows them.
+    void WatchThisComputer();
 
     void OnGoingToSleep();
     void OnWoke();
