@@ -113,7 +113,7 @@ qsizetype LeadingEffects(const AlertDecision& d, PollStatus status) {
         if (const auto* mail = std::get_if<MailEffect>(&d.effects[i]);
             mail && mail->kind == MailEffect::Kind::Warning)
             return i + 1;
-    return 0;
+    return 2; // a warning held back for its period: the two log lines
 }
 
 } // namespace
