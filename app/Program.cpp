@@ -5,6 +5,8 @@
 #include "history/HistoryStore.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
+#include "monitor/ComputerState.h"
+#include "monitor/ComputerWatch.h"
 #include "monitor/PollScheduler.h"
 #include "notify/DesktopNotifier.h"
 #include "platform/MailPasswordKeyring.h"
@@ -43,6 +45,10 @@ Program::Program(ProgramOptions options) {
     m_availability = std::make_unique<HistoryAvailability>(*m_history);
     options.engine.outcomeTap = m_feed->Tap();
 
+    // Polls made across a sleep or while the computer is offline are not held against a
+    // database.
+    std::shared_ptr<ComputerState> computer = std::make_shared<ComputerState>();
+    options.engine.computer = computer;
     m_monitor = std::make_unique<SlotMonitor>(m_log, m_smtp, std::move(options.engine));
     // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
     m_desktop =
@@ -57,6 +63,8 @@ Program::Program(ProgramOptions options) {
                         QStringLiteral("log ") + fault.path);
     });
     m_scheduler = std::make_unique<PollScheduler>(m_monitor.get());
+    m_computerWatch = std::make_unique<ComputerWatch>(*m_scheduler, *m_monitor, computer);
+    m_computerWatch->WatchThisComputer();
 
     MonitorParts parts;
     parts.monitor = m_monitor.get();
@@ -88,6 +96,7 @@ Program::Program(ProgramOptions options) {
 Program::~Program() {
     // The window first: it stops the polls it started and lets go of the slots.
     m_window.reset();
+    m_computerWatch.reset();
     m_scheduler.reset();
     m_monitor.reset();
     m_availability.reset();

@@ -11,6 +11,7 @@ class HistoryAvailability;
 class HistoryFeed;
 class HistoryStore;
 class CNoticeBox;
+class ComputerWatch;
 class DesktopNotifier;
 class IDesktopNotifier;
 class LogWriter;
@@ -33,7 +34,8 @@ struct ProgramOptions {
 // The whole monitor, built in the order its parts depend on each other and torn down in the
 // reverse: the notice box, the log writer and the mail client (which report through it), the
 // keyring, the desktop notifier, the uptime history and the feed that records every poll in it,
-// the engine and its scheduler, then the window that shows them.
+// the engine, its scheduler and the watch on the computer's sleep and network, then the window
+// that shows them.
 class Program {
 public:
     explicit Program(ProgramOptions options = {});
@@ -57,5 +59,6 @@ private:
     std::unique_ptr<HistoryAvailability> m_availability;
     std::unique_ptr<SlotMonitor> m_monitor;
     std::unique_ptr<PollScheduler> m_scheduler;
+    std::unique_ptr<ComputerWatch> m_computerWatch;
     std::unique_ptr<CMonitorDlg> m_window;
 };

@@ -23,6 +23,13 @@ struct AlertState {
     // "Down": the desktop heard of the outage. Files from before it was kept lack it; then an
     // outage counts as known when it was alerted or is pending.
     std::optional<int> down;
+    // Kept only while a rule below is switched on, so a file under the defaults reads as before.
+    std::optional<int> failedPolls;      // "failedPolls": unconfirmed failures in a row
+    std::optional<QString> outageSince;  // "outageSince": ms since the epoch; empty when none
+    std::optional<QString> lastReminder; // "lastReminder": ms since the epoch
+    std::optional<int> slowPolls;        // "slowPolls": slow polls not yet told of
+    std::optional<QString> slowestMs;    // "slowestMs": the slowest of them
+    std::optional<QString> lastWarning;  // "lastWarning": ms since the epoch of the last one
 
     bool Warned() const { return warned.value_or(0) != 0; }
     QString Pending() const { return alertPending.value_or(QString()); }
@@ -32,6 +39,18 @@ struct AlertState {
 };
 
 enum class PollStatus { Reachable, Slow, Unreachable };
+
+// The user's alert settings in milliseconds. The defaults are the behaviour from before they
+// existed: every failed poll is an outage, no reminders, every slow poll warns.
+struct AlertRules {
+    int confirmPolls = 1;
+    qint64 confirmMs = 30000;
+    qint64 remindMs = 0;   // 0: never
+    qint64 slowMailMs = 0; // 0: every slow poll
+    // Any rule switched on keeps the outage's start, which the mails then tell of.
+    bool KeepsOutage() const { return confirmPolls > 1 || remindMs > 0 || slowMailMs > 0; }
+    friend bool operator==(const AlertRules&, const AlertRules&) = default;
+};
 
 // One poll as the rules need it.
 struct PollFacts {
@@ -45,6 +64,11 @@ struct PollFacts {
     QString stamp;             // " on %m/%d/%Y at %H:%M:%S" of the poll
     bool emailSetUp = false;
     bool desktopNotify = true;
+    AlertRules rules;
+    qint64 nowMs = 0; // when the poll ended, ms since the epoch
+    // Why the poll says nothing about the database (the computer slept or is offline); empty for
+    // a poll that counts.
+    QString notChecked;
 };
 
 struct LogEffect {
@@ -63,7 +87,7 @@ struct DesktopEffect {
 };
 
 struct MailEffect {
-    enum class Kind { Alert, Warning, Recovery };
+    enum class Kind { Alert, Warning, Recovery, Reminder };
     Kind kind;
     QString subject;
     QString body;
@@ -85,12 +109,18 @@ struct AlertDecision {
     // failureNamesReason (the alert, sent alone or with the recovery, did not go out).
     AlertState ifFailed;
     bool failureNamesReason = false;
+    // The database failed without the outage being confirmed yet: the next poll is confirming
+    // poll `confirming` of `rules.confirmPolls` and comes after `rules.confirmMs`; 0 otherwise.
+    int confirming = 0;
 };
 
 namespace AlertPolicy {
 
 inline const QString kMissingAlert = QStringLiteral("(alert not sent, missing email setup)");
 inline const QString kMissingRecovery = QStringLiteral("(recovery not sent, missing email setup)");
+
+// "1 h 05 min", "42 s": a length of time for a mail.
+QString FormatDuration(qint64 ms);
 
 // The effects of one poll on the database's state.
 AlertDecision Decide(const AlertState& state, const PollFacts& facts);

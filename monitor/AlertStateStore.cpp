@@ -12,6 +12,12 @@ const QString kLastAlert = QStringLiteral("lastAlert");
 const QString kLastRecovery = QStringLiteral("lastRecovery");
 const QString kAlertPending = QStringLiteral("alertPending");
 const QString kDown = QStringLiteral("Down");
+const QString kFailedPolls = QStringLiteral("failedPolls");
+const QString kOutageSince = QStringLiteral("outageSince");
+const QString kLastReminder = QStringLiteral("lastReminder");
+const QString kSlowPolls = QStringLiteral("slowPolls");
+const QString kSlowestMs = QStringLiteral("slowestMs");
+const QString kLastWarning = QStringLiteral("lastWarning");
 
 // The store has no "is it there": a default no file can hold stands for a missing key. A value
 // that is not a number reads as missing too, as it did when the rules gave their own default.
@@ -49,6 +55,12 @@ AlertState Load(const QString& title) {
     state.lastRecovery = String(title, kLastRecovery);
     state.alertPending = String(title, kAlertPending);
     state.down = Int(title, kDown);
+    state.failedPolls = Int(title, kFailedPolls);
+    state.outageSince = String(title, kOutageSince);
+    state.lastReminder = String(title, kLastReminder);
+    state.slowPolls = Int(title, kSlowPolls);
+    state.slowestMs = String(title, kSlowestMs);
+    state.lastWarning = String(title, kLastWarning);
     return state;
 }
 
@@ -58,6 +70,12 @@ void Save(const QString& title, const AlertState& before, const AlertState& afte
     SaveString(title, kLastAlert, before.lastAlert, after.lastAlert);
     SaveString(title, kAlertPending, before.alertPending, after.alertPending);
     SaveInt(title, kWarned, before.warned, after.warned);
+    SaveInt(title, kFailedPolls, before.failedPolls, after.failedPolls);
+    SaveString(title, kOutageSince, before.outageSince, after.outageSince);
+    SaveString(title, kLastReminder, before.lastReminder, after.lastReminder);
+    SaveInt(title, kSlowPolls, before.slowPolls, after.slowPolls);
+    SaveString(title, kSlowestMs, before.slowestMs, after.slowestMs);
+    SaveString(title, kLastWarning, before.lastWarning, after.lastWarning);
 }
 
 } // namespace AlertStateStore

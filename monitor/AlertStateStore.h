@@ -5,7 +5,9 @@
 #include <QString>
 
 // The alert state of one database in the settings file: the section named by its title, with
-// the keys "Warned", "lastAlert", "lastRecovery", "alertPending" and "Down". A key that is absent
+// the keys "Warned", "lastAlert", "lastRecovery", "alertPending" and "Down", and while the
+// confirmation, reminder or slow-mail rules are on "failedPolls", "outageSince",
+// "lastReminder", "slowPolls", "slowestMs" and "lastWarning". A key that is absent
 // loads as absent, and a save writes only the keys whose value changed, so the file reads the
 // same as when each rule wrote its key itself. The caller holds the section's lock around a
 // load, the step it decides and the save.

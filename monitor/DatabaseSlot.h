@@ -35,4 +35,6 @@ struct DatabaseSlot {
     // stored text that differs was written by another running copy.
     QString storedAlert;
     QString storedRecovery;
+    // The pause before the next poll when it is to confirm a failure (ms); -1 for the interval.
+    qint64 confirmDelayMs = -1;
 };

@@ -136,6 +136,8 @@ std::shared_ptr<PollTicket> SlotMonitor::Core::MakeTicket(int slot) {
     ticket->title = s.title;
     ticket->connectionString = s.connectionString;
     ticket->threshold = s.warningThreshold;
+    if (computer)
+        ticket->sleptAtStart = computer->sleptClock();
     return ticket;
 }
 
@@ -219,6 +221,10 @@ void SlotMonitor::Core::EndPoll(int slot, quint64 gen, bool probed) {
         qint64 delay = static_cast<qint64>(std::max(slotData[slot].interval, 1)) * minuteMs;
         if (probed)
             delay -= earlyMs;
+        // An unconfirmed failure is checked again after the confirming pause, scaled as minutes.
+        if (probed && slotData[slot].confirmDelayMs >= 0)
+            delay = slotData[slot].confirmDelayMs * minuteMs / 60000;
+        slotData[slot].confirmDelayMs = -1;
         if (generation[slot] != gen && !slotData[slot].probe)
             delay = -1;
         Push(PollEnded{slot, delay});

@@ -1,9 +1,12 @@
 #include "monitor/SlotMonitorCore.h"
 
 #include "monitor/AlertPolicy.h"
+#include "monitor/AlertSettings.h"
 #include "monitor/AlertStateStore.h"
 #include "settings/EmailSettings.h"
 #include "settings/SettingKeys.h"
+
+#include <QDateTime>
 
 using namespace SlotMonitorDetail;
 
@@ -72,6 +75,13 @@ void SlotMonitor::Core::FinishPoll(const PollTicket& ticket, const Outcome& outc
         EndPoll(slot, gen, true);
         return;
     }
+    const QString why = NotCheckedReason(Circumstances(
+        computer.get(), ticket.sleptAtStart, outcome.elapsed < 0, ticket.connectionString));
+    if (!why.isEmpty()) {
+        ShowNotChecked(ticket, why);
+        EndPoll(slot, gen, true);
+        return;
+    }
     PollOutcome shown;
     shown.slot = slot;
     shown.generation = gen;
@@ -128,7 +138,7 @@ qsizetype LeadingEffects(const AlertDecision& d, PollStatus status) {
         if (const auto* mail = std::get_if<MailEffect>(&d.effects[i]);
             mail && mail->kind == MailEffect::Kind::Warning)
             return i + 1;
-    return 0;
+    return 2; // a warning held back for its period: the two log lines
 }
 
 } // namespace
@@ -151,6 +161,11 @@ void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts, PollOutc
         hasNotifier = desktop != nullptr;
     }
     facts.desktopNotify = hasNotifier && Config::Read(Config::kDesktopNotify);
+    const AlertSettings::Loaded rules = AlertSettings::Read();
+    for (const QString& problem : rules.problems)
+        WriteErrorLog(problem);
+    facts.rules = rules.rules;
+    facts.nowMs = QDateTime::currentMSecsSinceEpoch();
     // The rules never read the texts: decided without them, the texts a rule writes are exactly
     // those present afterwards, and those go to the slot even when the file already held them.
     AlertState bare = stored;
@@ -203,7 +218,12 @@ void SlotMonitor::Core::AlertStep(const PollTicket& t, PollFacts facts, PollOutc
     if (!after.lastRecovery)
         after.lastRecovery = stored.lastRecovery;
     AlertStateStore::Save(title, stored, after);
+    if (decision.confirming)
+        shown.trayTip += QStringLiteral("\nunreachable, checking again ") +
+                         QString::number(decision.confirming) + QStringLiteral(" of ") +
+                         QString::number(facts.rules.confirmPolls);
     WithSlot(t.slot, t.generation, [&](DatabaseSlot& s) {
+        s.confirmDelayMs = decision.confirming ? facts.rules.confirmMs : -1;
         if (settled.lastAlert)
             s.lastAlert = s.storedAlert = *settled.lastAlert;
         if (settled.lastRecovery)

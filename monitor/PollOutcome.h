@@ -21,6 +21,7 @@ namespace SlotColour {
 inline constexpr int Reachable = 0x00FF00;
 inline constexpr int Slow = 0xFDFF30;
 inline constexpr int Unreachable = 0xFF0000;
+inline constexpr int NotChecked = 0xC0C0C0;
 inline constexpr int Default = -1;
 } // namespace SlotColour
 
@@ -56,6 +57,7 @@ struct PollOutcome {
     QString trayTip;
     std::optional<TrayMark> trayMark;
     // The graph and the label, in the order shown.
+    bool checked = true; // false: the poll said nothing, and draws no sample
     double sampleValue = 0.0;
     double sampleMark = 0.0;
     int colour = SlotColour::Default;

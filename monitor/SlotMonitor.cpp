@@ -18,6 +18,7 @@ SlotMonitor::SlotMonitor(std::shared_ptr<LogWriter> log, std::shared_ptr<SmtpCli
     m_core->outcomeTap = std::move(options.outcomeTap);
     if (options.probeClock)
         m_core->probeClock = std::move(options.probeClock);
+    m_core->computer = std::move(options.computer);
     m_core->log = std::move(log);
     m_core->smtp = std::move(smtp);
 }

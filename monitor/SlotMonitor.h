@@ -47,6 +47,8 @@ class LogWriter;
 // on its own thread, and the slot goes on with a fresh probe for the same connection string and
 // title.
 
+struct ComputerState;
+
 // Time units and bounds of the engine, fixed at its construction (tests shorten them).
 struct MonitorOptions {
     int minuteMs = 60000; // one minute of interval
@@ -64,6 +66,8 @@ struct MonitorOptions {
     // Sees every poll's outcome on the poll's thread, in the order polls end (the uptime
     // history); it must not call back into the monitor.
     std::function<void(const PollOutcome&)> outcomeTap;
+    // Whether the computer slept or is offline; null: every poll counts, as before.
+    std::shared_ptr<ComputerState> computer;
 };
 
 class SlotMonitor {

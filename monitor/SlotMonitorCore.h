@@ -4,6 +4,7 @@
 // PollCycle.cpp the poll, its timing and the watchdog, PollFinish.cpp the alert step and the
 // outcome handed to the window. For monitor/ only.
 
+#include "monitor/ComputerState.h"
 #include "monitor/SlotMonitor.h"
 
 #include "log/LogWriter.h"
@@ -64,6 +65,7 @@ struct PollTicket {
     HealthQuery health;
     Clock::time_point deadline;
     std::atomic<int> state{Probing};
+    qint64 sleptAtStart = 0; // the computer's sleep clock when the poll began
 };
 
 } // namespace SlotMonitorDetail
@@ -84,6 +86,7 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     EmailSettings email;
 
     std::shared_ptr<LogWriter> log;
+    std::shared_ptr<ComputerState> computer;
     std::shared_ptr<SmtpClient> smtp;
     std::shared_ptr<IDesktopNotifier> desktop; // under mutex
     std::atomic<INotice*> notice{nullptr};
@@ -137,6 +140,8 @@ struct SlotMonitor::Core : std::enable_shared_from_this<Core> {
     MonitorSignals* signaller = nullptr; // under eventsMutex; null after shutdown
     // Queues an event and wakes the UI thread when the queue was empty. Nothing after shutdown.
     void Push(MonitorEvent event);
+    // A poll that says nothing about its database: logged and shown grey, nothing else.
+    void ShowNotChecked(const PollTicket& ticket, const QString& why);
 
     void WriteAccessLog(const QString& line) {
         if (!closed && log)

@@ -31,6 +31,7 @@ PACKAGES=(
   prometheus          # promtool checks the plugin's OpenMetrics text
   python3-prometheus-client  # the OpenMetrics parser the plugin's text must pass
   monitoring-plugins-standard  # bench_check's baseline, check_pgsql
+  python3-dbusmock    # logind and NetworkManager stand-ins on a private system bus (sleep/offline tests)
 )
 
 missing=()

@@ -77,13 +77,16 @@ bool Write(const QString& section, const IntKey& key, int value) {
 const std::vector<KeyInfo>& AllKeys() {
     static const std::vector<KeyInfo> table = [] {
         std::vector<KeyInfo> rows = {
-            Row(kNumOpen),        Row(kLocX),         Row(kLocY),           Row(kCompactMode),
-            Row(kAlwaysOnTop),    Row(kViewDetails),  Row(kStartHidden),    Row(kAutoStart),
-            Row(kDesktopNotify),  Row(kDoAccessLog),  Row(kDoErrorLog),     Row(kAccessLogFile),
-            Row(kErrorLogFile),   Row(kSmtpName),     Row(kSmtpEmail),      Row(kSmtpAlert),
-            Row(kSmtpRecovery),   Row(kSmtpServer),   Row(kSmtpAuth),       Row(kSmtpSecurity),
-            Row(kSmtpUsername),   Row(kSmtpPassword), Row(kLastFriendFrom), Row(kLastFriendSubject),
-            Row(kLastFriendBody), Row(kHistoryDays)};
+            Row(kNumOpen),        Row(kLocX),           Row(kLocY),
+            Row(kCompactMode),    Row(kAlwaysOnTop),    Row(kViewDetails),
+            Row(kStartHidden),    Row(kAutoStart),      Row(kDesktopNotify),
+            Row(kDoAccessLog),    Row(kDoErrorLog),     Row(kAccessLogFile),
+            Row(kErrorLogFile),   Row(kSmtpName),       Row(kSmtpEmail),
+            Row(kSmtpAlert),      Row(kSmtpRecovery),   Row(kSmtpServer),
+            Row(kSmtpAuth),       Row(kSmtpSecurity),   Row(kSmtpUsername),
+            Row(kSmtpPassword),   Row(kLastFriendFrom), Row(kLastFriendSubject),
+            Row(kLastFriendBody), Row(kHistoryDays),    Row(kConfirmPolls),
+            Row(kConfirmSeconds), Row(kRemindMinutes),  Row(kSlowMailMinutes)};
         for (int slot = 0; slot < kSlots; ++slot) {
             rows.push_back(Row(kInterval[slot]));
             rows.push_back(Row(kWarn[slot]));

@@ -52,6 +52,12 @@ inline constexpr TextKey kLastFriendBody{"LastFriendBody", nullptr};       // bu
 // Days of hourly uptime rows kept; the daily rows and the outages are kept for ever.
 inline constexpr IntKey kHistoryDays{"HistoryDays", 400};
 
+// The alert rules; each default is the behaviour from before the key existed.
+inline constexpr IntKey kConfirmPolls{"ConfirmPolls", 1};       // failed polls making an outage
+inline constexpr IntKey kConfirmSeconds{"ConfirmSeconds", 30};  // pause before a confirming poll
+inline constexpr IntKey kRemindMinutes{"RemindMinutes", 0};     // 0: no reminders
+inline constexpr IntKey kSlowMailMinutes{"SlowMailMinutes", 0}; // 0: every slow poll mails
+
 // The per-slot keys: the name followed by the slot index 0 to 3.
 inline constexpr int kSlots = 4;
 inline constexpr IntKey kInterval[kSlots] = {

@@ -84,6 +84,7 @@ public:
     static constexpr int ID_AUTO_START = 32789;
     static constexpr int ID_TEST_EMAIL = 32790;
     static constexpr int ID_HISTORY = 32791;
+    static constexpr int ID_ALERT_SETTINGS = 32796;
     static constexpr int ID_ALWAYS_ON_TOP = 1116;
     static constexpr int ID_HELP_CONTENTS = 57670;
     static constexpr int ID_ABOUT = 57664;
@@ -265,6 +266,7 @@ private:
     void OnEmailSettings();
     void OnTestEmail();
     void OnLogSettings();
+    void OnAlertSettings();
     void OnAccessLog();
     void OnErrorLog();
     void OnHistory();

@@ -8,6 +8,7 @@
 #include "platform/ProductInfo.h"
 #include "probe/DatabaseProbe.h"
 #include "settings/SettingKeys.h"
+#include "ui/AlertSettingsDlg.h"
 #include "ui/CommandActions.h"
 #include "ui/DatabaseCommands.h"
 #include "ui/DialogCommands.h"
@@ -56,6 +57,7 @@ void CMonitorDlg::BuildMenus() {
             [](bool on) { Config::Write(Config::kDesktopNotify, on); });
     setup->addSeparator();
     m_commandActions->Add(setup, QStringLiteral("Log settings"), ID_LOG_SETTINGS);
+    m_commandActions->Add(setup, QStringLiteral("Alert Settings..."), ID_ALERT_SETTINGS);
     setup->addSeparator();
     for (int i = 0; i < 4; ++i)
         m_commandActions->Add(setup, QStringLiteral("Reset Database %1").arg(i + 1),
@@ -124,6 +126,8 @@ void CMonitorDlg::OnCommand(int id) {
         return OnErrorLog();
     case ID_HISTORY:
         return OnHistory();
+    case ID_ALERT_SETTINGS:
+        return OnAlertSettings();
     case ID_TELL_A_FRIEND:
         return OnTellAFriend();
     default:
@@ -245,6 +249,12 @@ void CMonitorDlg::OnAccessLog() {
 void CMonitorDlg::OnErrorLog() {
     ShowErrorLog(this, *m_parts.log);
 }
+void CMonitorDlg::OnAlertSettings() {
+    // The polls read the alert rules afresh each time: OK is all it takes.
+    CAlertSettingsDlg dialog(this);
+    dialog.exec();
+}
+
 void CMonitorDlg::OnHealthCheck(int slot) {
     const std::shared_ptr<CDatabaseProbe> probe = m_parts.monitor->Probe(slot);
     if (!probe)

@@ -80,7 +80,8 @@ void SlotPresenter::NextFrame() {
 }
 
 void SlotPresenter::ShowAfterAnimation(const PollOutcome& o) {
-    m_surface.AddGraphSample(o.slot, o.sampleValue, o.sampleMark);
+    if (o.checked)
+        m_surface.AddGraphSample(o.slot, o.sampleValue, o.sampleMark);
     m_surface.SetLabelColour(o.slot, o.colour);
     m_surface.SetGraphLegend(o.slot, o.legend);
     m_surface.SetGraphScale(o.slot, o.scale);

@@ -66,4 +66,18 @@ TEST_F(AlertStateStoreTest, ANonNumberReadsAsMissingAsTheRulesDefaultsDid) {
     EXPECT_FALSE(state.Warned());
 }
 
+// The rules' own keys survive a restart beside "Warned" and "alertPending".
+TEST_F(AlertStateStoreTest, TheConfirmationReminderAndWarningKeysRoundTrip) {
+    AlertState after;
+    after.failedPolls = 2;
+    after.outageSince = QStringLiteral("1780000000000");
+    after.lastReminder = QString();
+    after.slowPolls = 4;
+    after.slowestMs = QStringLiteral("45000.5");
+    after.lastWarning = QStringLiteral("1780000060000");
+    AlertStateStore::Save("ledger.db", AlertState{}, after);
+    EXPECT_TRUE(FileText().contains("\nfailedPolls=2\n")) << FileText().toStdString();
+    EXPECT_EQ(AlertStateStore::Load("ledger.db"), after);
+}
+
 } // namespace

@@ -291,6 +291,10 @@ TEST(WindowCommandTest, TheTrayMenuAndTheSlotButtonsRunTheWindowsCommands) {
     health->trigger();
     closer.stop();
     EXPECT_EQ(opened, "Health Check - x");
+    closer.start(20);
+    w->Action(CMonitorDlg::ID_ALERT_SETTINGS)->trigger();
+    closer.stop();
+    EXPECT_EQ(opened, "Alert Settings") << "Setup's Alert Settings... opens its dialog";
     w->Action(CMonitorDlg::IDC_DEL[3])->setEnabled(true);
     EXPECT_TRUE(w->Control(CMonitorDlg::IDC_DEL[3])->isEnabled());
 
