@@ -5,6 +5,7 @@
 #include "history/HistoryStore.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
+#include "metrics/MetricsExporter.h"
 #include "monitor/PollScheduler.h"
 #include "notify/DesktopNotifier.h"
 #include "platform/MailPasswordKeyring.h"
@@ -41,7 +42,18 @@ Program::Program(ProgramOptions options) {
     m_history = std::make_unique<HistoryStore>(std::move(history));
     m_feed = std::make_unique<HistoryFeed>(*m_history);
     m_availability = std::make_unique<HistoryAvailability>(*m_history);
-    options.engine.outcomeTap = m_feed->Tap();
+    // Metrics for Prometheus: every outcome goes to the history first, then to the exporter.
+    m_metrics = std::make_unique<MetricsExporter>([log](const QString& reason) {
+        log->WriteLogLine(reason, log->Settings().errorLogPath, false);
+    });
+    m_metrics->ExpectSlots();
+    m_metrics->Apply(MetricsSettings::Load());
+    HistoryFeed* feed = m_feed.get();
+    MetricsExporter* metrics = m_metrics.get();
+    options.engine.outcomeTap = [feed, metrics](const PollOutcome& outcome) {
+        feed->Record(outcome);
+        metrics->Record(outcome);
+    };
 
     m_monitor = std::make_unique<SlotMonitor>(m_log, m_smtp, std::move(options.engine));
     // Alerts on the desktop beside the mail; mail failures of the polls reach the same notice.
@@ -91,6 +103,7 @@ Program::~Program() {
     m_scheduler.reset();
     m_monitor.reset();
     m_availability.reset();
+    m_metrics.reset();
     m_feed.reset();
     m_history.reset();
     m_desktop.reset();

@@ -66,7 +66,7 @@ const std::vector<KeyInfo>& AllKeys() {
             Row(kErrorLogFile),   Row(kSmtpName),     Row(kSmtpEmail),      Row(kSmtpAlert),
             Row(kSmtpRecovery),   Row(kSmtpServer),   Row(kSmtpAuth),       Row(kSmtpSecurity),
             Row(kSmtpUsername),   Row(kSmtpPassword), Row(kLastFriendFrom), Row(kLastFriendSubject),
-            Row(kLastFriendBody), Row(kHistoryDays)};
+            Row(kLastFriendBody), Row(kHistoryDays),  Row(kMetricsFile),    Row(kMetricsPort)};
         for (int slot = 0; slot < kSlots; ++slot) {
             rows.push_back(Row(kInterval[slot]));
             rows.push_back(Row(kWarn[slot]));
