@@ -45,7 +45,7 @@ HttpAnswer Fetch(const QString& address, quint16 port, const QByteArray& request
 }
 
 HttpAnswer Get(quint16 port, const QByteArray& path, const QByteArray& accept) {
-    QByteArray request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    QByteArray request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     if (!accept.isEmpty())
         request += "Accept: " + accept + "\r\n";
     return Fetch(QStringLiteral("127.0.0.1"), port, request + "\r\n");
