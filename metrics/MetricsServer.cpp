@@ -42,6 +42,13 @@ QString MetricsServer::Listen(quint16 port) {
     return {};
 }
 
+QString MetricsServer::PortProblem(quint16 port) {
+    QTcpServer trial;
+    if (trial.listen(QHostAddress(QHostAddress::LocalHost), port))
+        return {};
+    return trial.errorString();
+}
+
 void MetricsServer::Close() {
     if (m_server->isListening())
         m_server->close();

@@ -24,6 +24,9 @@ public:
     // Stops listening first; 0 stops. Empty on success, else why the port cannot be used.
     QString Listen(quint16 port);
     void Close();
+    // Why 127.0.0.1 port cannot be listened on now (in use, or kept for the superuser); empty
+    // when it can.
+    static QString PortProblem(quint16 port);
     // The port listened on; 0 when none.
     quint16 Port() const;
 
