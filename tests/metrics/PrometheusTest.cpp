@@ -36,6 +36,35 @@ QString ReadmeBlock(const QString& intro) {
     return readme.mid(start, end - start + 1);
 }
 
+// The help's <pre> blocks as plain text.
+QStringList HelpBlocks() {
+    const QString help = QString::fromUtf8(
+        TestSupport::ReadFile(QStringLiteral(TRELLION_SOURCE_DIR "/resources/help/trellion.html")));
+    QStringList blocks;
+    static const QRegularExpression pre(QStringLiteral("<pre>\\n(.*?)</pre>"),
+                                        QRegularExpression::DotMatchesEverythingOption);
+    for (const QRegularExpressionMatch& m : pre.globalMatch(help)) {
+        QString text = m.captured(1);
+        text.replace(QStringLiteral("&lt;"), QStringLiteral("<"))
+            .replace(QStringLiteral("&gt;"), QStringLiteral(">"))
+            .replace(QStringLiteral("&quot;"), QStringLiteral("\""))
+            .replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+        blocks << text;
+    }
+    return blocks;
+}
+
+// The help shows the README's examples as they stand, so both are what the tests below run.
+TEST(ShippedExamplesText, HelpHoldsTheReadmeExamples) {
+    const QStringList help = HelpBlocks();
+    for (const char* intro : {"A Prometheus scrape job", "plugin. An Icinga 2 service",
+                              "A Nagios command", "A Zabbix agent UserParameter"}) {
+        const QString block = ReadmeBlock(QString::fromLatin1(intro));
+        ASSERT_FALSE(block.isEmpty()) << intro;
+        EXPECT_TRUE(help.contains(block)) << intro << "\n" << block.toStdString();
+    }
+}
+
 class ShippedExamples : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
