@@ -199,6 +199,21 @@ TEST_F(MetricsTest, BadPortAndFolderAreToldAndPollsGoOn) {
               "3");
 }
 
+// An alert whose mail cannot go out (nothing listens on the mail port) is a failure, not an
+// alert sent.
+TEST_F(MetricsTest, AnAlertThatDidNotGoOutIsNotCounted) {
+    rig.SetUpEmail(FreePort());
+    rig.StoreSlot(0, OdbcTestEnv::SqliteConnectionString(rig.dir + "/gone/none.db"), "Gone");
+    const QString file = rig.dir + "/gone.prom";
+    ASSERT_EQ(exporter.Apply({file, 0}).toStdString(), "");
+    rig.monitor->PollSlot(0);
+    const QString text = QString::fromUtf8(TestSupport::ReadFile(file));
+    EXPECT_EQ(SampleValue(text, R"(trellion_failures_total{database="Gone"})"), "1")
+        << text.toStdString();
+    EXPECT_EQ(SampleValue(text, R"(trellion_alerts_sent_total{database="Gone"})"), "0");
+    EXPECT_EQ(SampleValue(text, R"(trellion_up{database="Gone"})"), "0");
+}
+
 TEST(MetricsFileTest, ProblemNamesWhyAPathCannotTakeTheFile) {
     const QString dir = TestSupport::MakeTempDir(QStringLiteral("metrics-path"));
     QFile plain(dir + "/plain");
