@@ -6,6 +6,7 @@
 #include "tests/common/OdbcTestEnv.h"
 #include "tests/metrics/MetricsTestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -63,6 +64,45 @@ TEST(ShippedExamplesText, HelpHoldsTheReadmeExamples) {
         ASSERT_FALSE(block.isEmpty()) << intro;
         EXPECT_TRUE(help.contains(block)) << intro << "\n" << block.toStdString();
     }
+}
+
+// The README's Icinga 2 service with the shipped CheckCommand passes Icinga 2's own validation
+// (the daemon's -C, its folders private); tests/check runs the command itself.
+TEST(ShippedExamplesText, IcingaServiceValidatesWithTheShippedCommand) {
+    const QString icinga = QStringLiteral("/usr/sbin/icinga2");
+    if (!QFile::exists(icinga))
+        GTEST_SKIP() << "icinga2 is not installed";
+    const QString service = ReadmeBlock(QStringLiteral("plugin. An Icinga 2 service"));
+    ASSERT_TRUE(service.contains("object Service")) << service.toStdString();
+    const QString dir = TestSupport::MakeTempDir(QStringLiteral("icinga-check"));
+    for (const char* sub : {"data", "log", "cache", "run", "spool"})
+        ASSERT_TRUE(QDir().mkpath(dir + "/" + sub));
+    QFile config(dir + "/icinga2.conf");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("include <itl>\n"
+                 "include \"" TRELLION_SOURCE_DIR "/packaging/icinga2/trellion-check.conf\"\n"
+                 "object Host \"dbhost\" { check_command = \"dummy\" }\n" +
+                 service.toUtf8());
+    config.close();
+    QStringList command{icinga, "daemon", "-C", "-c", dir + "/icinga2.conf"};
+    const QList<std::pair<const char*, QString>> paths = {
+        {"DataDir", dir + "/data"},
+        {"LogDir", dir + "/log"},
+        {"CacheDir", dir + "/cache"},
+        {"SpoolDir", dir + "/spool"},
+        {"InitRunDir", dir + "/run"},
+        {"PidPath", dir + "/run/icinga2.pid"},
+        {"StatePath", dir + "/data/state"},
+        {"ObjectsPath", dir + "/cache/objects"},
+        {"VarsPath", dir + "/cache/vars"},
+        {"ModAttrPath", dir + "/data/modattr.conf"},
+        {"RunAsUser", qEnvironmentVariable("USER", "root")},
+        {"RunAsGroup", QStringLiteral("root")}};
+    for (const auto& [name, path] : paths)
+        command << "-D" << QStringLiteral("Configuration.%1=%2").arg(name, path);
+    const CheckProcess::Finished check = CheckProcess::Tool(command, {});
+    EXPECT_EQ(check.exitCode, 0) << check.out.toStdString() << check.err.toStdString();
+    EXPECT_TRUE(check.out.contains("Instantiated 1 Service")) << check.out.toStdString();
 }
 
 class ShippedExamples : public ::testing::Test {
