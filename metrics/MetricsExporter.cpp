@@ -21,12 +21,14 @@ void MetricsExporter::ExpectSlots() {
 
 void MetricsExporter::Record(const PollOutcome& outcome) {
     m_board.Record(outcome);
+    std::lock_guard lock(m_writeLock);
     if (!m_file.Path().isEmpty())
         m_file.Write(m_board.Render(MetricsBoard::Format::Text));
 }
 
 QString MetricsExporter::Apply(const MetricsSettings& settings) {
     QStringList problems;
+    std::unique_lock lock(m_writeLock);
     m_file.SetPath(settings.file);
     if (!settings.file.isEmpty()) {
         // Written at once, so that a collector sees the slots before the first poll ends; a
@@ -34,6 +36,7 @@ QString MetricsExporter::Apply(const MetricsSettings& settings) {
         if (!m_file.Write(m_board.Render(MetricsBoard::Format::Text)))
             problems << MetricsFile::Problem(settings.file);
     }
+    lock.unlock();
     if (settings.port < 0 || settings.port > 65535) {
         problems << QStringLiteral("The metrics port %1 is not a port from 1 to 65535.")
                         .arg(settings.port);

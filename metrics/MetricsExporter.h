@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <mutex>
 
 // "MetricsFile" and "MetricsPort" of the section "Settings".
 struct MetricsSettings {
@@ -43,4 +44,7 @@ private:
     MetricsBoard m_board;
     MetricsFile m_file;
     MetricsServer m_server;
+    // Render and write as one step, so that the file never goes back to an older text when
+    // two polls end at once.
+    std::mutex m_writeLock;
 };
