@@ -5,6 +5,7 @@
 #include "history/HistoryStore.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
+#include "metrics/MetricsExporter.h"
 #include "monitor/ComputerState.h"
 #include "monitor/ComputerWatch.h"
 #include "monitor/PollScheduler.h"
@@ -43,7 +44,18 @@ Program::Program(ProgramOptions options) {
     m_history = std::make_unique<HistoryStore>(std::move(history));
     m_feed = std::make_unique<HistoryFeed>(*m_history);
     m_availability = std::make_unique<HistoryAvailability>(*m_history);
-    options.engine.outcomeTap = m_feed->Tap();
+    // Metrics for Prometheus: every outcome goes to the history first, then to the exporter.
+    m_metrics = std::make_unique<MetricsExporter>([log](const QString& reason) {
+        log->WriteLogLine(reason, log->Settings().errorLogPath, false);
+    });
+    m_metrics->ExpectSlots();
+    m_metrics->Apply(MetricsSettings::Load());
+    HistoryFeed* feed = m_feed.get();
+    MetricsExporter* metrics = m_metrics.get();
+    options.engine.outcomeTap = [feed, metrics](const PollOutcome& outcome) {
+        feed->Record(outcome);
+        metrics->Record(outcome);
+    };
 
     // Polls made across a sleep or while the computer is offline are not held against a
     // database.
@@ -74,6 +86,7 @@ Program::Program(ProgramOptions options) {
     parts.notice = m_notice.get();
     parts.keyring = m_keyring.get();
     parts.history = m_history.get();
+    parts.metrics = m_metrics.get();
     parts.availability = m_availability->Source();
     m_window = std::make_unique<CMonitorDlg>(parts, std::move(options.trayShell));
     CMonitorDlg* window = m_window.get();
@@ -100,6 +113,7 @@ Program::~Program() {
     m_scheduler.reset();
     m_monitor.reset();
     m_availability.reset();
+    m_metrics.reset();
     m_feed.reset();
     m_history.reset();
     m_desktop.reset();

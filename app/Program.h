@@ -16,6 +16,7 @@ class DesktopNotifier;
 class IDesktopNotifier;
 class LogWriter;
 class MailPasswordKeyring;
+class MetricsExporter;
 class PollScheduler;
 class SmtpClient;
 
@@ -46,6 +47,8 @@ public:
     CMonitorDlg& Window() const { return *m_window; }
     CNoticeBox& Notice() const { return *m_notice; }
     HistoryStore& History() const { return *m_history; }
+    // After the Metrics dialog's OK: Metrics().Apply(MetricsSettings::Load()).
+    MetricsExporter& Metrics() const { return *m_metrics; }
 
 private:
     std::shared_ptr<CNoticeBox> m_notice;
@@ -56,6 +59,7 @@ private:
     // The monitor shuts down before these go: its last poll may still be recorded.
     std::unique_ptr<HistoryStore> m_history;
     std::unique_ptr<HistoryFeed> m_feed;
+    std::unique_ptr<MetricsExporter> m_metrics;
     std::unique_ptr<HistoryAvailability> m_availability;
     std::unique_ptr<SlotMonitor> m_monitor;
     std::unique_ptr<PollScheduler> m_scheduler;

@@ -17,16 +17,6 @@ QString Milliseconds(double ms) {
     return QString::number(std::llround(ms)) + QStringLiteral(" ms");
 }
 
-// Seconds with microsecond precision and no trailing zeros: "0.023", "2", "0.000412".
-QString Seconds(double ms) {
-    QString s = QString::number(ms / 1000.0, 'f', 6);
-    while (s.endsWith(u'0'))
-        s.chop(1);
-    if (s.endsWith(u'.'))
-        s.chop(1);
-    return s;
-}
-
 QString PerfItem(const char* label, const std::optional<double>& ms, const Options& options,
                  bool thresholds) {
     if (!ms)
@@ -47,6 +37,18 @@ QString RangeBreach(const char* which, const ThresholdRange& range) {
              QLatin1String(which), range.ToString());
 }
 
+} // namespace
+
+// Seconds with microsecond precision and no trailing zeros: "0.023", "2", "0.000412".
+QString Seconds(double ms) {
+    QString s = QString::number(ms / 1000.0, 'f', 6);
+    while (s.endsWith(u'0'))
+        s.chop(1);
+    if (s.endsWith(u'.'))
+        s.chop(1);
+    return s;
+}
+
 // OpenMetrics label values escape the backslash, the double quote and the line feed.
 QString LabelValue(const QString& value) {
     QString out;
@@ -62,8 +64,6 @@ QString LabelValue(const QString& value) {
     }
     return out;
 }
-
-} // namespace
 
 const char* StateWord(State state) {
     switch (state) {

@@ -55,6 +55,10 @@ const char* StateWord(State state);
 
 // A decimal number's text divided by 10^digits, exactly ("500" -> "0.5", "-3" -> "-0.003").
 QString ShiftDecimal(const QString& number, int digits);
+// Milliseconds as seconds with microsecond precision and no trailing zeros: "0.023", "2".
+QString Seconds(double ms);
+// A label value as the Prometheus text formats escape it: backslash, double quote, line feed.
+QString LabelValue(const QString& value);
 // A range in milliseconds written in seconds ("@10:2000" -> "@0.01:2").
 QString RangeInSeconds(const ThresholdRange& range);
 

@@ -28,7 +28,8 @@ PACKAGES=(
   locales             # the slot display's number test builds a de_DE locale (decimal comma)
   libsqlite3-dev      # the uptime history store
   icinga2             # the plugin tests: a private Icinga 2 runs trellion-check
-  prometheus          # promtool checks the plugin's OpenMetrics text
+  prometheus          # promtool checks the plugin's and the exporter's text; the metrics
+                      # test runs a private Prometheus server scraping /metrics
   python3-prometheus-client  # the OpenMetrics parser the plugin's text must pass
   monitoring-plugins-standard  # bench_check's baseline, check_pgsql
   python3-dbusmock    # logind and NetworkManager stand-ins on a private system bus (sleep/offline tests)

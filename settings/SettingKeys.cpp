@@ -86,7 +86,8 @@ const std::vector<KeyInfo>& AllKeys() {
             Row(kSmtpAuth),       Row(kSmtpSecurity),   Row(kSmtpUsername),
             Row(kSmtpPassword),   Row(kLastFriendFrom), Row(kLastFriendSubject),
             Row(kLastFriendBody), Row(kHistoryDays),    Row(kConfirmPolls),
-            Row(kConfirmSeconds), Row(kRemindMinutes),  Row(kSlowMailMinutes)};
+            Row(kConfirmSeconds), Row(kRemindMinutes),  Row(kSlowMailMinutes),
+            Row(kMetricsFile),    Row(kMetricsPort)};
         for (int slot = 0; slot < kSlots; ++slot) {
             rows.push_back(Row(kInterval[slot]));
             rows.push_back(Row(kWarn[slot]));

@@ -51,6 +51,10 @@ inline constexpr TextKey kLastFriendSubject{"LastFriendSubject", nullptr}; // bu
 inline constexpr TextKey kLastFriendBody{"LastFriendBody", nullptr};       // built-in text
 // Days of hourly uptime rows kept; the daily rows and the outages are kept for ever.
 inline constexpr IntKey kHistoryDays{"HistoryDays", 400};
+// The metrics for Prometheus: a file rewritten after each poll (empty: none) and the port of
+// the endpoint on 127.0.0.1 (0: none).
+inline constexpr TextKey kMetricsFile{"MetricsFile", ""};
+inline constexpr IntKey kMetricsPort{"MetricsPort", 0};
 
 // The alert rules; each default is the behaviour from before the key existed.
 inline constexpr IntKey kConfirmPolls{"ConfirmPolls", 1};       // failed polls making an outage

@@ -27,6 +27,7 @@ class CSlotNumberBoxes;
 class CUpDown;
 class CHistoryDlg;
 class HistoryStore;
+class MetricsExporter;
 class LogWriter;
 class MailPasswordKeyring;
 class SlotMonitor;
@@ -56,6 +57,7 @@ struct MonitorParts {
     // missing.
     HistoryStore* history = nullptr;
     std::function<QString(const QString& title)> availability;
+    MetricsExporter* metrics = nullptr;
 };
 
 // The main window: four database slots, the menu bar, the tray icon, and the program's life
@@ -85,6 +87,7 @@ public:
     static constexpr int ID_TEST_EMAIL = 32790;
     static constexpr int ID_HISTORY = 32791;
     static constexpr int ID_ALERT_SETTINGS = 32796;
+    static constexpr int ID_METRICS_SETTINGS = 32797;
     static constexpr int ID_ALWAYS_ON_TOP = 1116;
     static constexpr int ID_HELP_CONTENTS = 57670;
     static constexpr int ID_ABOUT = 57664;
@@ -267,6 +270,7 @@ private:
     void OnTestEmail();
     void OnLogSettings();
     void OnAlertSettings();
+    void OnMetricsSettings();
     void OnAccessLog();
     void OnErrorLog();
     void OnHistory();

@@ -4,6 +4,7 @@
 #include "controls/Icons.h"
 #include "log/LogWriter.h"
 #include "mail/SmtpClient.h"
+#include "metrics/MetricsExporter.h"
 #include "monitor/SlotMonitor.h"
 #include "platform/ProductInfo.h"
 #include "probe/DatabaseProbe.h"
@@ -16,6 +17,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/HistoryDlg.h"
 #include "ui/LogonStart.h"
+#include "ui/MetricsSettingsDlg.h"
 #include "ui/NoticeBox.h"
 #include "ui/SlotNumberBoxes.h"
 
@@ -58,6 +60,7 @@ void CMonitorDlg::BuildMenus() {
     setup->addSeparator();
     m_commandActions->Add(setup, QStringLiteral("Log settings"), ID_LOG_SETTINGS);
     m_commandActions->Add(setup, QStringLiteral("Alert Settings..."), ID_ALERT_SETTINGS);
+    m_commandActions->Add(setup, QStringLiteral("Metrics Settings..."), ID_METRICS_SETTINGS);
     setup->addSeparator();
     for (int i = 0; i < 4; ++i)
         m_commandActions->Add(setup, QStringLiteral("Reset Database %1").arg(i + 1),
@@ -128,6 +131,8 @@ void CMonitorDlg::OnCommand(int id) {
         return OnHistory();
     case ID_ALERT_SETTINGS:
         return OnAlertSettings();
+    case ID_METRICS_SETTINGS:
+        return OnMetricsSettings();
     case ID_TELL_A_FRIEND:
         return OnTellAFriend();
     default:
@@ -253,6 +258,15 @@ void CMonitorDlg::OnAlertSettings() {
     // The polls read the alert rules afresh each time: OK is all it takes.
     CAlertSettingsDlg dialog(this);
     dialog.exec();
+}
+
+void CMonitorDlg::OnMetricsSettings() {
+    if (!m_parts.metrics)
+        return;
+    // The dialog checks the folder and the port; the exporter takes the stored values at once.
+    CMetricsSettingsDlg dialog(this, m_parts.metrics->Port());
+    if (dialog.exec() == QDialog::Accepted)
+        m_parts.metrics->Apply(MetricsSettings::Load());
 }
 
 void CMonitorDlg::OnHealthCheck(int slot) {

@@ -3,6 +3,7 @@
 // same machine, each run's wall time and its peak resident memory (the child's own rusage from
 // wait4, taken by bench_check_run). Prints the medians and the ratios against check_pgsql: the full
 // probe (goal <= 1.5) and --connect-only (goal <= 1.0).
+#include "bench/check/MetricsScrape.h"
 #include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
 
@@ -171,5 +172,6 @@ int main(int argc, char** argv) {
     std::printf("goals: full probe time ratio <= 1.5 (%s), --connect-only <= 1.0 (%s)\n",
                 full.medianMs / baseline.medianMs <= 1.5 ? "met" : "MISSED",
                 bare.medianMs / baseline.medianMs <= 1.0 ? "met" : "MISSED");
+    BenchMetricsScrape();
     return 0;
 }

@@ -74,7 +74,9 @@ const std::map<std::string, QString>& TodaysDefaults() {
                                                             {"lastDatabaseTitle1", ""},
                                                             {"lastDatabaseTitle2", ""},
                                                             {"lastDatabaseTitle3", ""},
-                                                            {"HistoryDays", "400"}};
+                                                            {"HistoryDays", "400"},
+                                                            {"MetricsFile", ""},
+                                                            {"MetricsPort", "0"}};
     return defaults;
 }
 

@@ -295,6 +295,11 @@ TEST(WindowCommandTest, TheTrayMenuAndTheSlotButtonsRunTheWindowsCommands) {
     w->Action(CMonitorDlg::ID_ALERT_SETTINGS)->trigger();
     closer.stop();
     EXPECT_EQ(opened, "Alert Settings") << "Setup's Alert Settings... opens its dialog";
+    closer.start(20);
+    w->Action(CMonitorDlg::ID_METRICS_SETTINGS)->trigger();
+    closer.stop();
+    EXPECT_NE(opened, "Alert Settings") << "Setup's Metrics Settings... opens its dialog";
+    EXPECT_TRUE(opened.startsWith("Metrics")) << opened.toStdString();
     w->Action(CMonitorDlg::IDC_DEL[3])->setEnabled(true);
     EXPECT_TRUE(w->Control(CMonitorDlg::IDC_DEL[3])->isEnabled());
 
