@@ -247,21 +247,14 @@ void CHistoryDlg::Reload() {
 }
 
 bool CHistoryDlg::ExportPolls(const QString& path) {
-    QFile file(path);
-    QString error;
-    const auto [from, to] = RangeSpan();
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (!ok)
-        error = file.errorString();
-    else
-        ok = m_store.ExportPollsCsv(Database(), from, to, &file, &error);
-    if (!ok)
-        m_prompt->Warn(this, QStringLiteral("The polls could not be saved to '") + path +
-                                 QStringLiteral("': ") + error);
-    return ok;
+    return ExportTo(path, QStringLiteral("polls"), &HistoryStore::ExportPollsCsv);
 }
 
 bool CHistoryDlg::ExportOutages(const QString& path) {
+    return ExportTo(path, QStringLiteral("outages"), &HistoryStore::ExportOutagesCsv);
+}
+
+bool CHistoryDlg::ExportTo(const QString& path, const QString& what, CsvWriter write) {
     QFile file(path);
     QString error;
     const auto [from, to] = RangeSpan();
@@ -269,9 +262,10 @@ bool CHistoryDlg::ExportOutages(const QString& path) {
     if (!ok)
         error = file.errorString();
     else
-        ok = m_store.ExportOutagesCsv(Database(), from, to, &file, &error);
+        ok = (m_store.*write)(Database(), from, to, &file, &error);
     if (!ok)
-        m_prompt->Warn(this, QStringLiteral("The outages could not be saved to '") + path +
+        m_prompt->Warn(this, QStringLiteral("The ") + what +
+                                 QStringLiteral(" could not be saved to '") + path +
                                  QStringLiteral("': ") + error);
     return ok;
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+class QIODevice;
 class HistoryStore;
 class IDialogPrompt;
 class QComboBox;
@@ -71,6 +72,9 @@ public:
     QPushButton* CloseButton() const { return m_close; }
 
 private:
+    using CsvWriter = bool (HistoryStore::*)(const QString& key, qint64 from, qint64 to,
+                                             QIODevice* out, QString* error);
+    bool ExportTo(const QString& path, const QString& what, CsvWriter write);
     void Export(bool polls);
     std::vector<qint64> Edges(qint64 from, qint64 to) const;
     void ShowError(const QString& error);
