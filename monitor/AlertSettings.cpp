@@ -24,13 +24,12 @@ bool FirstTime(const QString& problem) {
     return true;
 }
 
-int Value(const Range& range, QStringList& problems) {
-    const QString section = QString::fromLatin1(SettingsStore::kSettings);
+int Value(const SettingsStore::SectionValues& values, const Range& range, QStringList& problems) {
     const QString key = QLatin1String(range.key->name);
     // A value this process wrote as a number reads back only as one; a hand-edited one as text.
-    QString text = SettingsStore::ReadString(section, key, kAbsent);
+    QString text = values.String(key, kAbsent);
     if (text == kAbsent) {
-        const int number = SettingsStore::ReadInt(section, key, INT_MIN);
+        const int number = values.Int(key, INT_MIN);
         if (number == INT_MIN)
             return range.key->defaultValue;
         text = QString::number(number);
@@ -76,10 +75,16 @@ QString Check(const Range& range, const QString& text) {
 Loaded Read() {
     Loaded loaded;
     const auto& r = Ranges();
-    loaded.rules.confirmPolls = Value(r[0], loaded.problems);
-    loaded.rules.confirmMs = qint64(Value(r[1], loaded.problems)) * 1000;
-    loaded.rules.remindMs = qint64(Value(r[2], loaded.problems)) * 60000;
-    loaded.rules.slowMailMs = qint64(Value(r[3], loaded.problems)) * 60000;
+    QStringList keys;
+    for (const Range& range : r)
+        keys << QLatin1String(range.key->name);
+    // One look at the file: the rules are read at every poll.
+    const SettingsStore::SectionValues v =
+        SettingsStore::ReadSection(QString::fromLatin1(SettingsStore::kSettings), keys);
+    loaded.rules.confirmPolls = Value(v, r[0], loaded.problems);
+    loaded.rules.confirmMs = qint64(Value(v, r[1], loaded.problems)) * 1000;
+    loaded.rules.remindMs = qint64(Value(v, r[2], loaded.problems)) * 60000;
+    loaded.rules.slowMailMs = qint64(Value(v, r[3], loaded.problems)) * 60000;
     return loaded;
 }
 

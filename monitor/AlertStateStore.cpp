@@ -24,13 +24,13 @@ const QString kLastWarning = QStringLiteral("lastWarning");
 constexpr int kNoInt = INT_MIN;
 const QString kNoString = QStringLiteral("\x01 absent \x01");
 
-std::optional<int> Int(const QString& title, const QString& key) {
-    const int value = SettingsStore::ReadInt(title, key, kNoInt);
+std::optional<int> Int(const SettingsStore::SectionValues& values, const QString& key) {
+    const int value = values.Int(key, kNoInt);
     return value == kNoInt ? std::nullopt : std::optional<int>(value);
 }
 
-std::optional<QString> String(const QString& title, const QString& key) {
-    QString value = SettingsStore::ReadString(title, key, kNoString);
+std::optional<QString> String(const SettingsStore::SectionValues& values, const QString& key) {
+    QString value = values.String(key, kNoString);
     return value == kNoString ? std::nullopt : std::optional<QString>(std::move(value));
 }
 
@@ -49,18 +49,22 @@ void SaveString(const QString& title, const QString& key, const std::optional<QS
 } // namespace
 
 AlertState Load(const QString& title) {
+    // One look at the file for the whole state: every poll loads it.
+    const SettingsStore::SectionValues v = SettingsStore::ReadSection(
+        title, {kWarned, kLastAlert, kLastRecovery, kAlertPending, kDown, kFailedPolls,
+                kOutageSince, kLastReminder, kSlowPolls, kSlowestMs, kLastWarning});
     AlertState state;
-    state.warned = Int(title, kWarned);
-    state.lastAlert = String(title, kLastAlert);
-    state.lastRecovery = String(title, kLastRecovery);
-    state.alertPending = String(title, kAlertPending);
-    state.down = Int(title, kDown);
-    state.failedPolls = Int(title, kFailedPolls);
-    state.outageSince = String(title, kOutageSince);
-    state.lastReminder = String(title, kLastReminder);
-    state.slowPolls = Int(title, kSlowPolls);
-    state.slowestMs = String(title, kSlowestMs);
-    state.lastWarning = String(title, kLastWarning);
+    state.warned = Int(v, kWarned);
+    state.lastAlert = String(v, kLastAlert);
+    state.lastRecovery = String(v, kLastRecovery);
+    state.alertPending = String(v, kAlertPending);
+    state.down = Int(v, kDown);
+    state.failedPolls = Int(v, kFailedPolls);
+    state.outageSince = String(v, kOutageSince);
+    state.lastReminder = String(v, kLastReminder);
+    state.slowPolls = Int(v, kSlowPolls);
+    state.slowestMs = String(v, kSlowestMs);
+    state.lastWarning = String(v, kLastWarning);
     return state;
 }
 

@@ -67,16 +67,7 @@ qint64 LockByte(const QString& section) {
     return static_cast<qint64>(hash & 0x7fffffffu);
 }
 
-} // namespace
-
-namespace SettingsStore {
-
-int ReadInt(const QString& section, const QString& key, int defaultValue) {
-    std::lock_guard lock(StoreMutex());
-    QSettings s = OpenStore();
-    if (s.status() != QSettings::NoError)
-        return defaultValue;
-    const QVariant v = s.value(KeyPath(section, key));
+int IntFrom(const QVariant& v, int defaultValue) {
     if (!v.isValid())
         return defaultValue;
     bool ok = false;
@@ -87,18 +78,52 @@ int ReadInt(const QString& section, const QString& key, int defaultValue) {
     return static_cast<int>(static_cast<quint32>(n));
 }
 
-QString ReadString(const QString& section, const QString& key, const QString& defaultValue) {
-    std::lock_guard lock(StoreMutex());
-    QSettings s = OpenStore();
-    if (s.status() != QSettings::NoError)
-        return defaultValue;
-    const QVariant v = s.value(KeyPath(section, key));
+QString StringFrom(const QVariant& v, const QString& defaultValue) {
     if (!v.isValid())
         return defaultValue;
     // A value stored as a list or other type by hand is not text we wrote: use the default.
     if (v.typeId() != QMetaType::QString && v.typeId() != QMetaType::QByteArray)
         return defaultValue;
     return v.toString();
+}
+
+} // namespace
+
+namespace SettingsStore {
+
+int ReadInt(const QString& section, const QString& key, int defaultValue) {
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return defaultValue;
+    return IntFrom(s.value(KeyPath(section, key)), defaultValue);
+}
+
+QString ReadString(const QString& section, const QString& key, const QString& defaultValue) {
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return defaultValue;
+    return StringFrom(s.value(KeyPath(section, key)), defaultValue);
+}
+
+SectionValues ReadSection(const QString& section, const QStringList& keys) {
+    SectionValues values;
+    std::lock_guard lock(StoreMutex());
+    QSettings s = OpenStore();
+    if (s.status() != QSettings::NoError)
+        return values;
+    for (const QString& key : keys)
+        values.m_values.insert(key, s.value(KeyPath(section, key)));
+    return values;
+}
+
+int SectionValues::Int(const QString& key, int defaultValue) const {
+    return IntFrom(m_values.value(key), defaultValue);
+}
+
+QString SectionValues::String(const QString& key, const QString& defaultValue) const {
+    return StringFrom(m_values.value(key), defaultValue);
 }
 
 bool WriteInt(const QString& section, const QString& key, int value) {

@@ -2,7 +2,10 @@
 
 #include "platform/ProductInfo.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
 
 #include <atomic>
 #include <memory>
@@ -25,6 +28,19 @@ inline constexpr const char* kSettings = "Settings";
 
 int ReadInt(const QString& section, const QString& key, int defaultValue);
 QString ReadString(const QString& section, const QString& key, const QString& defaultValue = {});
+// Several keys of one section read with one look at the file (a poll reads a dozen); Int and
+// String give what ReadInt and ReadString would have.
+class SectionValues {
+public:
+    int Int(const QString& key, int defaultValue) const;
+    QString String(const QString& key, const QString& defaultValue = {}) const;
+
+private:
+    friend SectionValues ReadSection(const QString& section, const QStringList& keys);
+    QHash<QString, QVariant> m_values;
+};
+SectionValues ReadSection(const QString& section, const QStringList& keys);
+
 bool WriteInt(const QString& section, const QString& key, int value);
 bool WriteString(const QString& section, const QString& key, const QString& value);
 

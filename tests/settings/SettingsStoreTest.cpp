@@ -69,6 +69,32 @@ TEST(SettingsStoreTest, TitlesRoundTripAsDistinctPrivateSectionsAndBadFilesGiveD
     QDir(FilePath()).removeRecursively();
 }
 
+// A section read in one go gives, key by key, what the single reads give: numbers written by
+// this process or by hand, texts, empty texts, lists and missing keys, in an escaped title.
+TEST(SettingsStoreTest, ASectionReadInOneGoGivesWhatSingleReadsGive) {
+    QFile::remove(FilePath());
+    const QString title = "u@PG(host)/sales";
+    ASSERT_TRUE(WriteInt(title, "Warned", 1) && WriteString(title, "lastAlert", " on 01/02") &&
+                WriteString(title, "alertPending", ""));
+    QSettings other(FilePath(), QSettings::IniFormat);
+    other.setValue("u@PG(host)%2Fsales/failedPolls", " 3 ");
+    other.setValue("u@PG(host)%2Fsales/slowPolls", "many");
+    other.setValue("u@PG(host)%2Fsales/outageSince", QStringList{"a", "b"});
+    other.sync();
+
+    const QStringList keys = {"Warned",    "lastAlert",   "alertPending", "failedPolls",
+                              "slowPolls", "outageSince", "missing"};
+    const SectionValues values = ReadSection(title, keys);
+    for (const QString& key : keys) {
+        EXPECT_EQ(values.Int(key, -7), ReadInt(title, key, -7)) << key.toStdString();
+        EXPECT_EQ(values.String(key, "none"), ReadString(title, key, "none")) << key.toStdString();
+    }
+    EXPECT_EQ(values.Int("failedPolls", -7), 3) << "a hand-written number";
+    EXPECT_EQ(values.String("alertPending", "none"), "") << "a stored empty text is no default";
+    EXPECT_EQ(values.String("outageSince", "none"), "none") << "a list is not our text";
+    EXPECT_EQ(values.Int("notAsked", -7), -7) << "a key not read gives the default";
+}
+
 // One section's lock excludes every other holder, in this process or another, until released;
 // a wait ends at its time-out or when cancelled, saying why. Other sections are not held up.
 TEST(SettingsStoreTest, SectionLockExcludesOtherHoldersAndEveryWaitEnds) {
