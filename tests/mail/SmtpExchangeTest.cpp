@@ -223,6 +223,9 @@ TEST(SmtpFailures, EachStepFailsWithItsTextAndSendsNothingMore) {
         if (!peerServer || row.to != "ops@example.com" || row.security > 2)
             continue; // the peer is never reached
         QList<QByteArray> heard = peer.Finish();
+        // The client's TLS hello after STARTTLS reaches the peer or not, as the scheduler has
+        // it; it is no plain text, which is what these rows are about.
+        heard.removeIf([](const QByteArray& line) { return line.startsWith("\x16\x03"); });
         for (QByteArray& line : heard)
             line = line.endsWith("\r\nBody\r\n.\r\n") ? "<message>" : line;
         EXPECT_EQ(heard, row.heard);
