@@ -1,6 +1,6 @@
 #include "tests/check/CheckProcess.h"
-#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SharedPostgres.h"
 #include "tests/common/SilentListener.h"
 #include "tests/common/TestSupport.h"
 
@@ -68,17 +68,8 @@ TEST(CheckArguments, ExitCodesAndTexts) {
     }
 }
 
-class CheckAgainstPostgres : public ::testing::Test {
+class CheckAgainstPostgres : public SharedPostgresSuite {
 protected:
-    static void SetUpTestSuite() {
-        OdbcTestEnv::Install();
-        s_server = new DbServer(DbServer::Kind::Postgres);
-        ASSERT_TRUE(s_server->Start());
-    }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
     void SetUp() override { ASSERT_TRUE(s_server->Start()); }
 
     // The server's string without its password, which comes from the environment.
@@ -92,8 +83,6 @@ protected:
         return Check(args, {"TRELLION_TEST_PW=" + password});
     }
     static QString Title() { return "trellion@(127.0.0.1)/postgres"; }
-
-    static inline DbServer* s_server = nullptr;
 };
 
 TEST_F(CheckAgainstPostgres, StatesFollowTheDatabaseAndTheThresholds) {

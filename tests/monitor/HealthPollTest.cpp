@@ -5,8 +5,8 @@
 #include "notify/DesktopNotifier.h"
 #include "settings/SettingKeys.h"
 #include "settings/SettingsStore.h"
-#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SharedPostgres.h"
 #include "tests/common/SmtpSink.h"
 #include "tests/monitor/MonitorTestSupport.h"
 #include "tests/monitor/NotificationRecorder.h"
@@ -23,18 +23,8 @@ std::string Str(const QString& text) {
     return text.toStdString();
 }
 
-class HealthPollTest : public ::testing::Test {
+class HealthPollTest : public SharedPostgresSuite {
 protected:
-    static void SetUpTestSuite() {
-        OdbcTestEnv::Install();
-        s_server = new DbServer(DbServer::Kind::Postgres);
-        ASSERT_TRUE(s_server->Start());
-    }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     void SetUp() override {
         const QString error =
             OdbcTestEnv::ExecSql(s_server->DriverConnectionString(),
@@ -68,7 +58,6 @@ protected:
     }
     QString Tip() { return rig.view.Tip(0).value_or("(none)"); }
 
-    static inline DbServer* s_server = nullptr;
     MonitorRig rig;
     SmtpSink sink;
     NotificationRecorder recorder;

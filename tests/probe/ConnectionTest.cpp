@@ -3,8 +3,8 @@
 // every driver connect of a probe goes through the connector it was given.
 #include "probe/DatabaseProbe.h"
 #include "probe/OdbcHandles.h"
-#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SharedPostgres.h"
 #include "tests/common/TestSupport.h"
 #include "tests/probe/ProbeDoubles.h"
 
@@ -16,18 +16,8 @@
 
 namespace {
 
-class ConnectionTest : public ::testing::Test {
+class ConnectionTest : public SharedPostgresSuite {
 protected:
-    static void SetUpTestSuite() {
-        OdbcTestEnv::Install();
-        s_server = new DbServer(DbServer::Kind::Postgres);
-        ASSERT_TRUE(s_server->Start());
-    }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     static QByteArray ServerString() { return s_server->DriverConnectionString().toUtf8(); }
 
     // The first column of the first row of a query, or -1 when it fails.
@@ -60,8 +50,6 @@ protected:
     static bool SessionsBecome(int count) {
         return TestSupport::WaitUntil([count] { return OtherSessions() == count; }, 10000);
     }
-
-    static inline DbServer* s_server = nullptr;
 };
 
 TEST_F(ConnectionTest, AConnectionThatGoesWhileConnectedEndsItsSession) {

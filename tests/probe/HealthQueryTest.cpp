@@ -3,8 +3,8 @@
 // its bound; a statement that writes never committed; a huge result read one row; bytes that
 // are not UTF-8 shown safely.
 #include "probe/DatabaseProbe.h"
-#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SharedPostgres.h"
 #include "tests/common/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -64,12 +64,12 @@ void RunCases(const QString& connectionString, const std::vector<Case>& cases) {
     }
 }
 
-class PostgresHealthTest : public ::testing::Test {
+class PostgresHealthTest : public SharedPostgresSuite {
 protected:
     static void SetUpTestSuite() {
-        OdbcTestEnv::Install();
-        s_server = new DbServer(DbServer::Kind::Postgres);
-        ASSERT_TRUE(s_server->Start());
+        SharedPostgresSuite::SetUpTestSuite();
+        if (HasFatalFailure())
+            return;
         const QString error = OdbcTestEnv::ExecSql(
             Server(),
             {"DROP TABLE IF EXISTS queue", "CREATE TABLE queue (id int)",
@@ -79,13 +79,7 @@ protected:
              "'UPDATE counter SET n = n + 1 RETURNING n'"});
         ASSERT_TRUE(error.isEmpty()) << Str(error);
     }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
     static QString Server() { return s_server->DriverConnectionString(); }
-
-    static inline DbServer* s_server = nullptr;
 };
 
 TEST_F(PostgresHealthTest, ValuesAgainstExpectations) {

@@ -4,8 +4,8 @@
 // expectations that state nothing, and stores the three keys in the database's section.
 #include "ui/HealthCheckDlg.h"
 #include "settings/SettingKeys.h"
-#include "tests/common/DbServer.h"
 #include "tests/common/OdbcTestEnv.h"
+#include "tests/common/SharedPostgres.h"
 #include "tests/ui/dialogs/DialogsTestSupport.h"
 
 #include <QLabel>
@@ -25,21 +25,17 @@ std::string Str(const QString& text) {
     return text.toStdString();
 }
 
-class HealthCheckDlgTest : public ::testing::Test {
+class HealthCheckDlgTest : public SharedPostgresSuite {
 protected:
     static void SetUpTestSuite() {
-        OdbcTestEnv::Install();
-        s_server = new DbServer(DbServer::Kind::Postgres);
-        ASSERT_TRUE(s_server->Start());
+        SharedPostgresSuite::SetUpTestSuite();
+        if (HasFatalFailure())
+            return;
         const QString error =
             OdbcTestEnv::ExecSql(s_server->DriverConnectionString(),
                                  {"DROP TABLE IF EXISTS queue", "CREATE TABLE queue (id int)",
                                   "INSERT INTO queue SELECT generate_series(1, 37)"});
         ASSERT_TRUE(error.isEmpty()) << Str(error);
-    }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
     }
     void SetUp() override { DialogsTestSupport::ResetSettingsStore(); }
 
@@ -70,7 +66,6 @@ protected:
         return ticks;
     }
 
-    static inline DbServer* s_server = nullptr;
     const QString kSection = QStringLiteral("queue@pg");
     RecordingPrompt prompt;
 };
